@@ -1,0 +1,75 @@
+# Shared build settings for the project's own targets.
+
+set(KELVORA_WARNINGS -Wall -Wextra -Wpedantic -Wshadow=local -Wnon-virtual-dtor -Woverloaded-virtual)
+if(KELVORA_WERROR)
+    list(APPEND KELVORA_WARNINGS -Werror)
+endif()
+
+if(KELVORA_SANITIZE)
+    add_compile_options(-fsanitize=${KELVORA_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    add_link_options(-fsanitize=${KELVORA_SANITIZE})
+endif()
+
+if(KELVORA_FUZZ)
+    # Coverage instrumentation for the whole tree; the fuzz executables link the fuzzer driver.
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
+# kelvora_target_defaults(<target>): warnings and include root for a target of ours.
+function(kelvora_target_defaults target)
+    if(NOT MSVC)
+        target_compile_options(${target} PRIVATE ${KELVORA_WARNINGS})
+    endif()
+    get_target_property(_type ${target} TYPE)
+    if(_type STREQUAL "INTERFACE_LIBRARY")
+        target_include_directories(${target} INTERFACE ${CMAKE_SOURCE_DIR})
+    else()
+        target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
+    endif()
+endfunction()
+
+# kelvora_add_library(<name> SOURCES ... [LIBS ...])
+function(kelvora_add_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    kelvora_target_defaults(${name})
+    if(ARG_LIBS)
+        target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+    endif()
+endfunction()
+
+# kelvora_add_test(<name> SOURCES ... [LIBS ...] [LABELS ...] [ENV ...])
+# A GoogleTest executable; every test case becomes its own CTest test so that `ctest -j`
+# spreads them over the cores.
+function(kelvora_add_test name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+    if(NOT TARGET GTest::gtest_main)
+        message(WARNING "GoogleTest missing: ${name} is not built")
+        return()
+    endif()
+    add_executable(${name} ${ARG_SOURCES})
+    kelvora_target_defaults(${name})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    include(GoogleTest)
+    gtest_discover_tests(${name}
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}" ENVIRONMENT "${ARG_ENV}")
+endfunction()
+
+# kelvora_add_fuzzer(<name> SOURCES ... [LIBS ...]): built only with -DKELVORA_FUZZ=ON and clang.
+function(kelvora_add_fuzzer name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    if(NOT KELVORA_FUZZ)
+        return()
+    endif()
+    add_executable(${name} ${ARG_SOURCES})
+    kelvora_target_defaults(${name})
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+endfunction()
