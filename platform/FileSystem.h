@@ -1,0 +1,66 @@
+#pragma once
+// Files on the machine's drives, addressed by Windows paths ("C:\Kelvora\Data\kelvora_Data.MDF").
+//
+// Names are compared without regard to letter case, as Windows does; new names keep the case they
+// are given. A file that another program holds open without sharing (the SQL Server's attached
+// database files) refuses to be copied from, overwritten, deleted or renamed with
+// win::SharingViolation (32).
+//
+// Error numbers: FileNotFound 2 (the folder exists, the file does not), PathNotFound 3 (a folder
+// on the way is missing), AccessDenied 5 (also: a folder where a file is expected), FileExists 80
+// (copy with fail-if-exists), AlreadyExists 183 (rename or folder creation onto an existing name),
+// SharingViolation 32, InvalidName 123 / BadPathname 161 (a path the simulated host refuses).
+
+#include "platform/Result.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace kv::platform {
+
+// Progress of a long copy: bytes copied so far and the size of the file. Called at least once at
+// the start (0, total) and once at the end (total, total) of a successful copy.
+using CopyProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+
+    // True only for an existing file; a folder of that name does not count. A path that cannot be
+    // examined counts as absent.
+    virtual bool fileExists(std::string_view path) = 0;
+    // True only for an existing folder (drive roots included).
+    virtual bool folderExists(std::string_view path) = 0;
+
+    // CopyFileA(from, to, failIfExists). The copy keeps the source's last-write time. The target
+    // appears complete or not at all.
+    virtual Result<void> copyFile(std::string_view from, std::string_view to,
+                                  bool failIfExists) = 0;
+    // DeleteFileA.
+    virtual Result<void> deleteFile(std::string_view path) = 0;
+    // MoveFileA: renames a file or folder; fails with AlreadyExists onto an existing name (a
+    // change of letter case only is a rename of the same file and succeeds).
+    virtual Result<void> renameFile(std::string_view from, std::string_view to) = 0;
+    // CreateDirectoryA: one level; AlreadyExists if it is there, PathNotFound without the parent.
+    virtual Result<void> createFolder(std::string_view path) = 0;
+
+    // Whole-file reading and writing for the program's own small files (the activity log).
+    // writeFile creates or replaces the file.
+    virtual Result<std::string> readFile(std::string_view path) = 0;
+    virtual Result<void> writeFile(std::string_view path, std::string_view contents) = 0;
+
+    // The shell's copy (SHFileOperationA with FO_COPY): copies one file, replacing an existing
+    // target without asking and creating missing target folders; when `to` is an existing folder
+    // the file is copied into it under its own name. Returns 0 on success, otherwise a nonzero
+    // Windows error number, as SHFileOperation does. Large files are copied in chunks and
+    // `progress` (may be empty) hears about each one.
+    virtual int shellCopy(std::string_view from, std::string_view to,
+                          const CopyProgress& progress) = 0;
+
+    // Deletes the file if it is there: "not there" is success, any other failure is returned.
+    Result<void> deleteFileIfPresent(std::string_view path);
+};
+
+} // namespace kv::platform

@@ -1,0 +1,22 @@
+#include "platform/Clock.h"
+
+#include <cerrno>
+#include <ctime>
+
+namespace kv::platform {
+
+void SystemClock::sleep(std::uint32_t ms) {
+    timespec remaining{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
+}
+
+std::uint32_t SystemClock::tickCount() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const auto ms = static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+                    static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+    return static_cast<std::uint32_t>(ms); // wraps like GetTickCount
+}
+
+} // namespace kv::platform
