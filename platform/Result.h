@@ -56,7 +56,8 @@ inline constexpr ErrorCode NoUnicodeTranslation = 1113;
 inline constexpr ErrorCode Cancelled = 1223;
 inline constexpr ErrorCode FileCorrupt = 1392;
 inline constexpr ErrorCode DatatypeMismatch = 1629;
-inline constexpr ErrorCode UnsupportedType = 1630; // a registry value of another type
+inline constexpr ErrorCode UnsupportedType = 1630;      // a registry value of another type
+inline constexpr ErrorCode RpcServerUnavailable = 1722; // an unknown machine name
 } // namespace win
 
 // A failure: the Windows error number and a sentence for people (logs, simhost, test output).

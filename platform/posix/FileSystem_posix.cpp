@@ -1,0 +1,409 @@
+// Files of the simulated host: Windows paths resolved onto drive_c/ (SimHost::resolve), held
+// files refused with a sharing violation (FileHold.h), Windows error numbers throughout.
+//
+// Copies go to a temporary file beside the target and are renamed into place, so a target is
+// complete or absent. The data moves through copy_file_range (the kernel copies, or the file
+// system clones), falling back to sendfile and then to read/write where those are not supported,
+// in chunks so that the shell copy can report progress.
+
+#include "platform/Diagnostics.h"
+#include "platform/posix/FileHold.h"
+#include "platform/posix/HostFiles.h"
+#include "platform/posix/SimBackends.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <random>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace kv::platform::sim {
+
+namespace fs = std::filesystem;
+using namespace detail;
+
+namespace {
+
+constexpr std::uint64_t ChunkSize = 32ull << 20; // progress granularity of big copies
+
+// ENOENT on `path`: FileNotFound when its folder exists, PathNotFound when it does not.
+Error missing(const fs::path& path, std::string_view windowsPath) {
+    struct stat st {};
+    const bool parentThere = ::stat(path.parent_path().c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return Error{parentThere ? win::FileNotFound : win::PathNotFound,
+                 std::string(parentThere ? "the file " : "the path ") + std::string(windowsPath) +
+                     " does not exist"};
+}
+
+Error fromErrnoAt(int err, const fs::path& path, std::string_view windowsPath, const char* action) {
+    if (err == ENOENT)
+        return missing(path, windowsPath);
+    return errnoError(err, std::string("cannot ") + action + " " + std::string(windowsPath));
+}
+
+Error held(std::string_view windowsPath) {
+    return Error{win::SharingViolation,
+                 "the file " + std::string(windowsPath) + " is in use by another program"};
+}
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+// Moves `size` bytes from `in` to `out` (both at offset 0), reporting after every chunk.
+// Returns 0 or an errno value.
+int copyData(int in, int out, std::uint64_t size, const CopyProgress& progress) {
+    if (progress)
+        progress(0, size);
+    std::uint64_t done = 0;
+    enum class Way { CopyRange, SendFile, ReadWrite } way = Way::CopyRange;
+    std::vector<char> buffer;
+    while (done < size) {
+        const std::uint64_t want = std::min(ChunkSize, size - done);
+        std::uint64_t chunkDone = 0;
+        while (chunkDone < want) {
+            const auto left = static_cast<std::size_t>(want - chunkDone);
+            ssize_t n = -1;
+            if (way == Way::CopyRange) {
+                loff_t inOffset = static_cast<loff_t>(done + chunkDone);
+                loff_t outOffset = inOffset;
+                n = ::copy_file_range(in, &inOffset, out, &outOffset, left, 0);
+                if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                              errno == EOPNOTSUPP || errno == EPERM)) {
+                    way = Way::SendFile;
+                    continue;
+                }
+            } else if (way == Way::SendFile) {
+                if (::lseek(out, static_cast<off_t>(done + chunkDone), SEEK_SET) < 0)
+                    return errno;
+                off_t inOffset = static_cast<off_t>(done + chunkDone);
+                n = ::sendfile(out, in, &inOffset, left);
+                if (n < 0 && (errno == EINVAL || errno == ENOSYS)) {
+                    way = Way::ReadWrite;
+                    continue;
+                }
+            } else {
+                if (buffer.empty()) {
+                    buffer.resize(1 << 20);
+                    ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
+                }
+                const auto offset = static_cast<off_t>(done + chunkDone);
+                n = ::pread(in, buffer.data(), std::min(left, buffer.size()), offset);
+                if (n > 0) {
+                    for (ssize_t written = 0; written < n;) {
+                        const ssize_t w =
+                            ::pwrite(out, buffer.data() + written,
+                                     static_cast<std::size_t>(n - written), offset + written);
+                        if (w < 0) {
+                            if (errno == EINTR)
+                                continue;
+                            return errno;
+                        }
+                        written += w;
+                    }
+                }
+            }
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return errno;
+            }
+            if (n == 0)
+                return EIO; // the source shrank while it was copied
+            chunkDone += static_cast<std::uint64_t>(n);
+        }
+        done += chunkDone;
+        if (progress)
+            progress(done, size);
+    }
+    return 0;
+}
+
+fs::path temporaryBeside(const fs::path& target) {
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    char name[64];
+    std::snprintf(name, sizeof name, ".~kvcopy-%d-%llx.tmp", static_cast<int>(::getpid()),
+                  static_cast<unsigned long long>(random()));
+    return target.parent_path() / name;
+}
+
+struct CopyRequest {
+    std::string_view from;
+    std::string_view to;
+    bool failIfExists = false;
+    bool createFolders = false;
+    bool intoFolder = false; // an existing folder as target takes the file under its own name
+};
+
+Result<void> copyOne(const SimHost& host, const CopyRequest& request,
+                     const CopyProgress& progress) {
+    auto source = host.resolve(request.from);
+    if (!source)
+        return source.error();
+    auto target = host.resolve(request.to);
+    if (!target)
+        return target.error();
+
+    Fd in(::open(source->c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0)
+        return fromErrnoAt(errno, *source, request.from, "open");
+    struct stat sourceStat {};
+    if (::fstat(in.get(), &sourceStat) != 0)
+        return fromErrnoAt(errno, *source, request.from, "examine");
+    if (!S_ISREG(sourceStat.st_mode))
+        return Error{win::AccessDenied, std::string(request.from) + " is a folder, not a file"};
+    if (isHeld(*source))
+        return held(request.from);
+
+    struct stat targetStat {};
+    if (::stat(target->c_str(), &targetStat) == 0) {
+        if (S_ISDIR(targetStat.st_mode) && request.intoFolder) {
+            *target /= source->filename();
+        }
+    }
+    bool targetExists = false;
+    if (::stat(target->c_str(), &targetStat) == 0) {
+        targetExists = true;
+        if (S_ISDIR(targetStat.st_mode))
+            return Error{win::AccessDenied, std::string(request.to) + " is a folder"};
+        if (targetStat.st_dev == sourceStat.st_dev && targetStat.st_ino == sourceStat.st_ino)
+            return Error{win::SharingViolation,
+                         "cannot copy " + std::string(request.from) + " onto itself"};
+        if (request.failIfExists)
+            return Error{win::FileExists,
+                         "the file " + std::string(request.to) + " already exists"};
+        if (isHeld(*target))
+            return held(request.to);
+    }
+    if (request.createFolders) {
+        std::error_code ec;
+        fs::create_directories(target->parent_path(), ec);
+    }
+    const auto temp = temporaryBeside(*target);
+    Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (out.get() < 0) {
+        if (errno == ENOENT)
+            return Error{win::PathNotFound,
+                         "the folder of " + std::string(request.to) + " does not exist"};
+        return errnoError(errno, "cannot create the copy " + std::string(request.to));
+    }
+    if (const int err = copyData(in.get(), out.get(),
+                                 static_cast<std::uint64_t>(sourceStat.st_size), progress)) {
+        ::unlink(temp.c_str());
+        return errnoError(err, "cannot copy " + std::string(request.from) + " to " +
+                                   std::string(request.to));
+    }
+    ::fchmod(out.get(), sourceStat.st_mode & 07777);
+    const timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
+    ::futimens(out.get(), times);
+    if (::close(out.release()) != 0) {
+        const int err = errno;
+        ::unlink(temp.c_str());
+        return errnoError(err, "cannot finish the copy " + std::string(request.to));
+    }
+    int renamed;
+    if (request.failIfExists || !targetExists) {
+        renamed = ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target->c_str(), RENAME_NOREPLACE);
+        if (renamed != 0 && (errno == EINVAL || errno == ENOSYS)) {
+            // A file system without RENAME_NOREPLACE: link() refuses an existing name as well.
+            renamed = ::link(temp.c_str(), target->c_str());
+            if (renamed == 0)
+                ::unlink(temp.c_str());
+        }
+    } else {
+        // Held since the check above? Then the hold goes on the replaced file; refuse instead.
+        if (isHeld(*target)) {
+            ::unlink(temp.c_str());
+            return held(request.to);
+        }
+        renamed = ::rename(temp.c_str(), target->c_str());
+    }
+    if (renamed != 0) {
+        const int err = errno;
+        ::unlink(temp.c_str());
+        if (err == EEXIST)
+            return Error{request.failIfExists ? win::FileExists : win::AlreadyExists,
+                         "the file " + std::string(request.to) + " already exists"};
+        return errnoError(err, "cannot put the copy in place as " + std::string(request.to));
+    }
+    return success();
+}
+
+// The last component of a Windows path as spelled (trailing dots and blanks dropped).
+std::string spelledName(std::string_view path) {
+    while (!path.empty() && (path.back() == '\\' || path.back() == '/'))
+        path.remove_suffix(1);
+    const auto sep = path.find_last_of("\\/:");
+    std::string name(sep == std::string_view::npos ? path : path.substr(sep + 1));
+    while (!name.empty() && (name.back() == '.' || name.back() == ' '))
+        name.pop_back();
+    return name;
+}
+
+} // namespace
+
+std::optional<Error> SimFileSystem::injectedFault(const char* key, std::string_view path) {
+    SimHost current = host_;
+    if (!current.reload())
+        return std::nullopt;
+    const auto value = current.setting(key);
+    if (!value)
+        return std::nullopt;
+    const auto code = parseNumber(*value);
+    if (!code || *code == 0)
+        return std::nullopt;
+    return Error{*code, std::string("injected fault ") + key + " for " + std::string(path)};
+}
+
+bool SimFileSystem::fileExists(std::string_view path) {
+    auto real = host_.resolve(path);
+    struct stat st {};
+    return real && ::stat(real->c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool SimFileSystem::folderExists(std::string_view path) {
+    auto real = host_.resolve(path);
+    struct stat st {};
+    return real && ::stat(real->c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+Result<void> SimFileSystem::copyFile(std::string_view from, std::string_view to,
+                                     bool failIfExists) {
+    if (auto fault = injectedFault("fail_copy_file", from))
+        return *fault;
+    return copyOne(host_, CopyRequest{from, to, failIfExists, false, false}, {});
+}
+
+int SimFileSystem::shellCopy(std::string_view from, std::string_view to,
+                             const CopyProgress& progress) {
+    if (auto fault = injectedFault("fail_shell_copy", from))
+        return static_cast<int>(fault->code);
+    auto result = copyOne(host_, CopyRequest{from, to, false, true, true}, progress);
+    return static_cast<int>(result.code());
+}
+
+Result<void> SimFileSystem::deleteFile(std::string_view path) {
+    if (auto fault = injectedFault("fail_delete_file", path))
+        return *fault;
+    auto real = host_.resolve(path);
+    if (!real)
+        return real.error();
+    struct stat st {};
+    if (::lstat(real->c_str(), &st) != 0)
+        return fromErrnoAt(errno, *real, path, "delete");
+    if (S_ISDIR(st.st_mode))
+        return Error{win::AccessDenied, std::string(path) + " is a folder, not a file"};
+    if (isHeld(*real))
+        return held(path);
+    if (::unlink(real->c_str()) != 0)
+        return fromErrnoAt(errno, *real, path, "delete");
+    return success();
+}
+
+Result<void> SimFileSystem::renameFile(std::string_view from, std::string_view to) {
+    if (auto fault = injectedFault("fail_rename_file", from))
+        return *fault;
+    auto source = host_.resolve(from);
+    if (!source)
+        return source.error();
+    auto target = host_.resolve(to);
+    if (!target)
+        return target.error();
+    struct stat st {};
+    if (::lstat(source->c_str(), &st) != 0)
+        return fromErrnoAt(errno, *source, from, "rename");
+    if (S_ISREG(st.st_mode) && isHeld(*source))
+        return held(from);
+    if (*source == *target) {
+        // The same entry: only the letter case changes (or nothing at all).
+        const auto spelled = spelledName(to);
+        if (spelled == source->filename().string())
+            return success();
+        *target = source->parent_path() / spelled;
+        if (::rename(source->c_str(), target->c_str()) != 0)
+            return fromErrnoAt(errno, *source, from, "rename");
+        return success();
+    }
+    struct stat targetStat {};
+    if (::lstat(target->c_str(), &targetStat) == 0)
+        return Error{win::AlreadyExists, "cannot rename " + std::string(from) + ": " +
+                                             std::string(to) + " already exists"};
+    int renamed =
+        ::renameat2(AT_FDCWD, source->c_str(), AT_FDCWD, target->c_str(), RENAME_NOREPLACE);
+    if (renamed != 0 && (errno == EINVAL || errno == ENOSYS) && S_ISREG(st.st_mode)) {
+        renamed = ::link(source->c_str(), target->c_str());
+        if (renamed == 0)
+            ::unlink(source->c_str());
+    }
+    if (renamed != 0) {
+        const int err = errno;
+        if (err == EEXIST)
+            return Error{win::AlreadyExists, std::string(to) + " already exists"};
+        if (err == ENOENT)
+            return Error{win::PathNotFound, "the folder of " + std::string(to) + " does not exist"};
+        return errnoError(err, "cannot rename " + std::string(from) + " to " + std::string(to));
+    }
+    return success();
+}
+
+Result<void> SimFileSystem::createFolder(std::string_view path) {
+    auto real = host_.resolve(path);
+    if (!real)
+        return real.error();
+    if (::mkdir(real->c_str(), 0755) != 0) {
+        if (errno == ENOENT)
+            return Error{win::PathNotFound,
+                         "the folder above " + std::string(path) + " does not exist"};
+        return errnoError(errno, "cannot create the folder " + std::string(path));
+    }
+    return success();
+}
+
+Result<std::string> SimFileSystem::readFile(std::string_view path) {
+    auto real = host_.resolve(path);
+    if (!real)
+        return real.error();
+    struct stat st {};
+    if (::stat(real->c_str(), &st) != 0)
+        return fromErrnoAt(errno, *real, path, "read");
+    if (!S_ISREG(st.st_mode))
+        return Error{win::AccessDenied, std::string(path) + " is a folder, not a file"};
+    if (isHeld(*real))
+        return held(path);
+    return readWholeFile(*real);
+}
+
+Result<void> SimFileSystem::writeFile(std::string_view path, std::string_view contents) {
+    auto real = host_.resolve(path);
+    if (!real)
+        return real.error();
+    struct stat st {};
+    if (::stat(real->c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return Error{win::AccessDenied, std::string(path) + " is a folder"};
+        if (isHeld(*real))
+            return held(path);
+    } else if (::stat(real->parent_path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return Error{win::PathNotFound, "the folder of " + std::string(path) + " does not exist"};
+    }
+    return writeFileAtomically(*real, contents, false);
+}
+
+} // namespace kv::platform::sim
