@@ -115,7 +115,12 @@ void TParser::Advance(std::size_t count) {
 void TParser::RaiseUnknownSymbol(unsigned char ch) const {
     char code[8];
     std::snprintf(code, sizeof code, "%04X", static_cast<unsigned>(ch));
-    throw EParserError(std::string(SParserUnknownSymbol) + static_cast<char>(ch) + "'  $" + code);
+    std::size_t lineStart = FPos;
+    while (lineStart > 0 && FText[lineStart - 1] != '\n' && FText[lineStart - 1] != '\r')
+        --lineStart;
+    const int column = static_cast<int>(FPos - lineStart + 1);
+    throw ::EParserError(std::string(SParserUnknownSymbol) + static_cast<char>(ch) + "'  $" + code,
+                         -1, FLine, column);
 }
 
 TLexem TParser::GetNext() {

@@ -8,21 +8,17 @@
 //
 // Odd input: an unterminated string literal or quoted identifier runs to the end of the text
 // (so does an unclosed block comment, see TSQLParser); a byte that belongs to no class (control
-// characters other than blanks, DEL) raises "Parser: The unknown symbol ...". Derived lexers add
+// characters other than blanks, DEL) raises the toolkit's EParserError "Parser: The unknown
+// symbol ..." with the line and column of the byte. Derived lexers add
 // comments, identifier quotes, keywords and multi-character symbols through the virtual hooks.
 
+#include "toolkit/SysUtils.h"
+
 #include <cstddef>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
 namespace kv::dataaccess {
-
-// Raised for a byte that starts no lexem.
-class EParserError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 enum TLexemKind {
     lkEnd,         // no more text

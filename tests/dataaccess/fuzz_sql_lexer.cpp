@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         m.AllowNumericNames = (size & 1) != 0;
         m.Scan(text);
         (void)m.Expand(text);
-    } catch (const kv::dataaccess::EParserError&) {
+    } catch (const EParserError&) {
     }
     return 0;
 }
