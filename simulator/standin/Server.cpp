@@ -1,0 +1,510 @@
+#include "simulator/standin/Server.h"
+
+#include "simulator/standin/Tds.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <fstream>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace kv::standin {
+
+namespace {
+
+constexpr std::size_t MaxConnections = 512;
+
+bool sendAll(int fd, const std::vector<std::uint8_t>& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Turns the engine's results into tokens. A statement's DONE is held back until the next
+// token shows whether more results follow (DONE_MORE) or the batch has ended.
+class TdsSink : public ResultSink {
+public:
+    TdsSink(tds::TokenWriter& writer, std::string server)
+        : w_(writer), server_(std::move(server)) {}
+
+    void message(const Message& m) override {
+        flush(true);
+        w_.message(m, server_);
+    }
+    void databaseChanged(const std::string& n, const std::string& o) override {
+        flush(true);
+        w_.envChange(1, n, o);
+    }
+    void rowSet(const RowSet& rows) override {
+        flush(true);
+        w_.colMetadata(rows.columns);
+        for (const auto& r : rows.rows)
+            w_.row(rows.columns, r);
+    }
+    void statementDone(const StatementEnd& end) override {
+        flush(true);
+        pending_ = end;
+    }
+    // Ends the response; `extra` adds status bits to the last DONE.
+    void finish(std::uint16_t extra) {
+        if (!pending_) {
+            w_.done(tds::token::Done, extra, 0, 0);
+            return;
+        }
+        write(*pending_, false, extra);
+        pending_.reset();
+    }
+    void flush(bool more) {
+        if (!pending_)
+            return;
+        write(*pending_, more, 0);
+        pending_.reset();
+    }
+
+private:
+    void write(const StatementEnd& e, bool more, std::uint16_t extra) {
+        std::uint16_t status = extra;
+        if (more)
+            status |= tds::done::More;
+        if (e.error)
+            status |= tds::done::Error;
+        if (e.hasCount)
+            status |= tds::done::Count;
+        const std::uint16_t command = e.hasCount ? 0xC1 : 0;
+        if (e.kind == DoneKind::Procedure) {
+            w_.returnStatus(e.returnStatus);
+            w_.done(tds::token::DoneProc, status, 0xE0, e.count);
+        } else {
+            w_.done(tds::token::Done, status, command, e.count);
+        }
+    }
+
+    tds::TokenWriter& w_;
+    std::string server_;
+    std::optional<StatementEnd> pending_;
+};
+
+std::string timestamp() {
+    std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+    return buf;
+}
+
+} // namespace
+
+class Server::Connection {
+public:
+    Connection(Server& server, int fd) : server_(server), fd_(fd) {
+        thread_ = std::thread([this] { run(); });
+    }
+    ~Connection() {
+        if (thread_.joinable())
+            thread_.join();
+    }
+    bool done() const { return done_; }
+    void cut() {
+        std::lock_guard lock(fdMutex_);
+        if (fd_ >= 0)
+            ::shutdown(fd_, SHUT_RDWR);
+    }
+
+private:
+    void run();
+    bool readMessage(tds::Message& out);
+    bool handleLogin();
+    void handleBatch(const std::string& sql);
+    bool respond(const std::vector<std::uint8_t>& tokens, std::size_t packetSize) {
+        return sendAll(fd_, tds::packetize(tokens, packetSize, static_cast<std::uint16_t>(spid())));
+    }
+    int spid() const { return session_ ? session_->spid : 0; }
+    bool waitForAttention(int milliseconds);
+
+    Server& server_;
+    std::mutex fdMutex_;
+    int fd_;
+    std::thread thread_;
+    std::atomic<bool> done_{false};
+    tds::MessageReader reader_{tds::MaxPacketSize};
+    std::deque<tds::Message> queued_;
+    bool dead_ = false;
+    std::shared_ptr<Session> session_;
+    std::uint32_t version_ = tds::version::V71;
+    std::size_t packetSize_ = tds::DefaultPacketSize;
+    std::string peer_;
+};
+
+bool Server::Connection::readMessage(tds::Message& out) {
+    if (!queued_.empty()) {
+        out = std::move(queued_.front());
+        queued_.pop_front();
+        return true;
+    }
+    for (;;) {
+        std::string error;
+        switch (reader_.next(out, error)) {
+        case tds::MessageReader::State::Ready:
+            return true;
+        case tds::MessageReader::State::Malformed:
+            server_.log("Connection " + peer_ + " (spid " + std::to_string(spid()) +
+                        ") closed: " + error + ".");
+            return false;
+        case tds::MessageReader::State::NeedMore:
+            break;
+        }
+        if (dead_)
+            return false;
+        std::uint8_t buffer[65536];
+        ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        reader_.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+bool Server::Connection::waitForAttention(int milliseconds) {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, milliseconds) <= 0)
+        return false;
+    std::uint8_t buffer[65536];
+    ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+    if (n <= 0) {
+        dead_ = true;
+        return true; // the client is gone: stop working for it
+    }
+    reader_.append(buffer, static_cast<std::size_t>(n));
+    tds::Message m;
+    std::string error;
+    for (;;) {
+        auto state = reader_.next(m, error);
+        if (state == tds::MessageReader::State::Malformed) {
+            dead_ = true;
+            server_.log("Connection " + peer_ + " closed during a batch: " + error + ".");
+            return true;
+        }
+        if (state == tds::MessageReader::State::NeedMore)
+            return false;
+        if (m.type == tds::packet::Attention)
+            return true;
+        queued_.push_back(std::move(m));
+    }
+}
+
+void Server::Connection::run() {
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        peer_ = std::string(inet_ntoa(addr.sin_addr)) + ":" + std::to_string(ntohs(addr.sin_port));
+    int one = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    session_ = server_.engine().openSession();
+    session_->kill = [this] { cut(); };
+    if (handleLogin()) {
+        tds::Message m;
+        while (!dead_ && readMessage(m)) {
+            if (m.type == tds::packet::SqlBatch || m.type == tds::packet::Rpc) {
+                if (m.status & tds::StatusIgnore) {
+                    tds::TokenWriter w(version_, server_.engine().collationBytes());
+                    w.done(tds::token::Done, 0, 0, 0);
+                    if (!respond(w.bytes(), packetSize_))
+                        break;
+                    continue;
+                }
+                std::string error;
+                std::optional<std::string> sql;
+                if (m.type == tds::packet::SqlBatch) {
+                    sql = tds::parseSqlBatch(m.payload, version_, error);
+                } else {
+                    auto rpc = tds::parseRpc(m.payload, version_, error);
+                    if (rpc && rpc->statement)
+                        sql = rpc->statement;
+                    else if (rpc)
+                        sql = "EXEC " + rpc->procedure;
+                }
+                if (!sql) {
+                    server_.log("Connection " + peer_ + " closed: " + error + ".");
+                    break;
+                }
+                handleBatch(*sql);
+            } else if (m.type == tds::packet::Attention) {
+                // Nothing is running: acknowledge at once.
+                tds::TokenWriter w(version_, server_.engine().collationBytes());
+                w.done(tds::token::Done, tds::done::Attention, 0, 0);
+                if (!respond(w.bytes(), packetSize_))
+                    break;
+            } else {
+                server_.log("Connection " + peer_ + " closed: message type " +
+                            std::to_string(m.type) + " is not expected after login.");
+                break;
+            }
+        }
+    }
+    server_.engine().closeSession(*session_);
+    {
+        std::lock_guard lock(fdMutex_);
+        ::close(fd_);
+        fd_ = -1;
+    }
+    done_ = true;
+}
+
+bool Server::Connection::handleLogin() {
+    tds::Message m;
+    if (!readMessage(m))
+        return false;
+    if (m.type != tds::packet::PreLogin) {
+        if (m.type != tds::packet::PreTds7Login)
+            server_.log("Connection " + peer_ + " closed: message type " + std::to_string(m.type) +
+                        " before PRELOGIN.");
+        return false;
+    }
+    std::string error;
+    if (!tds::parsePreLogin(m.payload, error)) {
+        server_.log("Connection " + peer_ + " closed: " + error + ".");
+        return false;
+    }
+    const ProfileInfo& info = server_.engine().info();
+    if (!sendAll(fd_, tds::packetize(tds::preLoginResponse(info.major, info.minor, info.build),
+                                     tds::DefaultPacketSize, 0)))
+        return false;
+    if (!readMessage(m))
+        return false;
+    if (m.type != tds::packet::Login7) {
+        server_.log("Connection " + peer_ + " closed: message type " + std::to_string(m.type) +
+                    " instead of LOGIN7.");
+        return false;
+    }
+    auto login = tds::parseLogin7(m.payload, error);
+    if (!login) {
+        server_.log("Connection " + peer_ + " closed: " + error + ".");
+        return false;
+    }
+    version_ = tds::negotiateVersion(login->tdsVersion, info.tdsVersion);
+    tds::TokenWriter w(version_, server_.engine().collationBytes());
+    auto result =
+        server_.engine().login(*session_, login->userName, login->password, login->database);
+    const std::string serverName = server_.engine().serverName();
+    if (!result.ok) {
+        for (const auto& msg : result.messages)
+            w.message(msg, serverName);
+        w.done(tds::token::Done, tds::done::Error, 0, 0);
+        (void)respond(w.bytes(), tds::DefaultPacketSize);
+        return false;
+    }
+    std::size_t granted = login->packetSize == 0 ? tds::DefaultPacketSize : login->packetSize;
+    granted = std::clamp(granted, tds::MinPacketSize, tds::MaxPacketSize);
+    w.envChange(1, result.database, "master");
+    w.message(result.messages.at(0), serverName);
+    w.envCollation();
+    w.envChange(2, result.language, "");
+    w.message(result.messages.at(1), serverName);
+    w.loginAck(version_, "Microsoft SQL Server", info.major, info.minor, info.build);
+    w.envChange(4, std::to_string(granted), std::to_string(login->packetSize));
+    w.done(tds::token::Done, 0, 0, 0);
+    if (!respond(w.bytes(), tds::DefaultPacketSize))
+        return false;
+    packetSize_ = granted;
+    reader_.setMaxPacket(granted);
+    return true;
+}
+
+void Server::Connection::handleBatch(const std::string& sql) {
+    tds::TokenWriter w(version_, server_.engine().collationBytes());
+    TdsSink sink(w, server_.engine().serverName());
+    const BatchOutcome outcome = server_.engine().execute(
+        *session_, sql, sink, [this](int ms) { return waitForAttention(ms); });
+    if (outcome == BatchOutcome::Cancelled) {
+        if (dead_)
+            return;
+        // End the interrupted response, then acknowledge the attention in a message of its own.
+        sink.flush(true);
+        w.done(tds::token::Done, 0, 0, 0);
+        if (!respond(w.bytes(), packetSize_))
+            return;
+        w.clear();
+        w.done(tds::token::Done, tds::done::Attention, 0, 0);
+        (void)respond(w.bytes(), packetSize_);
+        return;
+    }
+    if (outcome == BatchOutcome::Fatal) {
+        sink.finish(tds::done::Error | tds::done::ServerError);
+        (void)respond(w.bytes(), packetSize_);
+        dead_ = true;
+        return;
+    }
+    sink.finish(0);
+    if (!respond(w.bytes(), packetSize_))
+        dead_ = true;
+}
+
+Server::Server(platform::sim::SimHost host, Options options) : options_(std::move(options)) {
+    if (options_.logFile) {
+        logFile_ = *options_.logFile;
+    } else {
+        auto path = host.resolve("C:\\Program Files\\Microsoft SQL Server\\MSSQL\\LOG\\ERRORLOG");
+        if (path) {
+            std::error_code ec;
+            std::filesystem::create_directories(path->parent_path(), ec);
+            logFile_ = *path;
+        }
+    }
+    Engine::Options engineOptions;
+    engineOptions.profile = options_.profile;
+    engineOptions.saPassword = options_.saPassword;
+    engineOptions.log = [this](const std::string& line) { log(line); };
+    engine_ = std::make_unique<Engine>(std::move(host), std::move(engineOptions));
+}
+
+Server::~Server() {
+    stop();
+}
+
+void Server::log(const std::string& line) {
+    std::lock_guard lock(logMutex_);
+    if (logFile_.empty())
+        return;
+    std::ofstream out(logFile_, std::ios::app);
+    out << timestamp() << " spid " << line << "\n";
+}
+
+bool Server::start(std::string& error) {
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listenFd_ < 0) {
+        error = std::string("socket: ") + std::strerror(errno);
+        return false;
+    }
+    int one = 1;
+    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(options_.port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listenFd_, 128) != 0) {
+        error = "cannot listen on 127.0.0.1:" + std::to_string(options_.port) + ": " +
+                std::strerror(errno);
+        ::close(listenFd_);
+        listenFd_ = -1;
+        return false;
+    }
+    socklen_t len = sizeof addr;
+    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    stopping_ = false;
+    acceptThread_ = std::thread([this] { acceptLoop(); });
+    log("Server is listening on [ 127.0.0.1 <ipv4> " + std::to_string(port_) + "].");
+    return true;
+}
+
+void Server::acceptLoop() {
+    while (!stopping_) {
+        pollfd p{listenFd_, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) {
+            reap(false);
+            continue;
+        }
+        int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        reap(false);
+        std::lock_guard lock(connectionsMutex_);
+        if (connections_.size() >= MaxConnections) {
+            ::close(fd);
+            continue;
+        }
+        connections_.push_back(std::make_unique<Connection>(*this, fd));
+    }
+}
+
+void Server::reap(bool all) {
+    std::list<std::unique_ptr<Connection>> finished;
+    {
+        std::lock_guard lock(connectionsMutex_);
+        for (auto it = connections_.begin(); it != connections_.end();) {
+            if (all || (*it)->done()) {
+                finished.push_back(std::move(*it));
+                it = connections_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    finished.clear(); // joins outside the lock
+}
+
+void Server::dropConnections() {
+    std::lock_guard lock(connectionsMutex_);
+    for (auto& c : connections_)
+        c->cut();
+}
+
+std::size_t Server::connectionCount() const {
+    std::lock_guard lock(connectionsMutex_);
+    std::size_t n = 0;
+    for (const auto& c : connections_)
+        n += c->done() ? 0 : 1;
+    return n;
+}
+
+void Server::stop() {
+    if (acceptThread_.joinable()) {
+        stopping_ = true;
+        acceptThread_.join();
+    }
+    if (listenFd_ >= 0) {
+        ::close(listenFd_);
+        listenFd_ = -1;
+    }
+    dropConnections();
+    reap(true);
+    if (engine_)
+        engine_->shutdown();
+}
+
+bool writeFreetdsConf(const platform::sim::SimHost& host, std::uint16_t port, Profile profile,
+                      std::string& error) {
+    const std::filesystem::path file = host.freetdsConf();
+    const std::filesystem::path temp = file.string() + ".new";
+    {
+        std::ofstream out(temp, std::ios::trunc);
+        const char* version = profileInfo(profile).freetdsVersion;
+        out << "# Written by sqlserver-standin: the servers of this simulated host.\n";
+        for (const std::string& name : {host.computerName(), std::string("(local)")}) {
+            out << "[" << name << "]\n"
+                << "\thost = 127.0.0.1\n"
+                << "\tport = " << port << "\n"
+                << "\ttds version = " << version << "\n\n";
+        }
+        if (!out) {
+            error = "cannot write " + temp.string();
+            return false;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(temp, file, ec);
+    if (ec) {
+        error = "cannot replace " + file.string() + ": " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+} // namespace kv::standin
