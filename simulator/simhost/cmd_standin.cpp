@@ -1,0 +1,384 @@
+// simhost's stand-in SQL Server commands:
+//
+//   simhost create DIR --standin [--profile 2000|2005] [--sa-password P]
+//                      [--service running|stopped|missing] [--database attached|detached|none]
+//                      [--damaged N]
+//       a ready demo host: the MSSQLSERVER service running sqlserver-standin, the product's
+//       "C:\Kelvora\Data\kelvora_Data.MDF" and "kelvora_Log.LDF" with sample pages, attached or
+//       not, with N damaged pages. Defaults: profile 2000, service running, database attached.
+//   simhost damage DIR 'C:\path.mdf' N      damages N healthy pages of a data file
+//   simhost check DIR 'C:\path.mdf'         prints "consistent" or "N damaged pages"
+//
+// `create` applies its options in command-line order, so each stand-in option rebuilds the
+// demo set-up from all values seen so far; the last one leaves the final state.
+
+#include "Command.h"
+#include "platform/ServiceManager.h"
+#include "platform/posix/ServiceReporter.h"
+#include "simulator/standin/DbFile.h"
+#include "simulator/standin/Engine.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <thread>
+#include <unistd.h>
+
+namespace kv::simhost {
+namespace {
+
+namespace fs = std::filesystem;
+using standin::Profile;
+
+constexpr const char* DataFile = "C:\\Kelvora\\Data\\kelvora_Data.MDF";
+constexpr const char* LogFile = "C:\\Kelvora\\Data\\kelvora_Log.LDF";
+constexpr const char* ServiceName = "MSSQLSERVER";
+
+struct DemoSettings {
+    bool standin = false;
+    Profile profile = Profile::Sql2000;
+    std::optional<std::string> saPassword;
+    std::string service = "running";
+    std::string database = "attached";
+    int damaged = 0;
+    bool serviceStarted = false;
+};
+
+DemoSettings& settings() {
+    static DemoSettings s;
+    return s;
+}
+
+// The stand-in executable: beside simhost, in ../bin from a test folder, or on PATH.
+std::string standinExecutable() {
+    if (const char* env = std::getenv("KELVORA_STANDIN"))
+        return env;
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        for (const fs::path& candidate :
+             {self.parent_path() / "sqlserver-standin",
+              self.parent_path().parent_path() / "bin" / "sqlserver-standin"})
+            if (fs::exists(candidate, ec))
+                return candidate.string();
+    }
+    return "sqlserver-standin";
+}
+
+std::string quoted(const std::string& word) {
+    std::string out = "'";
+    for (char c : word) {
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
+    }
+    return out + "'";
+}
+
+std::uint32_t serviceState(platform::sim::SimHost& host) {
+    auto platform = platform::sim::createSimulatedPlatform(host);
+    auto& services = platform->services();
+    auto manager = services.openManager("", platform::ServiceAccess::ManagerConnect);
+    if (!manager)
+        return 0;
+    auto service =
+        services.openService(*manager, ServiceName, platform::ServiceAccess::QueryStatus);
+    std::uint32_t state = 0;
+    if (service) {
+        auto status = services.queryStatus(*service);
+        state = status ? status->currentState : 0;
+        (void)services.close(*service);
+    }
+    (void)services.close(*manager);
+    return state;
+}
+
+bool controlService(platform::sim::SimHost& host, bool start, Io io) {
+    auto platform = platform::sim::createSimulatedPlatform(host);
+    auto& services = platform->services();
+    auto manager = services.openManager("", platform::ServiceAccess::ManagerConnect);
+    if (!manager) {
+        io.err << "simhost: " << manager.error().message << "\n";
+        return false;
+    }
+    auto service =
+        services.openService(*manager, ServiceName,
+                             platform::ServiceAccess::QueryStatus | platform::ServiceAccess::Start |
+                                 platform::ServiceAccess::Stop);
+    bool ok = false;
+    if (service) {
+        if (start) {
+            auto r = services.start(*service);
+            ok = r.ok();
+            if (!ok)
+                io.err << "simhost: cannot start " << ServiceName << ": " << r.error().message
+                       << "\n";
+        } else {
+            auto r = services.controlStop(*service);
+            ok = r.ok();
+        }
+        (void)services.close(*service);
+    }
+    (void)services.close(*manager);
+    if (!ok)
+        return false;
+    const std::uint32_t wanted =
+        start ? platform::ServiceState::Running : platform::ServiceState::Stopped;
+    for (int i = 0; i < 200; ++i) {
+        const std::uint32_t state = serviceState(host);
+        if (state == wanted)
+            return true;
+        if (start && state == platform::ServiceState::Stopped && i > 5)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    io.err << "simhost: " << ServiceName << " did not reach the " << (start ? "running" : "stopped")
+           << " state\n";
+    return false;
+}
+
+int buildDemo(platform::sim::SimHost& host, Io io) {
+    DemoSettings& s = settings();
+    if (!s.standin)
+        return ExitOk;
+    if (s.serviceStarted) {
+        (void)controlService(host, false, io);
+        s.serviceStarted = false;
+    }
+    // The catalog and the product's files, made afresh.
+    for (const char* path : {standin::StateFileWindowsPath, DataFile, LogFile}) {
+        auto p = host.resolve(path);
+        std::error_code ec;
+        if (p)
+            fs::remove(*p, ec);
+    }
+    auto data = host.resolve(DataFile);
+    auto log = host.resolve(LogFile);
+    if (!data || !log)
+        return failure(io, "cannot place the demo database: " + data.error().message);
+    std::error_code ec;
+    fs::create_directories(data->parent_path(), ec);
+    const std::uint16_t version = standin::profileInfo(s.profile).databaseVersion;
+    if (s.database != "none") {
+        std::string why;
+        standin::dbfile::Header header;
+        header.database = "kelvora";
+        header.id = standin::dbfile::newFileId();
+        header.version = version;
+        const int dataFd = ::open(data->c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int logFd = ::open(log->c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        bool ok = dataFd >= 0 && logFd >= 0 &&
+                  standin::dbfile::writeDataFile(dataFd, header, standin::dbfile::demoTables(400),
+                                                 96, why) &&
+                  standin::dbfile::writeLogFile(logFd, "kelvora", header.id, version, 63, why);
+        if (ok && s.damaged > 0) {
+            const int done = standin::dbfile::damage(dataFd, header, s.damaged, why);
+            ok = done == s.damaged;
+            if (!ok && why.empty())
+                why = "only " + std::to_string(done) + " pages could be damaged";
+        }
+        if (dataFd >= 0)
+            ::close(dataFd);
+        if (logFd >= 0)
+            ::close(logFd);
+        if (!ok)
+            return failure(io, "cannot write the demo database: " + why);
+    }
+    try {
+        standin::Engine::Options options;
+        options.profile = s.profile;
+        options.saPassword = s.saPassword;
+        standin::Engine engine(host, options);
+        if (s.database == "attached") {
+            auto session = engine.openSession();
+            auto login =
+                engine.login(*session, "sa", s.saPassword.value_or(standin::DefaultSaPassword), "");
+            standin::RecordingSink sink;
+            if (login.ok)
+                (void)engine.execute(*session,
+                                     std::string("create database kelvora ON (FILENAME = '") +
+                                         DataFile + "') LOG ON (FILENAME = '" + LogFile +
+                                         "') FOR ATTACH",
+                                     sink);
+            engine.closeSession(*session);
+            if (!login.ok || !sink.errors().empty())
+                return failure(io, "the stand-in refused to attach the demo database: " +
+                                       (sink.errors().empty() ? std::string("login failed")
+                                                              : sink.errors()[0].text));
+        }
+    } catch (const std::exception& e) {
+        return failure(io, e.what());
+    }
+    // The service definition.
+    const fs::path definition = host.servicesFolder() / (std::string(ServiceName) + ".service");
+    if (s.service == "missing") {
+        fs::remove(definition, ec);
+    } else {
+        std::ofstream out(definition, std::ios::trunc);
+        out << "# The SQL Server stand-in as the default instance of this host.\n"
+            << "command = " << quoted(standinExecutable()) << " --service --profile "
+            << standin::profileInfo(s.profile).name << "\n";
+        if (!out)
+            return failure(io, "cannot write " + definition.string());
+    }
+    if (s.service == "running") {
+        if (!controlService(host, true, io))
+            return ExitFailed;
+        s.serviceStarted = true;
+    }
+    return ExitOk;
+}
+
+int applyValue(platform::sim::SimHost& host, const std::function<bool()>& set, Io io,
+               const std::string& what) {
+    if (!set())
+        return usageError(io, what);
+    return buildDemo(host, io);
+}
+
+const SimhostCreateOption standinOption{
+    {"--standin", false, "--standin   make the demo host of the stand-in SQL Server",
+     [](platform::sim::SimHost& host, const std::string&, Io io) {
+         settings().standin = true;
+         return buildDemo(host, io);
+     }}};
+
+const SimhostCreateOption profileOption{
+    {"--profile", true, "--profile 2000|2005   the stand-in's behaviour profile",
+     [](platform::sim::SimHost& host, const std::string& v, Io io) {
+         return applyValue(
+             host,
+             [&] {
+                 auto p = standin::parseProfile(v);
+                 if (p)
+                     settings().profile = *p;
+                 return p.has_value();
+             },
+             io, "--profile takes 2000 or 2005");
+     }}};
+
+const SimhostCreateOption saOption{{"--sa-password", true,
+                                    "--sa-password P   the password of the login sa (default k)",
+                                    [](platform::sim::SimHost& host, const std::string& v, Io io) {
+                                        return applyValue(
+                                            host,
+                                            [&] {
+                                                settings().saPassword = v;
+                                                return true;
+                                            },
+                                            io, "");
+                                    }}};
+
+const SimhostCreateOption serviceOption{
+    {"--service", true, "--service running|stopped|missing   the MSSQLSERVER service",
+     [](platform::sim::SimHost& host, const std::string& v, Io io) {
+         return applyValue(
+             host,
+             [&] {
+                 settings().service = v;
+                 return v == "running" || v == "stopped" || v == "missing";
+             },
+             io, "--service takes running, stopped or missing");
+     }}};
+
+const SimhostCreateOption databaseOption{
+    {"--database", true, "--database attached|detached|none   the demo database kelvora",
+     [](platform::sim::SimHost& host, const std::string& v, Io io) {
+         return applyValue(
+             host,
+             [&] {
+                 settings().database = v;
+                 return v == "attached" || v == "detached" || v == "none";
+             },
+             io, "--database takes attached, detached or none");
+     }}};
+
+const SimhostCreateOption damagedOption{
+    {"--damaged", true, "--damaged N   damage N pages of the demo data file",
+     [](platform::sim::SimHost& host, const std::string& v, Io io) {
+         return applyValue(
+             host,
+             [&] {
+                 char* end = nullptr;
+                 const long n = std::strtol(v.c_str(), &end, 10);
+                 settings().damaged = static_cast<int>(n);
+                 return !v.empty() && *end == 0 && n >= 0 && n <= 1000;
+             },
+             io, "--damaged takes a number of pages");
+     }}};
+
+// Opens a data file of the host for damage or check; the stand-in's hold does not stop us
+// (damage stands for a failing disk).
+int openDataFile(const std::vector<std::string>& args, std::size_t count, Io io, int& fd,
+                 standin::dbfile::Header& header, const char* usage) {
+    if (args.size() != count)
+        return usageError(io, usage);
+    auto host = openHost(args[0], io);
+    if (!host)
+        return ExitUsage;
+    auto path = host->resolve(args[1]);
+    if (!path)
+        return failure(io, path.error().message);
+    fd = ::open(path->c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return failure(io, "cannot open " + args[1] + " (" + path->string() + ")");
+    standin::dbfile::ReadError kind;
+    std::string why;
+    auto h = standin::dbfile::readHeader(fd, kind, why);
+    if (!h || h->role != standin::dbfile::Role::Data) {
+        ::close(fd);
+        return failure(io, args[1] + " is not a data file of the stand-in: " +
+                               (h ? std::string("it is a log file") : why));
+    }
+    header = *h;
+    return ExitOk;
+}
+
+const SimhostCommand damageCommand{
+    "damage", "damage DIR 'C:\\path.mdf' N   damage N healthy pages of a stand-in data file",
+    [](const std::vector<std::string>& args, Io io) {
+        int fd = -1;
+        standin::dbfile::Header header;
+        if (int status =
+                openDataFile(args, 3, io, fd, header, "usage: simhost damage DIR 'C:\\path.mdf' N");
+            status != ExitOk)
+            return status;
+        char* end = nullptr;
+        const long n = std::strtol(args[2].c_str(), &end, 10);
+        if (*end || n < 0) {
+            ::close(fd);
+            return usageError(io, "damage takes a number of pages");
+        }
+        std::string why;
+        const int done = standin::dbfile::damage(fd, header, static_cast<int>(n), why);
+        ::close(fd);
+        io.out << "damaged " << done << " pages\n";
+        return done == n ? ExitOk
+                         : failure(io, "only " + std::to_string(done) +
+                                           " healthy pages were left to damage");
+    }};
+
+const SimhostCommand checkCommand{
+    "check", "check DIR 'C:\\path.mdf'   print \"consistent\" or the number of damaged pages",
+    [](const std::vector<std::string>& args, Io io) {
+        int fd = -1;
+        standin::dbfile::Header header;
+        if (int status =
+                openDataFile(args, 2, io, fd, header, "usage: simhost check DIR 'C:\\path.mdf'");
+            status != ExitOk)
+            return status;
+        const auto report = standin::dbfile::check(fd, header);
+        ::close(fd);
+        if (report.problems.empty())
+            io.out << "consistent\n";
+        else
+            io.out << report.problems.size() << " damaged pages\n";
+        return ExitOk;
+    }};
+
+} // namespace
+} // namespace kv::simhost
