@@ -415,8 +415,16 @@ Result<void> SimServiceManager::start(ServiceHandle service) {
         return Error{*def->failStart, "the start of " + def->name + " fails (fail_start)"};
 
     RunLock lock(host_.runFolder());
-    if (serviceProcessAlive(def->name))
-        return Error{win::ServiceAlreadyRunning, "the service " + def->name + " is not stopped"};
+    if (serviceProcessAlive(def->name)) {
+        // A service that has reported stopped counts as stopped, as with Windows, even while its
+        // process is still on its way out; give that process a moment to end first.
+        const auto reported = readStatusFile(host_.statusFile(def->name));
+        if (!reported || reported->currentState != ServiceState::Stopped)
+            return Error{win::ServiceAlreadyRunning,
+                         "the service " + def->name + " is not stopped"};
+        for (int i = 0; i < 400 && serviceProcessAlive(def->name); ++i)
+            ::usleep(5000);
+    }
     removeIfThere(host_.runFolder() / (def->name + ".stop"));
     if (auto written = writeStatusFile(host_.statusFile(def->name),
                                        ServiceStatus{ServiceState::StartPending, 0, 0});
@@ -464,6 +472,24 @@ Result<ServiceStatus> SimServiceManager::controlStop(ServiceHandle service) {
         return errnoError(err, "cannot signal the service " + open->service);
     }
     return ServiceStatus{ServiceState::StopPending, 0, 0};
+}
+
+Result<bool> killServiceProcess(const SimHost& host, std::string_view service) {
+    const auto file = host.serviceDefinition(service);
+    if (!file)
+        return Error{win::ServiceDoesNotExist,
+                     "the service " + std::string(service) + " does not exist on this host"};
+    const auto name = file->stem().string();
+    RunLock lock(host.runFolder());
+    const auto record = readPidFile(host.pidFile(name));
+    if (!record || !alive(*record))
+        return false;
+    if (::kill(record->pid, SIGKILL) != 0)
+        return errnoError(errno, "cannot end the process of " + name);
+    // Reap it when it is our child, so that it does not linger as a zombie.
+    for (int i = 0; i < 200 && alive(*record); ++i)
+        ::usleep(5000);
+    return true;
 }
 
 Result<void> SimServiceManager::close(ServiceHandle handle) {

@@ -82,6 +82,12 @@ private:
     std::map<std::string, std::string, std::less<>> settings_;
 };
 
+// Ends the process of a started service with SIGKILL, without asking it (for scripts and test
+// clean-up; a service stuck in start pending refuses the stop request). Only the process recorded
+// in run/NAME.pid is signalled, and only while it is still that process. Returns false when no
+// process of the service was running. The next status query reads stopped.
+Result<bool> killServiceProcess(const SimHost& host, std::string_view service);
+
 // The platform object of a simulated host.
 std::unique_ptr<Platform> createSimulatedPlatform(const SimHost& host);
 

@@ -177,6 +177,10 @@ struct RefusedPath {
     ErrorCode code;
 };
 
+void PrintTo(const RefusedPath& row, std::ostream* out) {
+    *out << row.path;
+}
+
 class RefusedPathTest : public ::testing::TestWithParam<RefusedPath> {};
 
 // Paths that would leave drive_c/ or name devices are refused with a message; nothing is

@@ -72,7 +72,7 @@ TEST_F(ServicesTest, AnUnknownServiceDoesNotExist) {
 // stopped -> start pending (rising checkpoints) -> running -> stop pending -> stopped, with the
 // refusals Windows gives on the way.
 TEST_F(ServicesTest, RunsTheWholeStateMachine) {
-    define("MSSQLSERVER", "--start-steps 4 --step-ms 30 --stop-steps 3");
+    define("MSSQLSERVER", "--start-steps 5 --step-ms 40 --stop-steps 8");
     const auto service = openService("mssqlserver", QueryAndStart | ServiceAccess::Stop);
     EXPECT_EQ(state(service), ServiceState::Stopped);
     EXPECT_EQ(services.controlStop(service).code(), win::ServiceNotActive);
@@ -98,10 +98,10 @@ TEST_F(ServicesTest, RunsTheWholeStateMachine) {
     EXPECT_EQ(state(service), ServiceState::StopPending);
     EXPECT_EQ(services.controlStop(service).code(), win::ServiceCannotAcceptCtrl);
     ASSERT_TRUE(reaches(service, ServiceState::Stopped));
-    EXPECT_FALSE(fs::exists(host.host().pidFile("MSSQLSERVER")));
     EXPECT_TRUE(services.close(service));
 
-    // The service starts again after a clean stop; the log got its output.
+    // The service starts again at once after it reported stopped (its process may still be on
+    // its way out); the log got its output.
     const auto again = openService("MSSQLSERVER", QueryAndStart);
     ASSERT_TRUE(services.start(again));
     EXPECT_TRUE(reaches(again, ServiceState::Running));
