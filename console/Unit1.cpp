@@ -1,0 +1,78 @@
+// Form1: the handlers its layout names, the components it binds, and reading the layout.
+
+#include "console/Unit1.h"
+
+#include "toolkit/ui/ExtCtrls.h"
+#include "toolkit/ui/Memo.h"
+#include "toolkit/ui/StdCtrls.h"
+
+std::string LocalServerName;
+std::string LastTraceText;
+TForm1* Form1 = nullptr;
+
+TForm1::TForm1(TComponent* AOwner, kv::platform::Platform& Platform)
+    : TForm(AOwner), FPlatform(Platform) {
+    DeclareHandlers();
+    BindComponents();
+    LoadLayout("Unit1");
+}
+
+TForm1::~TForm1() {
+    if (Form1 == this)
+        Form1 = nullptr;
+}
+
+void TForm1::DeclareHandlers() {
+    Handler("FormCreate", &TForm1::FormCreate);
+    Handler("Timer1Timer", &TForm1::Timer1Timer);
+    Handler("LogBTNClick", &TForm1::LogBTNClick);
+    Handler("KapatBTNClick", &TForm1::KapatBTNClick);
+    Handler("SrvBaslatBtnClick", &TForm1::SrvBaslatBtnClick);
+    Handler("SrvDurdurBtnClick", &TForm1::SrvDurdurBtnClick);
+    Handler("DSYenileBtnClick", &TForm1::DSYenileBtnClick);
+}
+
+void TForm1::BindComponents() {
+    Bind(Panel8, "Panel8");
+    Bind(Label15, "Label15");
+    Bind(Image1, "Image1");
+    Bind(Panel3, "Panel3");
+    Bind(Panel2, "Panel2");
+    Bind(SrvImg, "SrvImg");
+    Bind(Label2, "Label2");
+    Bind(SrvNameLB, "SrvNameLB");
+    Bind(Label4, "Label4");
+    Bind(Label5, "Label5");
+    Bind(Label3, "Label3");
+    Bind(SrvDurLB, "SrvDurLB");
+    Bind(SrvBaslatBtn, "SrvBaslatBtn");
+    Bind(SrvDurdurBtn, "SrvDurdurBtn");
+    Bind(Panel4, "Panel4");
+    Bind(Panel5, "Panel5");
+    Bind(Image2, "Image2");
+    Bind(Label7, "Label7");
+    Bind(Label6, "Label6");
+    Bind(Label8, "Label8");
+    Bind(DSklasor, "DSklasor");
+    Bind(DSMdf, "DSMdf");
+    Bind(DSLdf, "DSLdf");
+    Bind(DSYenileBtn, "DSYenileBtn");
+    Bind(Panel1, "Panel1");
+    Bind(Panel6, "Panel6");
+    Bind(Image3, "Image3");
+    Bind(Label1, "Label1");
+    Bind(DBAna, "DBAna");
+    Bind(BaglanBTN, "BaglanBTN");
+    Bind(Label9, "Label9");
+    Bind(DBKel, "DBKel");
+    Bind(AttBtn, "AttBtn");
+    Bind(DeattBTN, "DeattBTN");
+    Bind(Memo1, "Memo1");
+    Bind(Panel7, "Panel7");
+    Bind(OnarBTN, "OnarBTN");
+    Bind(LogBTN, "LogBTN");
+    Bind(KapatBTN, "KapatBTN");
+    Bind(StatusBar1, "StatusBar1");
+    Bind(Timer1, "Timer1");
+    Bind(ImageList1, "ImageList1");
+}

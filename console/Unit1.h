@@ -1,0 +1,128 @@
+#pragma once
+// The console's main window, Form1.
+//
+// Everything the window shows comes from its layout (resources/layouts/Unit1.layout, embedded as
+// the Qt resource ":/layouts/Unit1.layout"): the controls, the timer and the image list are
+// created while the layout is read, the members below are bound to them by name, and the layout's
+// OnCreate runs FormCreate at the end of the read.
+//
+// The window keeps the handler and operation names the console has always had, but each family
+// lives in its own source file and reaches the machine only through the platform object handed
+// to the constructor:
+//   StartupAndLog.cpp    FormCreate, Timer1Timer, AddLog, SaveLog, LogBTNClick, KapatBTNClick
+//   SiblingPrograms.cpp  KillProcessByName
+//   ServiceControl.cpp   GetServiceState, StartNamedService, StopNamedService, CheckServiceState,
+//                        SrvBaslatBtnClick, SrvDurdurBtnClick
+//   DataFiles.cpp        CheckDataFiles, DSYenileBtnClick
+// The machine work itself (wait loops, process matching, file tests) sits in widget-free helpers
+// (service_wait.h, process_kill.h, data_files.h, log_file.h).
+
+#include "toolkit/ui/Forms.h"
+
+#include <string>
+
+class TPanel;
+class TLabel;
+class TImage;
+class TImageList;
+class TTimer;
+class TStatusBar;
+class TMemoControl;
+class TButton;
+
+namespace kv::platform {
+class Platform;
+}
+
+class TForm1 : public TForm {
+public:
+    // Reads the layout; FormCreate runs at its end. The platform must outlive the window.
+    TForm1(TComponent* AOwner, kv::platform::Platform& Platform);
+    ~TForm1() override;
+    std::string ClassName() const override { return "TForm1"; }
+
+    // The layout's components.
+    TPanel* Panel8 = nullptr;
+    TLabel* Label15 = nullptr;
+    TImage* Image1 = nullptr;
+    TPanel* Panel3 = nullptr;
+    TPanel* Panel2 = nullptr;
+    TImage* SrvImg = nullptr;
+    TLabel* Label2 = nullptr;
+    TLabel* SrvNameLB = nullptr;
+    TLabel* Label4 = nullptr;
+    TLabel* Label5 = nullptr;
+    TLabel* Label3 = nullptr;
+    TLabel* SrvDurLB = nullptr;
+    TButton* SrvBaslatBtn = nullptr;
+    TButton* SrvDurdurBtn = nullptr;
+    TPanel* Panel4 = nullptr;
+    TPanel* Panel5 = nullptr;
+    TImage* Image2 = nullptr;
+    TLabel* Label7 = nullptr;
+    TLabel* Label6 = nullptr;
+    TLabel* Label8 = nullptr;
+    TLabel* DSklasor = nullptr;
+    TLabel* DSMdf = nullptr;
+    TLabel* DSLdf = nullptr;
+    TButton* DSYenileBtn = nullptr;
+    TPanel* Panel1 = nullptr;
+    TPanel* Panel6 = nullptr;
+    TImage* Image3 = nullptr;
+    TLabel* Label1 = nullptr;
+    TLabel* DBAna = nullptr;
+    TButton* BaglanBTN = nullptr;
+    TLabel* Label9 = nullptr;
+    TLabel* DBKel = nullptr;
+    TButton* AttBtn = nullptr;
+    TButton* DeattBTN = nullptr;
+    TMemoControl* Memo1 = nullptr;
+    TPanel* Panel7 = nullptr;
+    TButton* OnarBTN = nullptr;
+    TButton* LogBTN = nullptr;
+    TButton* KapatBTN = nullptr;
+    TStatusBar* StatusBar1 = nullptr;
+    TTimer* Timer1 = nullptr;
+    TImageList* ImageList1 = nullptr;
+
+    // Handlers named in the layout.
+    void FormCreate(TObject* Sender);
+    void Timer1Timer(TObject* Sender);
+    void LogBTNClick(TObject* Sender);
+    void KapatBTNClick(TObject* Sender);
+    void SrvBaslatBtnClick(TObject* Sender);
+    void SrvDurdurBtnClick(TObject* Sender);
+    void DSYenileBtnClick(TObject* Sender);
+
+    // The activity log.
+    void AddLog(const std::string& Message);
+    void SaveLog();
+
+    // Sibling programs.
+    bool KillProcessByName(const std::string& Name);
+    // The start-up step around it: two log lines and the nine programs.
+    void EndSiblingPrograms();
+
+    // The database service.
+    int GetServiceState(const std::string& Machine, const std::string& Service);
+    void StartNamedService(const std::string& Machine, const std::string& Service);
+    void StopNamedService(const std::string& Machine, const std::string& Service);
+    void CheckServiceState();
+
+    // The data files.
+    void CheckDataFiles();
+
+    kv::platform::Platform& Platform() const { return FPlatform; }
+
+private:
+    void BindComponents();
+    void DeclareHandlers();
+
+    kv::platform::Platform& FPlatform;
+};
+
+// The computer name, read when the window is created: the server of every connection.
+extern std::string LocalServerName;
+// The last text the SQL trace monitor delivered.
+extern std::string LastTraceText;
+extern TForm1* Form1;
