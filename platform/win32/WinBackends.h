@@ -1,0 +1,82 @@
+#pragma once
+// Private: the Win32 backends, put together by Platform_win.cpp.
+
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
+#include "platform/ProcessTable.h"
+#include "platform/Registry.h"
+#include "platform/ServiceManager.h"
+#include "platform/win32/WinText.h"
+
+#include <map>
+#include <mutex>
+
+namespace kv::platform::win32 {
+
+class WinServiceManager final : public ServiceManager {
+public:
+    WinServiceManager() = default;
+    ~WinServiceManager() override;
+
+    Result<ServiceHandle> openManager(std::string_view machine, std::uint32_t access) override;
+    Result<ServiceHandle> openService(ServiceHandle manager, std::string_view name,
+                                      std::uint32_t access) override;
+    Result<ServiceStatus> queryStatus(ServiceHandle service) override;
+    Result<void> start(ServiceHandle service) override;
+    Result<ServiceStatus> controlStop(ServiceHandle service) override;
+    Result<void> close(ServiceHandle handle) override;
+
+private:
+    ServiceHandle remember(SC_HANDLE handle);
+    SC_HANDLE native(ServiceHandle handle);
+
+    std::mutex mutex_;
+    std::map<std::uint64_t, SC_HANDLE> handles_;
+    std::uint64_t nextHandle_ = 1;
+};
+
+class WinProcessTable final : public ProcessTable {
+public:
+    WinProcessTable() = default;
+    ~WinProcessTable() override;
+
+    Result<std::vector<ProcessEntry>> snapshot() override;
+    Result<ProcessHandle> openForTerminate(std::uint32_t pid) override;
+    Result<void> terminate(ProcessHandle handle, std::uint32_t exitCode) override;
+    Result<void> close(ProcessHandle handle) override;
+
+private:
+    std::mutex mutex_;
+    std::map<std::uint64_t, HANDLE> handles_;
+    std::uint64_t nextHandle_ = 1;
+};
+
+class WinFileSystem final : public FileSystem {
+public:
+    bool fileExists(std::string_view path) override;
+    bool folderExists(std::string_view path) override;
+    Result<void> copyFile(std::string_view from, std::string_view to, bool failIfExists) override;
+    Result<void> deleteFile(std::string_view path) override;
+    Result<void> renameFile(std::string_view from, std::string_view to) override;
+    Result<void> createFolder(std::string_view path) override;
+    Result<std::string> readFile(std::string_view path) override;
+    Result<void> writeFile(std::string_view path, std::string_view contents) override;
+    int shellCopy(std::string_view from, std::string_view to,
+                  const CopyProgress& progress) override;
+};
+
+class WinRegistry final : public Registry {
+public:
+    Result<std::unique_ptr<RegistryKey>> openKey(RegistryRoot root, std::string_view path) override;
+    Result<std::unique_ptr<RegistryKey>> createKey(RegistryRoot root,
+                                                   std::string_view path) override;
+};
+
+class WinCodePage final : public CodePage {
+public:
+    std::uint32_t number() const override;
+    std::string fromUtf8(std::string_view utf8) const override;
+    std::string toUtf8(std::string_view ansi) const override;
+};
+
+} // namespace kv::platform::win32

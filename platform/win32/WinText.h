@@ -1,0 +1,35 @@
+#pragma once
+// Private: texts between the program (UTF-8) and the 8-bit "A" functions of Windows (the ANSI
+// code page), and Win32 error results.
+
+// The backend calls the 8-bit "A" functions and the 8-bit Tool Help records by name; make sure
+// no UNICODE setting of the build turns the generic names into the wide ones.
+#undef UNICODE
+#undef _UNICODE
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include "platform/Result.h"
+
+#include <string>
+#include <string_view>
+#include <windows.h>
+
+namespace kv::platform::win32 {
+
+std::string convert(std::string_view text, UINT from, UINT to);
+inline std::string toAnsi(std::string_view utf8) {
+    return convert(utf8, CP_UTF8, CP_ACP);
+}
+inline std::string fromAnsi(std::string_view ansi) {
+    return convert(ansi, CP_ACP, CP_UTF8);
+}
+
+// The error of the last failed call (GetLastError), with the system's message.
+Error lastError(const std::string& what);
+Error errorFrom(DWORD code, const std::string& what);
+
+} // namespace kv::platform::win32
