@@ -1,0 +1,545 @@
+// The db-lib side of the portable provider: process-wide set-up, the two message callbacks,
+// login, batches, and the table that turns client-side failures into what the classic SQL
+// Server provider reports.
+#include "platform/oledb/tds_link.h"
+
+#define MSDBLIB 1
+#include <sybfront.h>
+// sybfront.h must come first.
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <mutex>
+#include <sybdb.h>
+#include <unistd.h>
+
+namespace kv::oledb::tds {
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Callbacks.
+
+// Where messages go while no DBPROCESS carries a collector (during dbopen).
+thread_local Messages* t_collector = nullptr;
+// True while a login is in progress on this thread (a time-out then ends the attempt).
+thread_local bool t_inLogin = false;
+
+Messages* collectorOf(DBPROCESS* dbproc) {
+    if (dbproc) {
+        if (auto* c = reinterpret_cast<Messages*>(dbgetuserdata(dbproc))) {
+            return c;
+        }
+    }
+    return t_collector;
+}
+
+int errorHandler(DBPROCESS* dbproc, int severity, int dberr, int oserr, char* dberrstr,
+                 char* /*oserrstr*/) {
+    // A time-out during a command: cancel the command and keep the connection (INT_TIMEOUT
+    // sends an attention); during a login: give up.
+    const int answer = dberr == SYBETIME && !t_inLogin ? INT_TIMEOUT : INT_CANCEL;
+    Messages* c = collectorOf(dbproc);
+    if (!c) {
+        return answer;
+    }
+    if (dberr == SYBETIME) {
+        c->timedOut = true;
+    }
+    // SYBESMSG only says "the server sent a message", which the message callback has already
+    // recorded with all its fields.
+    if (dberr == SYBESMSG) {
+        return answer;
+    }
+    const std::string text = dberrstr ? dberrstr : "";
+    // db-lib reports several failures twice in a row (connection failed, unable to connect).
+    for (const auto& e : c->client) {
+        if (e.number == dberr && e.osError == oserr && e.text == text) {
+            return answer;
+        }
+    }
+    c->client.push_back(ClientError{dberr, severity, oserr, text});
+    return answer;
+}
+
+int messageHandler(DBPROCESS* dbproc, DBINT msgno, int msgstate, int severity, char* msgtext,
+                   char* srvname, char* procname, int line) {
+    Messages* c = collectorOf(dbproc);
+    if (!c) {
+        return 0;
+    }
+    SqlServerMessage m;
+    m.number = msgno;
+    m.state = static_cast<std::uint8_t>(msgstate < 0 ? 0 : msgstate);
+    m.severityClass = static_cast<std::uint8_t>(severity < 0 ? 0 : severity);
+    m.message = msgtext ? msgtext : "";
+    m.server = srvname ? srvname : "";
+    m.procedure = procname ? procname : "";
+    m.line = static_cast<std::uint16_t>(line < 0 ? 0 : line);
+    c->server.push_back(std::move(m));
+    return 0;
+}
+
+std::once_flag g_initOnce;
+bool g_initOk = false;
+// db-lib's login time-out is process-wide; logins take turns.
+std::mutex g_loginMutex;
+
+bool initialiseDbLib() {
+    std::call_once(g_initOnce, [] {
+        g_initOk = dbinit() == SUCCEED;
+        if (g_initOk) {
+            dberrhandle(errorHandler);
+            dbmsghandle(messageHandler);
+        }
+    });
+    return g_initOk;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The mapping of client-side failures. Callers of the classic provider branch on these numbers
+// (the error classes judge 17/16/1 and 11/16/1 fatal, the login form tells a wrong password
+// from a missing server by the provider result), so each row gives exactly what that provider
+// reports in the same situation.
+
+struct FailureRule {
+    Situation situation;
+    HRESULT result;
+    bool keepServerRecords; // the server's own messages come first, as records of their own
+    std::int32_t number;    // 0: no record of our own
+    std::uint8_t severityClass;
+    std::uint8_t state;
+    const char* text;
+    bool sqlServerRecord; // the record carries SQL Server fields (else only a description)
+};
+
+constexpr FailureRule kFailureRules[] = {
+    // Nothing listens at the address, the name is unknown on this host, or the connection
+    // dropped during the login: the classic provider's one record, number 17, class 16,
+    // state 1, with E_FAIL. The error classes judge it fatal, so a failed open leaves the
+    // connection closed.
+    {Situation::ServerUnreachable, E_FAIL, false, 17, 16, 1,
+     "SQL Server does not exist or access denied.", true},
+    // The server took the connection but the login did not finish within the login time-out:
+    // a description only, no server record, as the classic provider reports it.
+    {Situation::LoginTimeout, E_FAIL, false, 0, 0, 0, "Login timeout expired", false},
+    // The server refused the login: its own records (18456 class 14, preceded by 4060 when the
+    // database could not be opened) with DB_SEC_E_AUTH_FAILED, so that callers can tell a
+    // wrong password from a missing server. Class 14 is not fatal.
+    {Situation::LoginRefused, DB_SEC_E_AUTH_FAILED, true, 0, 0, 0, nullptr, true},
+    // The server ended the login with other errors: its records, E_FAIL.
+    {Situation::LoginFailedOther, E_FAIL, true, 0, 0, 0, nullptr, true},
+    // Windows authentication needs SSPI, which this provider does not have: the record SQL
+    // Server itself sends when a trusted connection cannot be made.
+    {Situation::IntegratedLoginUnavailable, DB_SEC_E_AUTH_FAILED, false, 18452, 14, 1,
+     "Login failed for user '(null)'. Reason: Not associated with a trusted SQL Server "
+     "connection.",
+     true},
+    // The connection died during a call (socket closed, server killed; db-lib may report it
+    // with a low severity or with no message at all): whatever the server still sent, then
+    // the classic provider's network error 11, class 16, state 1, which the error classes
+    // judge fatal; the data source is dead from then on.
+    {Situation::ConnectionLost, E_FAIL, true, 11, 16, 1,
+     "General network error. Check your network documentation.", true},
+    // The command time-out ran out; db-lib cancelled the command and the connection stays:
+    // DB_E_ABORTLIMITREACHED, which makes callers unprepare and release their results.
+    {Situation::CommandTimeout, DB_E_ABORTLIMITREACHED, true, 0, 0, 0, "Query timeout expired",
+     false},
+    // The caller cancelled the command.
+    {Situation::Cancelled, DB_E_CANCELED, true, 0, 0, 0, "Operation canceled", false},
+    // A statement failed on a live connection: the server's records, DB_E_ERRORSINCOMMAND.
+    {Situation::StatementFailed, DB_E_ERRORSINCOMMAND, true, 0, 0, 0, nullptr, true},
+    // db-lib failed a call without any message while the connection is alive (a DONE with the
+    // error bit and no error token): a description only, E_FAIL.
+    {Situation::SilentFailure, E_FAIL, true, 0, 0, 0, "Unspecified error", false},
+};
+
+const FailureRule& ruleFor(Situation situation) {
+    for (const auto& rule : kFailureRules) {
+        if (rule.situation == situation) {
+            return rule;
+        }
+    }
+    return kFailureRules[std::size(kFailureRules) - 1];
+}
+
+std::string describe(const SqlServerMessage& m) {
+    return m.message;
+}
+
+} // namespace
+
+bool Messages::hasClientError(int number) const {
+    for (const auto& e : client) {
+        if (e.number == number) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Messages::hasServerError() const {
+    for (const auto& m : server) {
+        if (m.severityClass > 10) {
+            return true;
+        }
+    }
+    return false;
+}
+
+Failure makeFailure(Situation situation, const Messages& messages, const IID& iid) {
+    const FailureRule& rule = ruleFor(situation);
+    Failure f;
+    f.result = rule.result;
+    f.linkLost = situation == Situation::ConnectionLost;
+    if (rule.keepServerRecords) {
+        for (const auto& m : messages.server) {
+            ErrorRecordData r;
+            r.result = rule.result;
+            r.interfaceId = iid;
+            r.minor = static_cast<DWORD>(m.number);
+            r.description = describe(m);
+            r.sqlServer = m;
+            f.records.push_back(std::move(r));
+        }
+    }
+    if (rule.text && (rule.number != 0 || f.records.empty() || !rule.sqlServerRecord)) {
+        ErrorRecordData r;
+        r.result = rule.result;
+        r.interfaceId = iid;
+        r.minor = static_cast<DWORD>(rule.number);
+        r.description = rule.text;
+        if (rule.sqlServerRecord) {
+            SqlServerMessage m;
+            m.number = rule.number;
+            m.severityClass = rule.severityClass;
+            m.state = rule.state;
+            m.message = rule.text;
+            r.sqlServer = m;
+        }
+        f.records.push_back(std::move(r));
+    }
+    return f;
+}
+
+HRESULT postFailure(const Failure& failure) {
+    postErrorRecords(failure.records);
+    return failure.result;
+}
+
+void postInformation(const Messages& messages, const IID& iid) {
+    std::vector<ErrorRecordData> records;
+    for (const auto& m : messages.server) {
+        ErrorRecordData r;
+        r.result = S_OK;
+        r.interfaceId = iid;
+        r.minor = static_cast<DWORD>(m.number);
+        r.description = m.message;
+        r.sqlServer = m;
+        records.push_back(std::move(r));
+    }
+    postErrorRecords(records);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Link.
+
+namespace {
+
+bool isLoginRefusal(const SqlServerMessage& m) {
+    switch (m.number) {
+    case 18456: // login failed
+    case 18452: // not a trusted connection
+    case 18470: // account disabled
+    case 18486: // account locked out
+    case 18487: // password expired
+    case 18488: // password must be changed
+        return true;
+    default:
+        return false;
+    }
+}
+
+BYTE tdsVersionCode(const std::string& text) {
+    if (text == "7.1" || text == "8.0") {
+        return DBVERSION_71;
+    }
+    if (text == "7.2") {
+        return DBVERSION_72;
+    }
+    if (text == "7.3") {
+        return DBVERSION_73;
+    }
+    if (text == "7.4") {
+        return DBVERSION_74;
+    }
+    return 0;
+}
+
+// The classic provider logs in as the process's workstation when none is given.
+std::string defaultWorkstation() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) == 0) {
+        return name;
+    }
+    return {};
+}
+
+} // namespace
+
+std::unique_ptr<Link> Link::open(const LoginSettings& settings, Failure& failure,
+                                 Messages& information) {
+    information.clear();
+    Messages none;
+    if (settings.integrated) {
+        failure = makeFailure(Situation::IntegratedLoginUnavailable, none, IID_IDBInitialize);
+        return nullptr;
+    }
+    // On the simulated host a name must be known to the host's freetds.conf: anything else is
+    // a server that does not exist, reported at once and without asking the resolver.
+    std::string target = settings.server.empty() ? "(local)" : settings.server;
+    std::string tdsVersion;
+    if (auto resolver = ServerNameResolver::forSimulatedHost()) {
+        auto endpoint = resolver->resolve(target);
+        if (!endpoint) {
+            failure = makeFailure(Situation::ServerUnreachable, none, IID_IDBInitialize);
+            return nullptr;
+        }
+        target = endpoint->dblibName();
+        tdsVersion = endpoint->tdsVersion;
+    }
+    if (!initialiseDbLib()) {
+        failure = makeFailure(Situation::ServerUnreachable, none, IID_IDBInitialize);
+        return nullptr;
+    }
+
+    LOGINREC* login = dblogin();
+    if (!login) {
+        failure = Failure{E_OUTOFMEMORY, {}, false};
+        return nullptr;
+    }
+    DBSETLUSER(login, settings.user.c_str());
+    if (!settings.password.empty()) {
+        DBSETLPWD(login, settings.password.c_str());
+    }
+    const std::string app = settings.application.empty() ? "Kelvora" : settings.application;
+    DBSETLAPP(login, app.c_str());
+    const std::string host =
+        settings.workstation.empty() ? defaultWorkstation() : settings.workstation;
+    if (!host.empty()) {
+        DBSETLHOST(login, host.c_str());
+    }
+    if (!settings.language.empty()) {
+        DBSETLNATLANG(login, settings.language.c_str());
+    }
+    if (!settings.database.empty()) {
+        DBSETLDBNAME(login, settings.database.c_str());
+    }
+    DBSETLCHARSET(login, "UTF-8");
+    if (settings.packetSize > 0) {
+        DBSETLPACKET(login, settings.packetSize);
+    }
+    if (settings.encrypt) {
+        DBSETLENCRYPT(login, TRUE);
+    }
+    if (const BYTE v = tdsVersionCode(tdsVersion)) {
+        DBSETLVERSION(login, v);
+    }
+
+    Messages collected;
+    DBPROCESS* dbproc = nullptr;
+    {
+        std::lock_guard lock(g_loginMutex);
+        dbsetlogintime(settings.loginTimeoutSeconds > 0 ? settings.loginTimeoutSeconds : 0);
+        t_collector = &collected;
+        t_inLogin = true;
+        dbproc = dbopen(login, target.c_str());
+        t_inLogin = false;
+        t_collector = nullptr;
+    }
+    dbloginfree(login);
+
+    if (!dbproc) {
+        bool refused = false;
+        for (const auto& m : collected.server) {
+            refused = refused || isLoginRefusal(m);
+        }
+        Situation situation = Situation::ServerUnreachable;
+        if (refused) {
+            situation = Situation::LoginRefused;
+        } else if (collected.hasServerError()) {
+            situation = Situation::LoginFailedOther;
+        } else if (collected.timedOut && !collected.hasClientError(SYBECONN)) {
+            situation = Situation::LoginTimeout;
+        }
+        failure = makeFailure(situation, collected, IID_IDBInitialize);
+        return nullptr;
+    }
+
+    std::unique_ptr<Link> link(new Link());
+    link->dbproc_ = dbproc;
+    link->serverName_ = settings.server.empty() ? "(local)" : settings.server;
+    dbsetuserdata(dbproc, reinterpret_cast<BYTE*>(&link->messages_));
+    information.server = std::move(collected.server);
+    return link;
+}
+
+Link::~Link() {
+    if (dbproc_) {
+        dbsetuserdata(dbproc_, nullptr);
+        dbclose(dbproc_);
+    }
+}
+
+bool Link::isDead() {
+    if (!dead_ && (!dbproc_ || DBDEAD(dbproc_))) {
+        dead_ = true;
+    }
+    return dead_;
+}
+
+Link::Step Link::afterFailure() {
+    // db-lib's severities do not tell a dropped socket from a statement error; the state of
+    // the connection does.
+    if (isDead() || messages_.hasClientError(SYBEREAD) || messages_.hasClientError(SYBEWRIT) ||
+        messages_.hasClientError(SYBEDDNE) || messages_.hasClientError(SYBESEOF)) {
+        dead_ = true;
+        return Step::Dead;
+    }
+    if (messages_.timedOut) {
+        return Step::TimedOut;
+    }
+    return Step::Failed;
+}
+
+Link::Step Link::execute(const std::string& sql, int timeoutSeconds) {
+    if (isDead()) {
+        return Step::Dead;
+    }
+    // The per-connection time-out (db-lib's own is process-wide); 0 means none.
+    const std::string seconds = std::to_string(timeoutSeconds > 0 ? timeoutSeconds : 0);
+    if (timeoutSeconds > 0) {
+        dbsetopt(dbproc_, DBSETTIME, seconds.c_str(), 0);
+    } else {
+        dbclropt(dbproc_, DBSETTIME, nullptr);
+    }
+    if (dbcmd(dbproc_, sql.c_str()) != SUCCEED) {
+        return afterFailure();
+    }
+    if (dbsqlexec(dbproc_) != SUCCEED) {
+        return afterFailure();
+    }
+    return Step::Ok;
+}
+
+Link::Step Link::nextResult() {
+    if (isDead()) {
+        return Step::Dead;
+    }
+    const RETCODE rc = dbresults(dbproc_);
+    if (rc == SUCCEED) {
+        return Step::Ok;
+    }
+    if (rc == NO_MORE_RESULTS) {
+        return Step::NoMore;
+    }
+    return afterFailure();
+}
+
+int Link::columnCount() const {
+    return dbproc_ ? dbnumcols(dbproc_) : 0;
+}
+
+long long Link::rowCount() const {
+    if (!dbproc_ || !dbiscount(dbproc_)) {
+        return -1;
+    }
+    return DBCOUNT(dbproc_);
+}
+
+Link::Step Link::nextRow() {
+    if (isDead()) {
+        return Step::Dead;
+    }
+    const STATUS rc = dbnextrow(dbproc_);
+    if (rc == REG_ROW) {
+        return Step::Ok;
+    }
+    if (rc == NO_MORE_ROWS) {
+        return Step::NoMore;
+    }
+    if (rc == FAIL) {
+        return afterFailure();
+    }
+    // Compute rows and buffer states: not produced by the statements sent here; skip them.
+    return Step::Ok;
+}
+
+void Link::discardRows() {
+    if (dbproc_ && !isDead()) {
+        dbcanquery(dbproc_);
+    }
+}
+
+void Link::drainResults() {
+    while (!isDead()) {
+        const RETCODE rc = dbresults(dbproc_);
+        if (rc == NO_MORE_RESULTS) {
+            break;
+        }
+        if (rc == SUCCEED) {
+            dbcanquery(dbproc_);
+        } else if (isDead()) {
+            break;
+        }
+    }
+    messages_.clear();
+}
+
+Messages Link::takeMessages() {
+    Messages out = std::move(messages_);
+    messages_.clear();
+    return out;
+}
+
+std::string Link::currentDatabase() const {
+    if (!dbproc_) {
+        return {};
+    }
+    const char* name = dbname(dbproc_);
+    return name ? name : "";
+}
+
+std::optional<std::string> Link::queryScalar(const std::string& sql) {
+    std::optional<std::string> value;
+    if (execute(sql, 0) != Step::Ok) {
+        if (!isDead()) {
+            drainResults();
+        }
+        takeMessages();
+        return value;
+    }
+    while (nextResult() == Step::Ok) {
+        if (columnCount() > 0) {
+            while (nextRow() == Step::Ok) {
+                if (!value) {
+                    const int type = dbcoltype(dbproc_, 1);
+                    const BYTE* data = dbdata(dbproc_, 1);
+                    const DBINT length = dbdatlen(dbproc_, 1);
+                    if (data) {
+                        char buffer[512] = {};
+                        const DBINT n =
+                            dbconvert(dbproc_, type, data, length, SYBCHAR,
+                                      reinterpret_cast<BYTE*>(buffer), sizeof buffer - 1);
+                        if (n >= 0) {
+                            value = std::string(buffer, static_cast<std::size_t>(n));
+                        }
+                    }
+                }
+            }
+        }
+    }
+    takeMessages();
+    return value;
+}
+
+} // namespace kv::oledb::tds

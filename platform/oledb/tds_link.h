@@ -1,0 +1,142 @@
+// One connection to SQL Server through FreeTDS db-lib, and the translation of what db-lib
+// reports into what OLE DB callers receive. Internal to the portable provider.
+//
+// db-lib reports through two process-wide callbacks. They are installed once and route every
+// message to the connection it belongs to (the DBPROCESS's user data, or, while a login is
+// still in progress and no DBPROCESS exists yet, the collector of the calling thread). The
+// error callback often fires twice for one failure and echoes every server message as
+// SYBESMSG; both are collapsed here, so a call ends with the server's messages in order plus
+// the distinct client-side errors.
+#pragma once
+
+#include "platform/oledb/error_records.h"
+#include "platform/oledb/rowset.h"
+#include "platform/oledb/server_names.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct tds_dblib_dbprocess;
+
+namespace kv::oledb::tds {
+
+struct ClientError {
+    int number = 0; // db-lib's error number (SYBE...)
+    int severity = 0;
+    int osError = 0;
+    std::string text;
+};
+
+// What db-lib reported during one call.
+struct Messages {
+    std::vector<SqlServerMessage> server;
+    std::vector<ClientError> client;
+    bool timedOut = false;
+
+    bool empty() const { return server.empty() && client.empty(); }
+    bool hasClientError(int number) const;
+    bool hasServerError() const; // class 11 and up
+    void clear() { *this = Messages{}; }
+};
+
+// The outcome of a failed call, ready to be posted: the result code and the error records.
+struct Failure {
+    HRESULT result = E_FAIL;
+    std::vector<ErrorRecordData> records;
+    bool linkLost = false;
+};
+
+// What went wrong, as far as the mapping table is concerned.
+enum class Situation {
+    ServerUnreachable,
+    LoginTimeout,
+    LoginRefused,
+    LoginFailedOther,
+    IntegratedLoginUnavailable,
+    ConnectionLost,
+    CommandTimeout,
+    Cancelled,
+    StatementFailed,
+    SilentFailure,
+};
+
+// Builds the failure for a situation: the server's own records where it sent any, plus the
+// record the table gives for client-side failures. `iid` names the interface of the call.
+Failure makeFailure(Situation situation, const Messages& messages, const IID& iid);
+
+// Posts a failure as the thread's error object and returns its result code.
+HRESULT postFailure(const Failure& failure);
+// Posts server messages of a successful call (informational messages) as error records, so
+// that the caller can read them after S_OK; clears the error object when there are none.
+void postInformation(const Messages& messages, const IID& iid);
+
+struct LoginSettings {
+    std::string server; // as the client named it
+    std::string user;
+    std::string password;
+    bool integrated = false;
+    std::string database;
+    std::string language;
+    std::string application;
+    std::string workstation;
+    int loginTimeoutSeconds = 15;
+    int packetSize = 4096;
+    bool encrypt = false;
+};
+
+class Link {
+public:
+    // Logs in. On failure returns null and fills `failure` (unreachable server, refused login,
+    // time-out); on success `information` holds the login's informational messages.
+    static std::unique_ptr<Link> open(const LoginSettings& settings, Failure& failure,
+                                      Messages& information);
+    ~Link();
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
+
+    enum class Step { Ok, Failed, NoMore, Dead, TimedOut };
+
+    // Sends a batch (dbcmd + dbsqlexec). Failed: the first statement failed; the rest of the
+    // batch may still have results.
+    Step execute(const std::string& sql, int timeoutSeconds);
+    // The next result of the batch (dbresults): Ok, Failed (the statement failed), NoMore.
+    Step nextResult();
+    int columnCount() const;
+    // Rows affected by the current result; -1 when the statement reported no count.
+    long long rowCount() const;
+    // Ok: a row is current; NoMore: the rows of this result are done.
+    Step nextRow();
+    // Drops the unread rows of the current result.
+    void discardRows();
+    // Reads and drops every remaining result of the batch (errors included).
+    void drainResults();
+
+    // Messages gathered since the last take.
+    Messages takeMessages();
+    bool isDead();
+    bool markedDead() const { return dead_; }
+    std::string currentDatabase() const;
+    tds_dblib_dbprocess* handle() const { return dbproc_; }
+    const std::string& serverName() const { return serverName_; }
+
+    // Runs one statement to its end and returns the first column of the first row (text form),
+    // or nullopt after any failure (which is not reported).
+    std::optional<std::string> queryScalar(const std::string& sql);
+
+private:
+    Link() = default;
+    Step afterFailure();
+
+    tds_dblib_dbprocess* dbproc_ = nullptr;
+    Messages messages_;
+    bool dead_ = false;
+    std::string serverName_;
+};
+
+// The columns of the current result, and the current row in the neutral value form.
+std::vector<ColumnDesc> describeColumns(Link& link);
+RowData readCurrentRow(Link& link, const std::vector<ColumnDesc>& columns);
+
+} // namespace kv::oledb::tds
