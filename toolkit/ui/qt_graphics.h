@@ -1,0 +1,91 @@
+// Colours, fonts, bevels and pictures of the visual toolkit, mapped onto Qt.
+//
+// Layouts give colours as the toolkit's BGR integers (0x00BBGGRR) or as system colour indices
+// (0x80000000 | index); the system colours are mapped to the fixed values of the Windows
+// classic scheme so that a window looks the same on every machine and in every screenshot.
+// Fonts are given by pixel height at 96 dpi: a negative height is the character height (the
+// em size), a positive one the cell height including the internal leading.
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QPixmap>
+#include <QRect>
+#include <QSize>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QPainter;
+class QSvgRenderer;
+
+namespace kv::ui {
+
+// RGB of a toolkit colour; system colours resolve to the classic scheme, clNone/clDefault and
+// unknown system indices to black.
+QColor colorToQColor(std::int32_t color);
+
+// True for clNone (0x1FFFFFFF): "paint nothing".
+bool isNoneColor(std::int32_t color);
+
+// A Qt font for the toolkit's font description.
+QFont makeQFont(const std::string& name, int height, bool bold, bool italic, bool underline,
+                bool strikeOut);
+
+// The classic two-colour bevel frame: `width` rings, the top and left edges in `topLeft`, the
+// bottom and right edges in `bottomRight` (the top-right and bottom-left corner pixels belong to
+// the bottom-right colour). `rect` shrinks by one pixel per ring.
+void frame3D(QPainter& painter, QRect& rect, const QColor& topLeft, const QColor& bottomRight,
+             int width);
+
+// A picture source: an SVG (kept as vector and rasterised at whatever pixel size it is drawn)
+// or a raster image (PNG, BMP, ...). Empty when the name could not be resolved.
+class PictureData {
+public:
+    PictureData();
+    ~PictureData();
+    PictureData(const PictureData&) = delete;
+    PictureData& operator=(const PictureData&) = delete;
+
+    // Loads from encoded bytes; `hint` is the file name (its extension picks SVG).
+    static std::shared_ptr<const PictureData> fromBytes(const QByteArray& bytes,
+                                                        const QString& hint);
+    // Resolves a picture name (see findPictureFile) and loads it; nullptr when not found or
+    // not decodable.
+    static std::shared_ptr<const PictureData> load(const std::string& name);
+    static std::shared_ptr<const PictureData> fromPixmap(const QPixmap& pixmap);
+
+    bool isVector() const { return svg_ != nullptr; }
+    // The declared size of an SVG (its width/height, else its view box) or the raster size.
+    QSize naturalSize() const;
+    // The picture as pixels of exactly `size` (vector: rendered at that size; raster: scaled
+    // smoothly unless it already has that size).
+    QPixmap pixmap(QSize size) const;
+    // Draws into `target` (vector pictures are rendered, raster pictures scaled).
+    void draw(QPainter& painter, const QRectF& target) const;
+
+private:
+    std::unique_ptr<QSvgRenderer> svg_;
+    QPixmap raster_;
+};
+
+// Directories searched for picture names after the Qt resource folder ":/pictures/".
+void addPictureSearchPath(const std::string& directory);
+// The file for a picture name: ":/pictures/NAME" when that resource exists, else NAME in each
+// search directory, else NAME itself when it is an existing file; empty when none exists.
+QString findPictureFile(const std::string& name);
+
+} // namespace kv::ui
+
+namespace kv::ui {
+
+// Makes the layouts' faces available to Qt. The Tahoma and MS Sans Serif files of the
+// fonts-wine package live in Wine's own font folder, outside fontconfig's search path, so they
+// are registered with Qt directly when present (KELVORA_FONT_DIR and a "fonts" folder beside
+// the executable are searched first). A face that is still missing afterwards is substituted
+// by DejaVu Sans. Needs the Qt application object; repeated calls do nothing.
+// Returns the number of font files registered by this call.
+int registerToolkitFonts();
+
+} // namespace kv::ui
