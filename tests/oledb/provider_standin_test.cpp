@@ -1,12 +1,75 @@
-// The portable provider against the stand-in SQL Server over loopback.
+// The portable provider against the stand-in SQL Server over loopback: logins and their
+// failures, server facts, batches walked result by result, errors and information messages
+// with every SQL Server field, a connection lost in the middle of a batch, time-outs, and the
+// catalogs and sources rowsets.
 #include "standin_fixture.h"
+
+#include <chrono>
+#include <thread>
 
 using namespace kv::oledb;
 using namespace kv::oledb::testing;
+using kv::standin::Profile;
 
-TEST(ProviderStandin, LogsInAndReportsServerFacts) {
+namespace {
+
+struct Walked {
+    HRESULT result;
+    DBROWCOUNT affected;
+    std::vector<std::vector<std::string>> rows;
+    bool hadRowset;
+    ReadErrorObject error;
+};
+
+// Walks every result of the batch as the data-access layer does, reading each rowset whole.
+std::vector<Walked> walk(IMultipleResults* results, int limit = 20) {
+    std::vector<Walked> out;
+    for (int i = 0; i < limit; ++i) {
+        DBROWCOUNT affected = 0;
+        ComPtr<IUnknown> rowset;
+        Walked w{};
+        w.result = results->GetResult(nullptr, DBRESULTFLAG_DEFAULT, IID_IUnknown, &affected,
+                                      rowset.put());
+        w.error = takeErrorObject();
+        w.affected = affected;
+        if (w.result == DB_S_NORESULT) {
+            out.push_back(std::move(w));
+            break;
+        }
+        if (rowset) {
+            w.hadRowset = true;
+            w.rows = fetchAll(rowset.get()).rows;
+        }
+        out.push_back(std::move(w));
+    }
+    return out;
+}
+
+ComPtr<IMultipleResults> executeBatch(OpenLink& link, const std::string& sql, HRESULT* hr) {
+    auto command = link.command(sql);
+    ComPtr<IMultipleResults> results;
+    DBROWCOUNT affected = 0;
+    *hr = command->Execute(nullptr, IID_IMultipleResults, nullptr, &affected,
+                           reinterpret_cast<IUnknown**>(results.put()));
+    return results;
+}
+
+HRESULT executeNoRowset(OpenLink& link, const std::string& sql) {
+    auto command = link.command(sql);
+    DBROWCOUNT affected = 0;
+    return command->Execute(nullptr, IID_NULL, nullptr, &affected, nullptr);
+}
+
+} // namespace
+
+class ProviderProfiles : public ::testing::TestWithParam<std::pair<Profile, const char*>> {};
+
+// Server facts as the session object reads them after opening: the DBMS name, the version
+// text of the profile's server (major 8 for 2000, 9 for 2005), our provider's name and version,
+// and the login's default database as the current catalog.
+TEST_P(ProviderProfiles, LogsInAndReportsServerFacts) {
     ComScope com;
-    StandinHost host;
+    StandinHost host(GetParam().first);
     ComPtr<IDBInitialize> source;
     ASSERT_EQ(openDataSource({}, source), S_OK) << takeErrorObject().description;
     ComPtr<IDBProperties> props;
@@ -16,11 +79,341 @@ TEST(ProviderStandin, LogsInAndReportsServerFacts) {
         {DBPROP_DBMSNAME, DBPROP_DBMSVER, DBPROP_PROVIDERFRIENDLYNAME, DBPROP_PROVIDERVER});
     ASSERT_EQ(facts.size(), 4u);
     EXPECT_EQ(facts[0], "Microsoft SQL Server");
-    EXPECT_EQ(facts[1], "08.00.2039");
+    EXPECT_EQ(facts[1], GetParam().second);
     EXPECT_EQ(facts[2], kProviderFriendlyName);
     EXPECT_EQ(facts[3], kProviderVersion);
     auto catalog = readProperties(props.get(), DBPROPSET_DATASOURCE, {DBPROP_CURRENTCATALOG});
     ASSERT_EQ(catalog.size(), 1u);
     EXPECT_EQ(catalog[0], "master");
     EXPECT_EQ(source->Uninitialize(), S_OK);
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, ProviderProfiles,
+                         ::testing::Values(std::make_pair(Profile::Sql2000, "08.00.2039"),
+                                           std::make_pair(Profile::Sql2005, "09.00.5000")),
+                         [](const auto& param) {
+                             return param.param.first == Profile::Sql2000 ? "Sql2000" : "Sql2005";
+                         });
+
+// Many opens and closes on one thread release every connection and object (the sanitizer
+// build reports anything left); the server sees no connection afterwards.
+TEST(ProviderStandin, OpensAndClosesManyTimes) {
+    ComScope com;
+    StandinHost host;
+    for (int i = 0; i < 40; ++i) {
+        OpenLink link;
+        ASSERT_EQ(link.open(), S_OK) << i;
+        ASSERT_EQ(executeNoRowset(link, "SET LOCK_TIMEOUT 2000"), S_OK);
+        link.session.reset();
+        EXPECT_EQ(link.source->Uninitialize(), S_OK);
+    }
+    for (int i = 0; i < 100 && host.server().connectionCount() > 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(host.server().connectionCount(), 0u);
+}
+
+// Uninitialize refuses while a session is alive; a second Initialize is refused.
+TEST(ProviderStandin, DataSourceLifecycleRules) {
+    ComScope com;
+    StandinHost host;
+    OpenLink link;
+    ASSERT_EQ(link.open(), S_OK);
+    EXPECT_EQ(link.source->Initialize(), DB_E_ALREADYINITIALIZED);
+    EXPECT_EQ(link.source->Uninitialize(), DB_E_OBJECTOPEN);
+    link.session.reset();
+    EXPECT_EQ(link.source->Uninitialize(), S_OK);
+}
+
+// A batch of three statements is walked result by result: a rowset, a statement without
+// rows whose PRINT text comes as an information record, an update with its count; then
+// DB_S_NORESULT.
+TEST(ProviderStandin, WalksABatchResultByResult) {
+    ComScope com;
+    StandinHost host;
+    OpenLink link;
+    ASSERT_EQ(link.open(), S_OK);
+    ASSERT_EQ(executeNoRowset(link, "EXEC sp_configure 'allow updates', 1\r\n"
+                                    "RECONFIGURE WITH OVERRIDE"),
+              S_OK)
+        << takeErrorObject().description;
+
+    HRESULT hr = E_FAIL;
+    auto results = executeBatch(link,
+                                "SELECT name, dbid FROM sysdatabases\r\n"
+                                "PRINT 'between'\r\n"
+                                "UPDATE sysdatabases SET status = 24 WHERE name = 'model'",
+                                &hr);
+    ASSERT_EQ(hr, S_OK) << takeErrorObject().description;
+    auto walked = walk(results.get());
+    ASSERT_EQ(walked.size(), 4u);
+    EXPECT_EQ(walked[0].result, S_OK);
+    EXPECT_TRUE(walked[0].hadRowset);
+    ASSERT_EQ(walked[0].rows.size(), 4u);
+    EXPECT_EQ(walked[0].rows[0], (std::vector<std::string>{"master", "1"}));
+
+    EXPECT_EQ(walked[1].result, S_OK);
+    EXPECT_FALSE(walked[1].hadRowset);
+    ASSERT_EQ(walked[1].error.records.size(), 1u);
+    ASSERT_TRUE(walked[1].error.records[0].sqlServer);
+    EXPECT_EQ(walked[1].error.records[0].sqlServer->message, "between");
+    EXPECT_EQ(walked[1].error.records[0].sqlServer->severityClass, 0);
+
+    EXPECT_EQ(walked[2].result, S_OK);
+    EXPECT_FALSE(walked[2].hadRowset);
+    EXPECT_EQ(walked[2].affected, 1);
+    EXPECT_EQ(walked[3].result, DB_S_NORESULT);
+    EXPECT_FALSE(walked[3].error.present);
+}
+
+// The console's select check: "use master" and the select in one batch opens on the select's
+// rows when the caller asks for one rowset.
+TEST(ProviderStandin, ExecuteForOneRowsetSkipsResultsWithoutRows) {
+    ComScope com;
+    StandinHost host;
+    OpenLink link;
+    ASSERT_EQ(link.open(), S_OK);
+    auto command = link.command("use master SELECT * FROM sysdatabases s\r\n"
+                                "WHERE s.[name]='tempdb'");
+    ComPtr<IUnknown> rowset;
+    DBROWCOUNT affected = 0;
+    ASSERT_EQ(command->Execute(nullptr, IID_IRowset, nullptr, &affected, rowset.put()), S_OK);
+    ASSERT_TRUE(rowset);
+    // "changed database context" came with the call.
+    auto info = takeErrorObject();
+    ASSERT_FALSE(info.records.empty());
+    EXPECT_EQ(info.records[0].sqlServer->number, 5701);
+    auto fetched = fetchAll(rowset.get());
+    ASSERT_EQ(fetched.rows.size(), 1u);
+    EXPECT_EQ(fetched.columns[0], "name");
+    EXPECT_EQ(fetched.rows[0][0], "tempdb");
+}
+
+// An error in the second statement does not stop the walk: the third statement still runs
+// and its result is delivered; the error carries every SQL Server field; the connection
+// stays usable.
+TEST(ProviderStandin, ErrorInTheMiddleOfABatchStillConsumesTheRest) {
+    ComScope com;
+    StandinHost host;
+    OpenLink link;
+    ASSERT_EQ(link.open(), S_OK);
+    HRESULT hr = E_FAIL;
+    auto results = executeBatch(link,
+                                "SELECT 1 AS one\r\n"
+                                "RAISERROR('second failed', 16, 3)\r\n"
+                                "PRINT 'third ran'",
+                                &hr);
+    ASSERT_EQ(hr, S_OK);
+    auto walked = walk(results.get());
+    ASSERT_EQ(walked.size(), 4u);
+    EXPECT_TRUE(walked[0].hadRowset);
+    EXPECT_EQ(walked[1].result, DB_E_ERRORSINCOMMAND);
+    ASSERT_EQ(walked[1].error.records.size(), 1u);
+    const auto& record = walked[1].error.records[0];
+    EXPECT_EQ(record.basic.hrError, DB_E_ERRORSINCOMMAND);
+    ASSERT_TRUE(record.sqlServer);
+    EXPECT_EQ(record.sqlServer->number, 50000);
+    EXPECT_EQ(record.sqlServer->state, 3);
+    EXPECT_EQ(record.sqlServer->severityClass, 16);
+    EXPECT_EQ(record.sqlServer->message, "second failed");
+    EXPECT_EQ(record.sqlServer->server, "KELVORA-PC");
+    EXPECT_EQ(record.sqlServer->line, 2);
+    EXPECT_EQ(walked[2].result, S_OK);
+    ASSERT_EQ(walked[2].error.records.size(), 1u);
+    EXPECT_EQ(walked[2].error.records[0].sqlServer->message, "third ran");
+    EXPECT_EQ(walked[3].result, DB_S_NORESULT);
+    results.reset();
+
+    // Asked for one result only, the first error is returned after the batch was read to its
+    // end, and the next command runs.
+    auto command = link.command("RAISERROR('first', 16, 1)\r\nSELECT 2 AS two");
+    ComPtr<IUnknown> rowset;
+    DBROWCOUNT affected = 0;
+    EXPECT_EQ(command->Execute(nullptr, IID_IRowset, nullptr, &affected, rowset.put()),
+              DB_E_ERRORSINCOMMAND);
+    EXPECT_EQ(takeErrorObject().records.at(0).sqlServer->message, "first");
+    EXPECT_EQ(executeNoRowset(link, "PRINT 'still here'"), S_OK);
+}
+
+// A procedure's error names the procedure; a PRINT of a successful call arrives as a record
+// after S_OK.
+TEST(ProviderStandin, ProcedureErrorsAndInformationMessages) {
+    ComScope com;
+    StandinHost host;
+    OpenLink link;
+    ASSERT_EQ(link.open(), S_OK);
+    ASSERT_EQ(executeNoRowset(link, "PRINT 'hello'"), S_OK);
+    auto info = takeErrorObject();
+    ASSERT_EQ(info.records.size(), 1u);
+    EXPECT_EQ(info.records[0].basic.hrError, S_OK);
+    EXPECT_EQ(info.records[0].sqlServer->number, 0);
+    EXPECT_EQ(info.records[0].sqlServer->message, "hello");
+
+    EXPECT_EQ(executeNoRowset(link, "EXEC sp_detach_db 'nosuchdb'"), DB_E_ERRORSINCOMMAND);
+    auto error = takeErrorObject();
+    ASSERT_FALSE(error.records.empty());
+    const auto& m = *error.records.back().sqlServer;
+    EXPECT_GE(m.severityClass, 11);
+    EXPECT_EQ(m.procedure, "sp_detach_db");
+    EXPECT_GT(m.line, 0);
+}
+
+// Server names the host does not know are reported at once as the missing server; a known
+// name with nothing listening gives the same record.
+TEST(ProviderStandin, UnreachableServerIsError17) {
+    ComScope com;
+    StandinHost host;
+    for (const std::string server : {"NOSUCHSERVER", "KELVORA-PC\\OTHER", "127.0.0.1:1"}) {
+        ComPtr<IDBInitialize> source;
+        Login login;
+        login.server = server;
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(openDataSource(login, source), E_FAIL) << server;
+        auto error = takeErrorObject();
+        ASSERT_EQ(error.records.size(), 1u) << server;
+        const auto& m = *error.records[0].sqlServer;
+        EXPECT_EQ(m.number, 17);
+        EXPECT_EQ(m.severityClass, 16);
+        EXPECT_EQ(m.state, 1);
+        EXPECT_EQ(m.message, "SQL Server does not exist or access denied.");
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3)) << server;
+    }
+}
+
+// A wrong password: the server's 18456 class 14, with DB_SEC_E_AUTH_FAILED.
+TEST(ProviderStandin, WrongPasswordIsAuthFailed) {
+    ComScope com;
+    StandinHost host;
+    ComPtr<IDBInitialize> source;
+    Login login;
+    login.password = "wrong";
+    EXPECT_EQ(openDataSource(login, source), DB_SEC_E_AUTH_FAILED);
+    auto error = takeErrorObject();
+    ASSERT_FALSE(error.records.empty());
+    const auto& m = *error.records.back().sqlServer;
+    EXPECT_EQ(m.number, 18456);
+    EXPECT_EQ(m.severityClass, 14);
+    EXPECT_EQ(error.records.back().basic.hrError, DB_SEC_E_AUTH_FAILED);
+}
+
+// The server goes away while a batch runs: the call ends with the fatal network record,
+// the data source reports the communication failure, and later calls fail the same way
+// without waiting.
+TEST(ProviderStandin, ServerKilledMidBatchGivesAFatalRecord) {
+    ComScope com;
+    StandinHost host;
+    OpenLink link;
+    ASSERT_EQ(link.open(), S_OK);
+    std::thread killer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        host.server().dropConnections();
+    });
+    HRESULT hr = E_FAIL;
+    auto results =
+        executeBatch(link, "SELECT 1 AS one\r\nWAITFOR DELAY '00:00:05'\r\nSELECT 2", &hr);
+    std::vector<Walked> walked;
+    if (SUCCEEDED(hr)) {
+        walked = walk(results.get());
+    }
+    killer.join();
+    ReadErrorObject error;
+    if (FAILED(hr)) {
+        error = takeErrorObject();
+    } else {
+        ASSERT_GE(walked.size(), 2u);
+        EXPECT_EQ(walked.back().result, E_FAIL);
+        error = walked.back().error;
+    }
+    ASSERT_FALSE(error.records.empty());
+    const auto& m = *error.records.back().sqlServer;
+    EXPECT_EQ(m.number, 11);
+    EXPECT_EQ(m.severityClass, 16);
+    EXPECT_EQ(m.state, 1);
+    results.reset();
+
+    auto status =
+        readProperties(link.properties.get(), DBPROPSET_DATASOURCEINFO, {DBPROP_CONNECTIONSTATUS});
+    EXPECT_EQ(status.at(0), std::to_string(DBPROPVAL_CS_COMMUNICATIONFAILURE));
+    EXPECT_EQ(executeNoRowset(link, "SELECT 1"), E_FAIL);
+    EXPECT_EQ(takeErrorObject().records.back().sqlServer->number, 11);
+}
+
+// The command time-out cancels the statement with DB_E_ABORTLIMITREACHED and keeps the
+// connection.
+TEST(ProviderStandin, CommandTimeoutIsAbortLimitReached) {
+    ComScope com;
+    StandinHost host;
+    OpenLink link;
+    ASSERT_EQ(link.open(), S_OK);
+    auto command = link.command("WAITFOR DELAY '00:00:05'");
+    ComPtr<ICommandProperties> props;
+    ASSERT_EQ(command.as(IID_ICommandProperties, props), S_OK);
+    DBPROP timeout = intProperty(DBPROP_COMMANDTIMEOUT, 1);
+    DBPROPSET set{&timeout, 1, DBPROPSET_ROWSET};
+    ASSERT_EQ(props->SetProperties(1, &set), S_OK);
+    DBROWCOUNT affected = 0;
+    EXPECT_EQ(command->Execute(nullptr, IID_NULL, nullptr, &affected, nullptr),
+              DB_E_ABORTLIMITREACHED);
+    takeErrorObject();
+    EXPECT_EQ(executeNoRowset(link, "PRINT 'after'"), S_OK);
+}
+
+// The current catalog follows "use" and can be set through the data source; an unknown
+// database is refused with the server's error and the catalog stays.
+TEST(ProviderStandin, CurrentCatalogGetAndSet) {
+    ComScope com;
+    StandinHost host;
+    OpenLink link;
+    ASSERT_EQ(link.open(), S_OK);
+    std::vector<DBPROPSTATUS> statuses;
+    ASSERT_EQ(applySet(link.properties.get(), DBPROPSET_DATASOURCE,
+                       {textProperty(DBPROP_CURRENTCATALOG, "tempdb")}),
+              S_OK);
+    EXPECT_EQ(
+        readProperties(link.properties.get(), DBPROPSET_DATASOURCE, {DBPROP_CURRENTCATALOG}).at(0),
+        "tempdb");
+    DBPROP bad = textProperty(DBPROP_CURRENTCATALOG, "nosuchdb");
+    bad.dwOptions = DBPROPOPTIONS_REQUIRED;
+    EXPECT_EQ(applySet(link.properties.get(), DBPROPSET_DATASOURCE, {bad}, &statuses),
+              DB_E_ERRORSOCCURRED);
+    EXPECT_EQ(statuses.at(0), DBPROPSTATUS_BADVALUE);
+    auto error = takeErrorObject();
+    ASSERT_FALSE(error.records.empty());
+    EXPECT_EQ(error.records[0].sqlServer->number, 911);
+    EXPECT_EQ(
+        readProperties(link.properties.get(), DBPROPSET_DATASOURCE, {DBPROP_CURRENTCATALOG}).at(0),
+        "tempdb");
+}
+
+// The catalogs schema rowset lists every database, by name; the sources enumerator lists the
+// servers of the host's freetds.conf.
+TEST(ProviderStandin, CatalogsAndSourcesRowsets) {
+    ComScope com;
+    StandinHost host;
+    OpenLink link;
+    ASSERT_EQ(link.open(), S_OK);
+    ComPtr<IDBSchemaRowset> schema;
+    ASSERT_EQ(link.session.as(IID_IDBSchemaRowset, schema), S_OK);
+    VARIANT restriction;
+    VariantInit(&restriction);
+    ComPtr<IUnknown> rowset;
+    ASSERT_EQ(schema->GetRowset(nullptr, DBSCHEMA_CATALOGS, 1, &restriction, IID_IRowset, 0,
+                                nullptr, rowset.put()),
+              S_OK);
+    auto catalogs = fetchAll(rowset.get());
+    ASSERT_EQ(catalogs.rows.size(), 4u);
+    EXPECT_EQ(catalogs.columns[0], "CATALOG_NAME");
+    EXPECT_EQ(catalogs.rows[0][0], "master");
+    EXPECT_EQ(catalogs.rows[3][0], "tempdb");
+
+    ComPtr<ISourcesRowset> sources;
+    ASSERT_EQ(CoCreateInstance(CLSID_SQLOLEDB_ENUMERATOR, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_ISourcesRowset, sources.putVoid()),
+              S_OK);
+    ComPtr<IUnknown> list;
+    ASSERT_EQ(sources->GetSourcesRowset(nullptr, IID_IRowset, 0, nullptr, list.put()), S_OK);
+    auto names = fetchAll(list.get());
+    ASSERT_EQ(names.rows.size(), 2u);
+    EXPECT_EQ(names.rows[0][0], "KELVORA-PC");
+    EXPECT_EQ(names.rows[1][0], "(local)");
 }

@@ -10,6 +10,7 @@
 #include "simulator/standin/Server.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
@@ -174,6 +175,128 @@ inline std::vector<std::string> readProperties(IDBProperties* props, const GUID&
         CoTaskMemFree(sets[s].rgProperties);
     }
     CoTaskMemFree(sets);
+    return out;
+}
+
+} // namespace kv::oledb::testing
+
+namespace kv::oledb::testing {
+
+// A logged-in data source with one session, as the data-access layer opens it.
+struct OpenLink {
+    ComPtr<IDBInitialize> source;
+    ComPtr<IDBProperties> properties;
+    ComPtr<IDBCreateCommand> session;
+
+    HRESULT open(const Login& login = {}) {
+        HRESULT hr = openDataSource(login, source);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        source.as(IID_IDBProperties, properties);
+        ComPtr<IDBCreateSession> factory;
+        hr = source.as(IID_IDBCreateSession, factory);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        ComPtr<ISessionProperties> sessionProperties;
+        hr = factory->CreateSession(nullptr, IID_ISessionProperties,
+                                    reinterpret_cast<IUnknown**>(sessionProperties.put()));
+        if (FAILED(hr)) {
+            return hr;
+        }
+        return sessionProperties.as(IID_IDBCreateCommand, session);
+    }
+
+    ComPtr<ICommandText> command(const std::string& sql) {
+        ComPtr<ICommandText> text;
+        EXPECT_EQ(session->CreateCommand(nullptr, IID_ICommandText,
+                                         reinterpret_cast<IUnknown**>(text.put())),
+                  S_OK);
+        const OleString wide = toOle(sql);
+        EXPECT_EQ(text->SetCommandText(DBGUID_DEFAULT, wide.c_str()), S_OK);
+        return text;
+    }
+};
+
+// All rows of a rowset, every column read as text (NULL as "<null>"), fetched `block` rows at
+// a time; `rounds` counts the GetNextRows calls that returned rows.
+struct Fetched {
+    HRESULT result = S_OK;
+    std::vector<std::string> columns;
+    std::vector<std::vector<std::string>> rows;
+    int rounds = 0;
+};
+
+inline Fetched fetchAll(IUnknown* rowsetUnknown, DBROWCOUNT block = 25) {
+    Fetched out;
+    ComPtr<IRowset> rowset;
+    ComPtr<IUnknown>::share(rowsetUnknown).as(IID_IRowset, rowset);
+    ComPtr<IColumnsInfo> info;
+    rowset.as(IID_IColumnsInfo, info);
+    DBORDINAL count = 0;
+    DBCOLUMNINFO* columns = nullptr;
+    OLECHAR* strings = nullptr;
+    out.result = info->GetColumnInfo(&count, &columns, &strings);
+    constexpr DBLENGTH kWidth = 520;
+    std::vector<DBBINDING> bindings(count);
+    for (DBORDINAL i = 0; i < count; ++i) {
+        out.columns.push_back(fromOle(columns[i].pwszName));
+        DBBINDING& b = bindings[i];
+        b = DBBINDING{};
+        b.iOrdinal = columns[i].iOrdinal;
+        b.obStatus = i * (kWidth + 16);
+        b.obLength = b.obStatus + 4;
+        b.obValue = b.obStatus + 16;
+        b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
+        b.dwMemOwner = DBMEMOWNER_CLIENTOWNED;
+        b.eParamIO = DBPARAMIO_NOTPARAM;
+        b.cbMaxLen = kWidth;
+        b.wType = DBTYPE_WSTR;
+    }
+    CoTaskMemFree(columns);
+    CoTaskMemFree(strings);
+    ComPtr<IAccessor> accessor;
+    rowset.as(IID_IAccessor, accessor);
+    HACCESSOR handle = 0;
+    std::vector<DBBINDSTATUS> status(count);
+    EXPECT_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, count, bindings.data(), 0, &handle,
+                                       status.data()),
+              S_OK);
+    std::vector<BYTE> buffer(count * (kWidth + 16) + 16);
+    for (;;) {
+        DBCOUNTITEM obtained = 0;
+        HROW* rows = nullptr;
+        const HRESULT hr = rowset->GetNextRows(DB_NULL_HCHAPTER, 0, block, &obtained, &rows);
+        if (FAILED(hr)) {
+            out.result = hr;
+            break;
+        }
+        if (obtained > 0) {
+            ++out.rounds;
+        }
+        for (DBCOUNTITEM r = 0; r < obtained; ++r) {
+            EXPECT_EQ(rowset->GetData(rows[r], handle, buffer.data()), S_OK);
+            std::vector<std::string> values;
+            for (DBORDINAL c = 0; c < count; ++c) {
+                DBSTATUS st = 0;
+                std::memcpy(&st, buffer.data() + bindings[c].obStatus, sizeof st);
+                values.push_back(st == DBSTATUS_S_ISNULL
+                                     ? "<null>"
+                                     : fromOle(reinterpret_cast<const OLECHAR*>(
+                                           buffer.data() + bindings[c].obValue)));
+            }
+            out.rows.push_back(std::move(values));
+        }
+        if (obtained > 0) {
+            rowset->ReleaseRows(obtained, rows, nullptr, nullptr, nullptr);
+        }
+        CoTaskMemFree(rows);
+        if (hr == DB_S_ENDOFROWSET || obtained == 0) {
+            break;
+        }
+    }
+    accessor->ReleaseAccessor(handle, nullptr);
     return out;
 }
 
