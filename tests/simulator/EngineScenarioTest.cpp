@@ -1,0 +1,351 @@
+// The console's statement sequences against the engine, in both profiles: attach and
+// provisioning, refused attaches, detach, the consistency check, and the legacy emergency
+// rebuild (which works on SQL Server 2000 and fails step by step on 2005).
+
+#include "StandinTestHost.h"
+#include "platform/FileSystem.h"
+
+#include <gmock/gmock.h>
+
+using namespace kv::standin;
+using namespace kv::standin::testing;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+const std::string Attach =
+    "use master\r\ncreate database kelvora ON (FILENAME = 'c:\\kelvora\\data\\kelvora_data.mdf')  "
+    "LOG ON (FILENAME = 'c:\\kelvora\\data\\kelvora_log.ldf') FOR ATTACH";
+const std::vector<std::string> Provisioning = {
+    "exec sp_addlogin 'kelvora','1234','kelvora','turkish'",
+    "exec sp_defaultdb 'kelvora','kelvora'", "exec sp_addsrvrolemember 'kelvora','sysadmin'",
+    "exec sp_grantdbaccess 'kelvora'"};
+const std::string Detach = "EXEC sp_detach_db 'kelvora','true'";
+const std::string Check = "dbcc checkdb('kelvora') with no_infomsgs";
+
+class ScenarioTest : public ::testing::TestWithParam<Profile> {
+protected:
+    bool is2000() const { return GetParam() == Profile::Sql2000; }
+    TestHost host;
+};
+
+std::string profileName(const ::testing::TestParamInfo<Profile>& info) {
+    return info.param == Profile::Sql2000 ? "Sql2000" : "Sql2005";
+}
+
+// Attach of a detached database, then the four provisioning statements: the product login
+// exists afterwards with its default database and can log in.
+TEST_P(ScenarioTest, AttachAndProvisioningOnADetachedDatabase) {
+    host.writeDatabase(ProductData, ProductLog);
+    EngineRig rig(host.host(), GetParam());
+    ASSERT_EQ(rig.lookup("kelvora"), 0u);
+    auto attach = rig.run(Attach);
+    EXPECT_THAT(attach.errors(), IsEmpty());
+    if (is2000())
+        EXPECT_THAT(numbers(attach.messages()), ElementsAre(5701));
+    else // a 2000 database is converted on the way in
+        EXPECT_EQ(numbers(attach.messages()).at(1), 944);
+    EXPECT_EQ(rig.lookup("kelvora"), 1u);
+    for (const auto& statement : Provisioning)
+        EXPECT_THAT(rig.run(statement).errors(), IsEmpty()) << statement;
+    // A second provisioning: the login exists and the user too; the first and last fail.
+    EXPECT_EQ(rig.run(Provisioning[0]).errors().at(0).number, 15025);
+    EXPECT_EQ(rig.run(Provisioning[3]).errors().at(0).number, 15023);
+
+    auto session = rig.engine().openSession();
+    auto login = rig.engine().login(*session, "kelvora", "1234", "");
+    EXPECT_TRUE(login.ok);
+    EXPECT_EQ(login.database, "kelvora");
+    EXPECT_EQ(login.language, "Turkish");
+    EXPECT_FALSE(rig.engine().login(*session, "kelvora", "4321", "").ok);
+    rig.engine().closeSession(*session);
+}
+
+struct Refusal {
+    const char* name;
+    std::vector<int> sql2000, sql2005;
+};
+
+// Each way the attach is refused gives the profile's pair of errors and leaves the database
+// unattached.
+TEST_P(ScenarioTest, AttachRefusedCases) {
+    {
+        SCOPED_TRACE("already attached");
+        host.writeDatabase(ProductData, ProductLog);
+        EngineRig rig(host.host(), GetParam());
+        ASSERT_THAT(rig.run(Attach).errors(), IsEmpty());
+        auto again = rig.run(Attach).errors();
+        ASSERT_EQ(again.size(), 1u);
+        EXPECT_EQ(again[0].number, 1801);
+        EXPECT_EQ(again[0].state, 3);
+        EXPECT_EQ(again[0].severity, 16);
+        ASSERT_THAT(rig.run(Detach).errors(), IsEmpty());
+    }
+    auto refused = [&](const char* what, std::vector<int> expected) {
+        SCOPED_TRACE(what);
+        EngineRig rig(host.host(), GetParam());
+        auto sink = rig.run(Attach);
+        EXPECT_EQ(numbers(sink.errors()), expected);
+        EXPECT_EQ(rig.lookup("kelvora"), 0u);
+        EXPECT_TRUE(sink.ends().back().error);
+    };
+    std::filesystem::remove(host.path(ProductLog));
+    refused("log missing", is2000() ? std::vector<int>{5105, 1813} : std::vector<int>{5120, 1802});
+
+    host.writeDatabase("C:\\Other\\other.mdf", "C:\\Other\\other.ldf", 0, 539, "other");
+    std::filesystem::copy_file(host.path("C:\\Other\\other.ldf"), host.path(ProductLog));
+    refused("foreign log", {5173, 1813});
+
+    std::filesystem::remove(host.path(ProductData));
+    refused("data file missing",
+            is2000() ? std::vector<int>{5105, 1813} : std::vector<int>{5120, 1802});
+}
+
+TEST_P(ScenarioTest, DetachAttachedNotAttachedAndInUse) {
+    host.writeDatabase(ProductData, ProductLog);
+    EngineRig rig(host.host(), GetParam());
+    ASSERT_THAT(rig.run(Attach).errors(), IsEmpty());
+
+    // Another session inside the database keeps it from being detached.
+    auto other = rig.engine().openSession();
+    ASSERT_TRUE(rig.engine().login(*other, "sa", "k", "kelvora").ok);
+    auto busy = rig.run(Detach).errors();
+    ASSERT_EQ(busy.size(), 1u);
+    EXPECT_EQ(busy[0].number, 3703);
+    rig.engine().closeSession(*other);
+
+    EXPECT_THAT(rig.run(Detach).errors(), IsEmpty());
+    EXPECT_EQ(rig.lookup("kelvora"), 0u);
+    auto missing = rig.run(Detach);
+    ASSERT_EQ(missing.errors().size(), 1u);
+    EXPECT_EQ(missing.errors()[0].number, 15010);
+    EXPECT_EQ(missing.errors()[0].procedure, "sp_detach_db");
+    EXPECT_EQ(missing.ends().back().kind, DoneKind::Procedure);
+    EXPECT_EQ(missing.ends().back().returnStatus, 1);
+    // Detached files are free again.
+    auto platform = kv::platform::sim::createSimulatedPlatform(host.host());
+    EXPECT_TRUE(platform->files().renameFile(ProductData, std::string(ProductData) + "1").ok());
+}
+
+TEST_P(ScenarioTest, CheckHealthyAndDamaged) {
+    host.writeDatabase(ProductData, ProductLog, 2);
+    host.writeDatabase("C:\\Healthy\\h.mdf", "C:\\Healthy\\h.ldf", 0, 539, "healthy");
+    EngineRig rig(host.host(), GetParam());
+    ASSERT_THAT(rig.run(Attach).errors(), IsEmpty());
+    ASSERT_THAT(rig.run("create database healthy ON (FILENAME = 'C:\\Healthy\\h.mdf') LOG ON "
+                        "(FILENAME = 'C:\\Healthy\\h.ldf') FOR ATTACH")
+                    .errors(),
+                IsEmpty());
+
+    auto healthy = rig.run("dbcc checkdb('healthy') with no_infomsgs");
+    EXPECT_THAT(healthy.messages(), IsEmpty());
+    EXPECT_FALSE(healthy.ends().back().error);
+
+    auto damaged = rig.run(Check);
+    const auto n = numbers(damaged.messages());
+    // Per damaged page 8928 and 8939, then per table 8990, then 8989 and 8958.
+    const auto tables = std::count(n.begin(), n.end(), 8990);
+    EXPECT_GE(tables, 1);
+    ASSERT_EQ(n.size(), 4u + static_cast<std::size_t>(tables) + 2u);
+    EXPECT_EQ(std::count(n.begin(), n.end(), 8928), 2);
+    EXPECT_EQ(std::count(n.begin(), n.end(), 8939), 2);
+    EXPECT_EQ(n[n.size() - 2], 8989);
+    EXPECT_EQ(n.back(), 8958);
+    const auto last = damaged.messages().back();
+    EXPECT_EQ(last.severity, 10);
+    EXPECT_EQ(last.text, std::string("repair_allow_data_loss is the minimum repair level for the "
+                                     "errors found by DBCC CHECKDB (kelvora") +
+                             (is2000() ? " )." : ")."));
+    EXPECT_EQ(damaged.messages()[n.size() - 2].text,
+              "CHECKDB found 0 allocation errors and 4 consistency errors in database "
+              "'kelvora'.");
+    EXPECT_TRUE(damaged.ends().back().error);
+
+    // Without NO_INFOMSGS a healthy check reports its objects and the completion line.
+    auto verbose = rig.run("dbcc checkdb('healthy')");
+    EXPECT_EQ(numbers(verbose.messages()).front(), 2536);
+    EXPECT_EQ(numbers(verbose.messages()).back(), 2528);
+}
+
+// The files of an attached database: free to copy between statements on 2000 (the desktop
+// engine closes unused databases), held on 2005.
+TEST_P(ScenarioTest, AttachedFilesHeldPerProfile) {
+    host.writeDatabase(ProductData, ProductLog);
+    EngineRig rig(host.host(), GetParam());
+    ASSERT_THAT(rig.run(Attach).errors(), IsEmpty());
+    auto platform = kv::platform::sim::createSimulatedPlatform(host.host());
+    auto copy = platform->files().copyFile(ProductData, "C:\\copy.mdf", false);
+    if (is2000()) {
+        EXPECT_TRUE(copy.ok());
+        // ...but held while a session uses the database.
+        ASSERT_THAT(rig.run("use kelvora").errors(), IsEmpty());
+        EXPECT_EQ(platform->files().deleteFile(ProductData).code(), 32u);
+        ASSERT_THAT(rig.run("use master").errors(), IsEmpty());
+        EXPECT_TRUE(platform->files().copyFile(ProductData, "C:\\copy2.mdf", false).ok());
+    } else {
+        EXPECT_EQ(copy.code(), 32u);
+    }
+    // A restart keeps the catalog.
+    rig.restart();
+    EXPECT_EQ(rig.lookup("kelvora"), 1u);
+}
+
+// The console's emergency rebuild, statement by statement, with its file operations.
+class LegacyRebuild {
+public:
+    LegacyRebuild(TestHost& host, EngineRig& rig)
+        : host_(host), rig_(rig),
+          platform_(kv::platform::sim::createSimulatedPlatform(host.host())) {}
+
+    // Runs one statement; returns its errors.
+    std::vector<Message> step(const std::string& sql) {
+        auto sink = rig_.run(sql);
+        trace.push_back({sql, sink});
+        return sink.errors();
+    }
+
+    void run(int suffix) {
+        auto& files = platform_->files();
+        step("EXEC sp_detach_db 'kelvora1','true'");
+        rig_.restart(); // service stop and start, then connect
+        step(Detach);
+        (void)files.deleteFileIfPresent("C:\\kelvora1_log.ldf");
+        (void)files.deleteFileIfPresent("C:\\kelvora1_data.mdf");
+        createErrors = step("CREATE DATABASE kelvora1 ON ( NAME = 'kelvora1_data',FILENAME "
+                            "='c:\\kelvora1_Data.MDF') LOG ON (NAME = "
+                            "'kelvora1_log',FILENAME='c:\\kelvora1_log.ldf')");
+        allowErrors = step("Sp_configure 'allow updates', 1");
+        reconfigureErrors = step("Reconfigure with override");
+        emergencyErrors = step("Update sysdatabases set status = 32768 where name = 'KELVORA1'");
+        step("Sp_configure 'allow updates', 0");
+        step("Reconfigure with override");
+        copyResult =
+            files.copyFile("C:\\Kelvora\\Data\\Kelvora_DATA.MDF", "C:\\Kelvora1_DATA.MDF", false)
+                .code();
+        (void)files.deleteFileIfPresent("C:\\Kelvora\\Data\\kelvora_log.ldf");
+        rebuildErrors = step("DBCC REBUILD_LOG(KELVORA1, 'c:\\kelvora\\data\\kelvora_log.ldf')");
+        scratchCheckErrors = step("dbcc checkdb('kelvora1') with no_infomsgs");
+        if (!scratchCheckErrors.empty()) {
+            for (int i = 0; i < 2; ++i) {
+                singleUserErrors = step("ALTER DATABASE kelvora1 SET SINGLE_USER WITH ROLLBACK "
+                                        "IMMEDIATE");
+                repairErrors.push_back(step("DBCC CHECKDB ('kelvora1',REPAIR_ALLOW_DATA_LOSS)"));
+            }
+        }
+        step("EXEC sp_detach_db 'kelvora1','true'");
+        const std::string kept = "C:\\Kelvora\\Data\\kelvora_Data.MDF" + std::to_string(suffix);
+        if (files.fileExists("C:\\Kelvora\\Data\\kelvora_Data.MDF"))
+            (void)files.renameFile("C:\\Kelvora\\Data\\kelvora_Data.MDF", kept);
+        shellCopy =
+            files.shellCopy("C:\\Kelvora1_DATA.MDF", "C:\\Kelvora\\Data\\Kelvora_DATA.MDF", {});
+        attachErrors = step(Attach);
+    }
+
+    struct Step {
+        std::string sql;
+        RecordingSink sink;
+    };
+    std::vector<Step> trace;
+    std::vector<Message> createErrors, allowErrors, reconfigureErrors, emergencyErrors,
+        rebuildErrors, scratchCheckErrors, singleUserErrors, attachErrors;
+    std::vector<std::vector<Message>> repairErrors;
+    kv::platform::ErrorCode copyResult = 0;
+    int shellCopy = -1;
+
+private:
+    TestHost& host_;
+    EngineRig& rig_;
+    std::unique_ptr<kv::platform::Platform> platform_;
+};
+
+TEST(LegacyRebuildTest, Sql2000RebuildsADamagedDatabase) {
+    TestHost host;
+    host.writeDatabase(ProductData, ProductLog, 3);
+    EngineRig rig(host.host(), Profile::Sql2000);
+    ASSERT_THAT(rig.run(Attach).errors(), IsEmpty());
+    ASSERT_FALSE(rig.run(Check).errors().empty());
+
+    LegacyRebuild rebuild(host, rig);
+    rebuild.run(37);
+
+    EXPECT_THAT(rebuild.createErrors, IsEmpty());
+    EXPECT_THAT(numbers(rebuild.trace[2].sink.messages()), ElementsAre(1805, 1805));
+    EXPECT_EQ(rebuild.trace[2].sink.messages()[0].text,
+              "The CREATE DATABASE process is allocating 0.63 MB on disk 'kelvora1_data'.");
+    EXPECT_EQ(rebuild.trace[2].sink.messages()[1].text,
+              "The CREATE DATABASE process is allocating 0.49 MB on disk 'kelvora1_log'.");
+    EXPECT_THAT(numbers(rebuild.trace[3].sink.messages()), ElementsAre(15457));
+    EXPECT_THAT(rebuild.reconfigureErrors, IsEmpty());
+    EXPECT_THAT(rebuild.emergencyErrors, IsEmpty());
+    EXPECT_EQ(rebuild.trace[5].sink.ends().back().count, 1u);
+    EXPECT_EQ(rebuild.copyResult, 0u);
+    EXPECT_THAT(rebuild.rebuildErrors, IsEmpty());
+    EXPECT_EQ(std::count_if(rebuild.scratchCheckErrors.begin(), rebuild.scratchCheckErrors.end(),
+                            [](const Message& m) { return m.number == 8928; }),
+              3);
+    EXPECT_THAT(rebuild.singleUserErrors, IsEmpty());
+    ASSERT_EQ(rebuild.repairErrors.size(), 2u);
+    EXPECT_EQ(rebuild.repairErrors[0].size(), 6u); // reported, each followed by 8911
+    EXPECT_THAT(rebuild.repairErrors[1], IsEmpty());
+    EXPECT_EQ(rebuild.shellCopy, 0);
+    EXPECT_THAT(rebuild.attachErrors, IsEmpty());
+
+    // The end: "kelvora" attached, consistent, its damaged pages emptied; the old file kept.
+    EXPECT_EQ(rig.lookup("kelvora"), 1u);
+    EXPECT_EQ(rig.lookup("kelvora1"), 0u);
+    EXPECT_THAT(rig.run(Check).messages(), IsEmpty());
+    EXPECT_EQ(host.damagedPages(ProductData), 0);
+    EXPECT_EQ(host.damagedPages("C:\\Kelvora\\Data\\kelvora_Data.MDF37"), 3);
+    EXPECT_TRUE(std::filesystem::exists(host.path("C:\\Kelvora1_DATA.MDF")));
+}
+
+TEST(LegacyRebuildTest, Sql2005RefusesTheLegacyStepsAndKeepsTheFiles) {
+    TestHost host;
+    host.writeDatabase(ProductData, ProductLog, 3);
+    EngineRig rig(host.host(), Profile::Sql2005);
+    ASSERT_THAT(rig.run(Attach).errors(), IsEmpty());
+    LegacyRebuild rebuild(host, rig);
+    rebuild.run(12);
+
+    EXPECT_THAT(rebuild.createErrors, IsEmpty());
+    EXPECT_THAT(rebuild.trace[2].sink.messages(), IsEmpty());
+    EXPECT_THAT(numbers(rebuild.trace[3].sink.messages()), ElementsAre(15457));
+    ASSERT_EQ(rebuild.emergencyErrors.size(), 1u);
+    EXPECT_EQ(rebuild.emergencyErrors[0].number, 259);
+    EXPECT_EQ(rebuild.emergencyErrors[0].text,
+              "Ad hoc updates to system catalogs are not allowed.");
+    EXPECT_EQ(rebuild.copyResult, 32u); // the scratch file is held by the server
+    ASSERT_EQ(rebuild.rebuildErrors.size(), 1u);
+    EXPECT_EQ(rebuild.rebuildErrors[0].number, 2526);
+    EXPECT_EQ(rebuild.rebuildErrors[0].state, 3);
+    EXPECT_THAT(rebuild.scratchCheckErrors, IsEmpty()); // the fresh scratch database is healthy
+    // The product data file survives under its numbered name, as damaged as before.
+    EXPECT_EQ(host.damagedPages("C:\\Kelvora\\Data\\kelvora_Data.MDF12"), 3);
+    // The final attach finds the copied scratch file with the product log deleted.
+    EXPECT_THAT(numbers(rebuild.attachErrors), ElementsAre(5120, 1802));
+    EXPECT_EQ(rig.lookup("kelvora"), 0u);
+}
+
+TEST(LegacyRebuildTest, Sql2000LegacyStepsCheckTheirPreconditions) {
+    TestHost host;
+    host.writeDatabase(ProductData, ProductLog, 1);
+    EngineRig rig(host.host(), Profile::Sql2000);
+    ASSERT_THAT(rig.run(Attach).errors(), IsEmpty());
+    auto updates = rig.run("Update sysdatabases set status = 32768 where name = 'kelvora'");
+    ASSERT_EQ(updates.errors().size(), 1u);
+    EXPECT_EQ(updates.errors()[0].number, 259);
+    EXPECT_EQ(numbers(rig.run("DBCC REBUILD_LOG(kelvora, 'c:\\x.ldf')").errors()),
+              std::vector<int>{5023});
+    EXPECT_EQ(numbers(rig.run("Sp_configure 'allow updates', 1\r\nReconfigure").errors()),
+              std::vector<int>{5808});
+    EXPECT_EQ(numbers(rig.run("DBCC CHECKDB ('kelvora',REPAIR_ALLOW_DATA_LOSS)").errors()),
+              std::vector<int>{7919});
+    // Turkish collation: the dotless capital I does not find the procedure's 'i'.
+    EXPECT_EQ(numbers(rig.run("SP_CONFIGURE 'allow updates', 0").errors()), std::vector<int>{2812});
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, ScenarioTest,
+                         ::testing::Values(Profile::Sql2000, Profile::Sql2005), profileName);
+
+} // namespace
