@@ -230,12 +230,17 @@ public:
         }
         return *this;
     }
-    // A nested persistent owned by the instance (Font, Lines, a collection).
+    // A nested persistent owned by the instance (Font, Lines, a collection): a getter returning
+    // a pointer, or a data member holding the object itself.
     template <class G>
     ClassBuilder& Object(const char* Name, G Get) {
         TPropInfo& p = add(Name, pkObject);
         p.GetObject = [Get](TObject* o) -> TPersistent* {
-            return static_cast<TPersistent*>(detail::get<T>(o, Get));
+            auto&& r = detail::get<T>(o, Get);
+            if constexpr (std::is_pointer_v<std::remove_cvref_t<decltype(r)>>)
+                return r;
+            else
+                return &r;
         };
         return *this;
     }

@@ -454,7 +454,7 @@ private:
     }
 
     void parseProperty() {
-        if (tok_.kind != Tok::Ident)
+        if (tok_.kind != Tok::Ident || isObjectStart() || isKeyword("end"))
             error("Property name expected");
         mark();
         if (!out_.shortStr(tok_.text))
