@@ -89,7 +89,7 @@ void TControl::RequestAlign() {
 }
 
 void TControl::applyGeometry() {
-    if (FWidget && FWidget->parentWidget())
+    if (FWidget && !OwnsWindow())
         FWidget->setGeometry(FLeft, FTop, FWidth, FHeight);
 }
 

@@ -109,6 +109,9 @@ protected:
     // The rectangle a control of AutoSize wants; the default keeps the current size.
     void RequestAlign();
     bool IsLoading() const;
+    // True for a control whose widget is a window of its own (a form): its bounds are the
+    // window frame's, so they are not copied onto the widget.
+    virtual bool OwnsWindow() const { return false; }
 
     std::string FText;
 

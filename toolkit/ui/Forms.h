@@ -138,6 +138,7 @@ protected:
     void ColorChanged() override;
     void BoundsChanged() override;
     void Loaded() override;
+    bool OwnsWindow() const override { return true; }
     // Runs OnCreate (inside the event boundary).
     virtual void DoCreate();
 
