@@ -9,10 +9,13 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// windows.h must come first.
+#include <windows.h>
+// clang-format off
 #include <oleauto.h>
 #include <oledb.h>
 #include <oledberr.h>
-#include <windows.h>
+// clang-format on
 
 #else
 

@@ -291,7 +291,7 @@ void PropertyStore::fill(const Entry& e, DBPROP& out) {
     if (live_ && live_(e.def.set, e.def.id, live)) {
         out.vValue = live; // ownership moves to the caller
     } else {
-        VariantCopy(&out.vValue, &e.value);
+        VariantCopy(&out.vValue, const_cast<VARIANT*>(&e.value));
     }
 }
 

@@ -13,9 +13,6 @@
 
 namespace kv::oledb {
 
-inline constexpr HRESULT DB_E_BYREFACCESSORNOTSUPPORTED = hresultOf(0x80040E48u);
-inline constexpr HRESULT DB_E_CANNOTRESTART = hresultOf(0x80040E18u);
-
 HRESULT MemoryRowSource::fetch(std::size_t count, std::vector<RowData>& out) {
     while (count > 0 && next_ < rows_.size()) {
         out.push_back(rows_[next_++]);
