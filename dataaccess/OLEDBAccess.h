@@ -25,9 +25,9 @@ namespace kv::dataaccess {
 
 class TOLEDBPropertiesSet;
 
-enum TOLEDBProvider { prAuto, prSQL, prNativeClient, prCompact };
-enum TMSAuthentication { auWindows, auServer };
-enum TNumericType { ntFloat, ntBCD, ntFmtBCD };
+enum TOLEDBProvider : int { prAuto, prSQL, prNativeClient, prCompact };
+enum TMSAuthentication : int { auWindows, auServer };
+enum TNumericType : int { ntFloat, ntBCD, ntFmtBCD };
 
 enum TSessionOption {
     soDatabase,

@@ -17,7 +17,7 @@ class TComponent;
 
 namespace kv::dataaccess {
 
-enum TIsolationLevel {
+enum TIsolationLevel : int {
     ilReadCommitted,
     ilReadUnCommitted,
     ilRepeatableRead,

@@ -1,0 +1,174 @@
+// The trace monitor: texts, flags, identities, the process-wide slot and the outlet order.
+#include "dataaccess/MSSQLMonitor.h"
+#include "toolkit/SysUtils.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace kv::dataaccess;
+
+namespace {
+
+struct Seen {
+    std::string text;
+    TDATraceFlag flag;
+};
+
+class MonitorTest : public testing::Test {
+protected:
+    void SetUp() override {
+        monitor = std::make_unique<TMSSQLMonitor>(nullptr);
+        monitor->OnSQL = [this](TObject*, const std::string& t, TDATraceFlag f) {
+            seen.push_back({t, f});
+        };
+    }
+    void TearDown() override { MonitorOutlets() = TMonitorOutlets{}; }
+
+    std::unique_ptr<TMSSQLMonitor> monitor;
+    std::vector<Seen> seen;
+    std::uint32_t id = 0;
+};
+
+class FakeConnection : public TComponent, public IMonitoredConnection {
+public:
+    FakeConnection() : TComponent(nullptr) {}
+    std::string MonitorUser() const override { return "sa"; }
+    std::string MonitorServer() const override { return "SRV"; }
+};
+
+} // namespace
+
+TEST_F(MonitorTest, ParameterListText) {
+    TDAParams params;
+    EXPECT_EQ(monitor->ParamsText(&params), "");
+    params.Add("p").SetAsInteger(5);
+    EXPECT_EQ(monitor->ParamsText(&params), ":p(Integer,IN)=5");
+    params.Add("s").SetAsString("abc");
+    auto& n = params.Add("n");
+    n.SetDataType(ftDate);
+    n.SetParamType(ptInputOutput);
+    auto& b = params.Add("b");
+    b.SetDataType(ftBlob);
+    b.SetParamType(ptOutput);
+    b.SetAsString("12345");
+    auto& u = params.Add("u");
+    u.SetParamType(ptUnknown);
+    u.SetAsFloat(1.5);
+    EXPECT_EQ(monitor->ParamsText(&params),
+              ":p(Integer,IN)=5 \r\n:s(String[3],IN)='abc' \r\n:n(Date,IN/OUT)=<NULL> \r\n"
+              ":b(Blob,OUT)=<BLOB:5> \r\n:u(Float)=1.5");
+}
+
+TEST_F(MonitorTest, ExecuteTextWithAndWithoutParameters) {
+    TDAParams params;
+    params.Add("p").SetAsInteger(5);
+    TCustomDASQLMonitor::SQLExecute(monitor.get(), nullptr, "SQL \r\n", &params, "", id, true);
+    TCustomDASQLMonitor::SQLExecute(monitor.get(), nullptr, "SQL", &params, "", id, false);
+    TCustomDASQLMonitor::SQLExecute(monitor.get(), nullptr, "select 1\r\n", nullptr, "", id, true);
+    ASSERT_EQ(seen.size(), 2u); // OnSQL only hears the call made before
+    EXPECT_EQ(seen[0].text, "SQL\r\n:p(Integer,IN)=5");
+    EXPECT_EQ(seen[0].flag, tfQExecute);
+    EXPECT_EQ(seen[1].text, "select 1");
+    TCustomDASQLMonitor::SQLPrepare(monitor.get(), nullptr, "x ", nullptr, id, true);
+    TCustomDASQLMonitor::SQLUnprepare(monitor.get(), nullptr, "x", nullptr, id, true);
+    EXPECT_EQ(seen[2].text, "Prepare: x");
+    EXPECT_EQ(seen[2].flag, tfQPrepare);
+    EXPECT_EQ(seen[3].text, "Unprepare: x");
+}
+
+TEST_F(MonitorTest, LinkTransactionAndMessageTexts) {
+    FakeConnection conn;
+    conn.SetName("MSCon");
+    TCustomDASQLMonitor::DBConnect(monitor.get(), &conn, id, true);
+    TCustomDASQLMonitor::DBConnect(monitor.get(), &conn, id, false);
+    TCustomDASQLMonitor::DBDisconnect(monitor.get(), &conn, id, true);
+    TCustomDASQLMonitor::TRStart(monitor.get(), &conn, id, true);
+    TCustomDASQLMonitor::TRCommitRetaining(monitor.get(), &conn, id, true);
+    TCustomDASQLMonitor::TRSavepoint(monitor.get(), &conn, "s1", id, true);
+    TCustomDASQLMonitor::TRSavepoint(monitor.get(), &conn, "s1", id, false);
+    TCustomDASQLMonitor::InfoMessage(monitor.get(), &conn, "Changed database context to 'master'.");
+    Exception e("boom");
+    TCustomDASQLMonitor::DBError(monitor.get(), nullptr, "boom");
+    std::vector<std::string> texts;
+    for (auto& s : seen)
+        texts.push_back(s.text);
+    EXPECT_EQ(texts,
+              (std::vector<std::string>{
+                  "Connect: sa@SRV", "Disconnect: sa@SRV", "Start: sa@SRV",
+                  "CommitRetaining: ", "Savepoint s1 ", "Savepoint s1 ",
+                  "Info Message: Changed database context to 'master'.: sa@SRV", "Error: boom"}));
+    EXPECT_EQ(seen[0].flag, tfConnect);
+    EXPECT_EQ(seen[2].flag, tfTransact);
+    EXPECT_EQ(seen[6].flag, tfMisc);
+    EXPECT_EQ(seen[7].flag, tfError);
+}
+
+TEST_F(MonitorTest, TraceFlagsAndActivityFilter) {
+    FakeConnection conn;
+    monitor->SetTraceFlags(TDATraceFlags{tfError});
+    TCustomDASQLMonitor::DBConnect(monitor.get(), &conn, id, true);
+    TCustomDASQLMonitor::SQLExecute(monitor.get(), nullptr, "x", nullptr, "", id, true);
+    EXPECT_TRUE(seen.empty());
+    TCustomDASQLMonitor::ObjectDestroyed(monitor.get(), &conn); // tfObjDestroy is off too
+    monitor->SetTraceFlags(TDATraceFlags{tfObjDestroy});
+    TCustomDASQLMonitor::ObjectDestroyed(monitor.get(), &conn);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text.rfind("Object destroyed: TComponent ($", 0), 0u);
+    monitor->SetActive(false);
+    TCustomDASQLMonitor::ObjectDestroyed(monitor.get(), &conn);
+    EXPECT_EQ(seen.size(), 1u);
+}
+
+// moHandled adds the identity to link texts but never to statement and error texts.
+TEST_F(MonitorTest, HandledIdentity) {
+    FakeConnection conn;
+    conn.SetName("MSCon");
+    monitor->SetOptions(monitor->Options() + TMonitorOptions{moHandled});
+    TCustomDASQLMonitor::DBConnect(monitor.get(), &conn, id, true);
+    TCustomDASQLMonitor::SQLExecute(monitor.get(), &conn, "x", nullptr, "", id, true);
+    TCustomDASQLMonitor::DBError(monitor.get(), nullptr, "boom");
+    char addr[16];
+    std::snprintf(addr, sizeof addr, "%08X",
+                  static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(&conn) & 0xFFFFFFFFu));
+    EXPECT_EQ(seen[0].text, std::string("Connect: sa@SRV [MSCon$") + addr + "] ");
+    EXPECT_EQ(seen[1].text, "x");
+    EXPECT_EQ(seen[2].text, "Error: boom");
+}
+
+TEST_F(MonitorTest, OnlyTheFirstMonitorIsProcessWide) {
+    EXPECT_EQ(TMSSQLMonitor::Instance(), monitor.get());
+    {
+        TMSSQLMonitor second(nullptr);
+        EXPECT_EQ(TMSSQLMonitor::Instance(), monitor.get());
+    }
+    EXPECT_EQ(TMSSQLMonitor::Instance(), monitor.get());
+    monitor.reset();
+    EXPECT_EQ(TMSSQLMonitor::Instance(), nullptr);
+    TMSSQLMonitor third(nullptr);
+    EXPECT_EQ(TMSSQLMonitor::Instance(), &third);
+}
+
+// The outlets are fed in a fixed order: debug dialog, COM monitor, trace viewer, OnSQL.
+TEST_F(MonitorTest, OutletOrder) {
+    std::vector<std::string> order;
+    auto& out = MonitorOutlets();
+    out.DebugDialog = [&](const TDebugDialogRequest& r) { order.push_back("dialog " + r.Caption); };
+    out.ComRegister = [](TCustomDASQLMonitor*) { return true; };
+    out.ComSend = [&](TCustomDASQLMonitor*, const std::string& t) { order.push_back("com " + t); };
+    out.ViewerStart = [&](TCustomDASQLMonitor*) { order.push_back("viewer start"); };
+    out.ViewerSend = [&](const TTraceViewerEvent& e, std::uint32_t) {
+        order.push_back(std::string("viewer ") + (e.Start ? "start " : "end ") + e.Description);
+        return 7u;
+    };
+    monitor->SetOptions(TMonitorOptions{moDialog, moComMonitor, moTraceViewer});
+    monitor->OnSQL = [&](TObject*, const std::string& t, TDATraceFlag) {
+        order.push_back("onsql " + t);
+    };
+    TCustomDASQLMonitor::SQLExecute(monitor.get(), nullptr, "select 1", nullptr, "", id, true);
+    EXPECT_EQ(id, 7u);
+    TCustomDASQLMonitor::SQLExecute(monitor.get(), nullptr, "select 1", nullptr, "", id, false);
+    EXPECT_EQ(order, (std::vector<std::string>{
+                         "viewer start", "dialog Nuvo Debug:   [Execute]",
+                         "com SQL Execute: select 1", "viewer start SQL Execute: select 1\r\n",
+                         "onsql select 1", "viewer end SQL Execute: select 1\r\n"}));
+}
