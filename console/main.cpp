@@ -6,11 +6,12 @@
 #include "toolkit/ui/Application.h"
 
 #include <cstdio>
+#include <exception>
 #include <memory>
 
 int main(int argc, char** argv) {
-    Application->Initialize(argc, argv);
-
+    // The machine first: without it there is nothing to show, and the message must reach the
+    // terminal even where no display is available.
     std::unique_ptr<kv::platform::Platform> platform;
     try {
         platform = kv::platform::createPlatform();
@@ -19,7 +20,16 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    Form1 = new TForm1(Application, *platform);
+    Application->Initialize(argc, argv);
+    try {
+        Form1 = new TForm1(Application, *platform);
+    } catch (const std::exception& error) {
+        // A window that cannot be built (a damaged layout or picture) is reported like any
+        // other error, and the program ends.
+        std::fprintf(stderr, "kelvora-console: %s\n", error.what());
+        Application->ShowException(error);
+        return 1;
+    }
     Application->SetMainForm(Form1);
     Application->Run();
     return 0;
