@@ -115,9 +115,8 @@ void TComponent::Destroying() {
 void TComponent::FreeNotification(TComponent* AComponent) {
     if (AComponent == nullptr || AComponent == this)
         return;
-    // Components of the same owner already hear about each other through the owner.
-    if (FOwner != nullptr && AComponent->FOwner == FOwner)
-        return;
+    // Also between components of one owner: while the owner is destroyed it passes nothing on,
+    // and a partner must not keep a pointer to a component that is already gone.
     if (std::find(FFreeNotifies.begin(), FFreeNotifies.end(), AComponent) != FFreeNotifies.end())
         return;
     FFreeNotifies.push_back(AComponent);

@@ -8,10 +8,13 @@
 //   children, ignoring case), InsertComponent/RemoveComponent (changes of owner).
 //   Notification(c, op)     told of opInsert/opRemove of a component. The owner is told when a
 //                           component is inserted or removed and passes the news on to all its
-//                           components. For links across owners use FreeNotification(c): this
-//                           component then hears Notification(c, opRemove) when c is destroyed
-//                           (RemoveFreeNotification undoes it). The default Notification forgets
-//                           a removed free-notification partner; overrides call the inherited one.
+//                           components (not while it is being destroyed itself). For every link
+//                           to another component call c->FreeNotification(this): each of the two
+//                           then hears Notification(other, opRemove) when the other is destroyed,
+//                           also while their owner is destroyed (RemoveFreeNotification undoes
+//                           it). A component may hear of one removal twice (directly and through
+//                           the owner). The default Notification forgets a removed partner;
+//                           overrides call the inherited one.
 //   ComponentState()        csLoading while read from a stream (cleared by Loaded()), csReading
 //                           while its own properties are read, csWriting, csDestroying,
 //                           csDesigning, csUpdating.

@@ -151,3 +151,38 @@ TEST(Persistent, AssignErrorNamesBothClasses) {
 }
 
 } // namespace
+
+namespace {
+
+// Holds a link to a sibling and looks at it while being destroyed.
+class Holder : public TComponent {
+public:
+    Holder(TComponent* owner, bool* sawDangling) : TComponent(owner), sawDangling_(sawDangling) {}
+    // The target is destroyed first: by now the link must have been cleared.
+    ~Holder() override { *sawDangling_ = link != nullptr; }
+    void SetLink(TComponent* c) {
+        link = c;
+        c->FreeNotification(this);
+    }
+    void Notification(TComponent* c, TOperation op) override {
+        TComponent::Notification(c, op);
+        if (op == opRemove && c == link)
+            link = nullptr;
+    }
+    TComponent* link = nullptr;
+
+private:
+    bool* sawDangling_;
+};
+
+TEST(Component, SiblingLinksAreClearedWhileTheOwnerIsDestroyed) {
+    bool dangling = false;
+    auto* owner = new TComponent(nullptr);
+    auto* holder = new Holder(owner, &dangling);
+    auto* target = new TComponent(owner); // created later, so destroyed first
+    holder->SetLink(target);
+    delete owner;
+    EXPECT_FALSE(dangling);
+}
+
+} // namespace

@@ -3,6 +3,7 @@
 #include "toolkit/ClassBuilder.h"
 #include "toolkit/Collection.h"
 #include "toolkit/Component.h"
+#include "toolkit/Filer.h"
 #include "toolkit/Graphics.h"
 #include "toolkit/Strings.h"
 #include "toolkit/UITypes.h"
