@@ -415,12 +415,16 @@ Link::Step Link::execute(const std::string& sql, int timeoutSeconds) {
     if (isDead()) {
         return Step::Dead;
     }
-    // The per-connection time-out (db-lib's own is process-wide); 0 means none.
-    const std::string seconds = std::to_string(timeoutSeconds > 0 ? timeoutSeconds : 0);
-    if (timeoutSeconds > 0) {
-        dbsetopt(dbproc_, DBSETTIME, seconds.c_str(), 0);
-    } else {
-        dbclropt(dbproc_, DBSETTIME, nullptr);
+    // The per-connection time-out (db-lib's own is process-wide); 0 means none. Set only when
+    // it changes: most commands keep the default.
+    const int wanted = timeoutSeconds > 0 ? timeoutSeconds : 0;
+    if (wanted != timeoutSeconds_) {
+        if (wanted > 0) {
+            dbsetopt(dbproc_, DBSETTIME, std::to_string(wanted).c_str(), 0);
+        } else {
+            dbclropt(dbproc_, DBSETTIME, nullptr);
+        }
+        timeoutSeconds_ = wanted;
     }
     if (dbcmd(dbproc_, sql.c_str()) != SUCCEED) {
         return afterFailure();

@@ -132,6 +132,7 @@ private:
     tds_dblib_dbprocess* dbproc_ = nullptr;
     Messages messages_;
     bool dead_ = false;
+    int timeoutSeconds_ = 0;
     std::string serverName_;
 };
 
