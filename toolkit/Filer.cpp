@@ -288,10 +288,6 @@ public:
     ByteReader& in() { return in_; }
 
 private:
-    friend class ::TReader;
-
-    std::string where(size_t offset) const { return in_.where(offset); }
-
     [[noreturn]] void failRead(const std::string& what, size_t offset) { in_.failAt(what, offset); }
 
     void readObject(TComponent* ownerForNew, TComponent* parent, TComponent* existingRoot) {
@@ -307,7 +303,6 @@ private:
         const std::string name = in_.shortStr();
 
         TComponent* comp = nullptr;
-        bool isNew = false;
         if (existingRoot != nullptr) {
             comp = existingRoot;
             if (!name.empty() && !SameText(comp->Name(), name))
@@ -323,7 +318,6 @@ private:
                 failRead("Class " + cls + " cannot be created from a stream", start);
             TComponent* owner = root_ != nullptr ? root_ : ownerForNew;
             guarded(start, nullptr, [&] { comp = info->CreateComponent(owner); });
-            isNew = true;
             if (root_ == nullptr) {
                 root_ = comp;
                 reader_.FRoot = comp;
@@ -333,7 +327,6 @@ private:
             if (!name.empty())
                 guarded(start, comp, [&] { comp->SetName(name); });
         }
-        (void)isNew;
         ComponentAccess::setState(comp, csLoading, true);
         ComponentAccess::setState(comp, csReading, true);
         bool listed = false;

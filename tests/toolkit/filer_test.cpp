@@ -254,3 +254,33 @@ TEST_F(FilerTest, DestroyingAReferencedComponentClearsTheLink) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(FilerTest, RootNameIsMadeUniqueInItsOwner) {
+    TComponent application(nullptr);
+    auto* first = new TTestForm(&application);
+    ReadRootComponent(first, "object Form1: TTestForm\nend\n");
+    auto* second = new TTestForm(&application);
+    ReadRootComponent(second, "object Form1: TTestForm\nend\n");
+    EXPECT_EQ(first->Name(), "Form1");
+    EXPECT_EQ(second->Name(), "Form1_1");
+}
+
+TEST_F(FilerTest, DefinedPropertiesReadTheirOwnValues) {
+    // A defined property that reads a value of the wrong kind fails with the position.
+    TTestForm form(nullptr);
+    try {
+        ReadRootComponent(&form, "object Form1: TTestForm\n"
+                                 "  object B: TTestControl\n"
+                                 "    Blob = 'not binary'\n"
+                                 "  end\n"
+                                 "end\n");
+        FAIL();
+    } catch (const EReadError& e) {
+        EXPECT_NE(e.Message().find("Binary data expected on line 3"), std::string::npos)
+            << e.Message();
+    }
+}
+
+} // namespace
