@@ -183,7 +183,12 @@ Result<void> copyOne(const SimHost& host, const CopyRequest& request,
     struct stat targetStat {};
     if (::stat(target->c_str(), &targetStat) == 0) {
         if (S_ISDIR(targetStat.st_mode) && request.intoFolder) {
-            *target /= source->filename();
+            // Into the folder under the source's name, found there without regard to case.
+            auto inside =
+                host.resolve(std::string(request.to) + "\\" + source->filename().string());
+            if (!inside)
+                return inside.error();
+            *target = *inside;
         }
     }
     bool targetExists = false;

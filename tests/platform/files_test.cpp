@@ -126,8 +126,11 @@ TEST_F(FilesTest, ShellCopyReportsProgressAndReplaces) {
 
     EXPECT_EQ(files.shellCopy("C:\\kelvora1_data.mdf", "C:\\New\\Folder\\copy.mdf", {}), 0);
     EXPECT_TRUE(files.fileExists("C:\\new\\folder\\COPY.MDF"));
+    // Into an existing folder: a file there of the same name in other letters is replaced.
+    host.writeReal(host.drive() / "New" / "kelvora1_data.mdf", "old");
     EXPECT_EQ(files.shellCopy("C:\\kelvora1_data.mdf", "C:\\New", {}), 0);
-    EXPECT_TRUE(files.fileExists("C:\\New\\Kelvora1_DATA.MDF"));
+    EXPECT_EQ(fs::file_size(host.drive() / "New" / "kelvora1_data.mdf"), size);
+    EXPECT_EQ(std::distance(fs::directory_iterator(host.drive() / "New"), {}), 2);
     EXPECT_EQ(files.shellCopy("C:\\missing.mdf", "C:\\x.mdf", {}),
               static_cast<int>(win::FileNotFound));
 }
