@@ -256,6 +256,9 @@ Result<Spawned> spawnService(const SimHost& host, const ServiceDefinition& def) 
         if (::chdir(rootDir.c_str()) != 0) {
             // stays in the parent's directory; the service finds the host through its env
         }
+        // Descriptors the caller left inheritable (sockets, files) must not live on in the
+        // service; marked close-on-exec they still carry an exec failure back through the pipe.
+        ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
