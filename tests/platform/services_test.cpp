@@ -72,7 +72,7 @@ TEST_F(ServicesTest, AnUnknownServiceDoesNotExist) {
 // stopped -> start pending (rising checkpoints) -> running -> stop pending -> stopped, with the
 // refusals Windows gives on the way.
 TEST_F(ServicesTest, RunsTheWholeStateMachine) {
-    define("MSSQLSERVER", "--start-steps 5 --step-ms 40 --stop-steps 8");
+    define("MSSQLSERVER", "--start-steps 5 --step-ms 100 --stop-steps 8");
     const auto service = openService("mssqlserver", QueryAndStart | ServiceAccess::Stop);
     EXPECT_EQ(state(service), ServiceState::Stopped);
     EXPECT_EQ(services.controlStop(service).code(), win::ServiceNotActive);
