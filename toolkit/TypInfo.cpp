@@ -44,7 +44,20 @@ Registry& registry() {
     throw EPropertyConvertError("Invalid property type: " + prop->Name);
 }
 
-PPropInfo needProp(const TObject* instance, std::string_view name) {
+// Finds a property by name; a dotted name ("Font.Name") walks through nested objects and
+// leaves instance at the object that holds the last part.
+PPropInfo needProp(TObject*& instance, std::string_view name) {
+    for (size_t dot = name.find('.'); dot != std::string_view::npos; dot = name.find('.')) {
+        const std::string_view part = name.substr(0, dot);
+        PPropInfo p = GetPropInfo(instance, part);
+        if (p == nullptr || p->Kind != pkObject || !p->GetObject)
+            noProperty(instance, part);
+        TPersistent* sub = p->GetObject(instance);
+        if (sub == nullptr)
+            throw EPropertyError("Property " + std::string(part) + " holds no object");
+        instance = sub;
+        name.remove_prefix(dot + 1);
+    }
     PPropInfo p = GetPropInfo(instance, name);
     if (p == nullptr)
         noProperty(instance, name);
@@ -275,7 +288,8 @@ std::int64_t GetOrdProp(TObject* Instance, PPropInfo Prop) {
 }
 
 std::int64_t GetOrdProp(TObject* Instance, std::string_view PropName) {
-    return GetOrdProp(Instance, needProp(Instance, PropName));
+    PPropInfo p = needProp(Instance, PropName);
+    return GetOrdProp(Instance, p);
 }
 
 void SetOrdProp(TObject* Instance, PPropInfo Prop, std::int64_t Value) {
@@ -285,7 +299,8 @@ void SetOrdProp(TObject* Instance, PPropInfo Prop, std::int64_t Value) {
 }
 
 void SetOrdProp(TObject* Instance, std::string_view PropName, std::int64_t Value) {
-    SetOrdProp(Instance, needProp(Instance, PropName), Value);
+    PPropInfo p = needProp(Instance, PropName);
+    SetOrdProp(Instance, p, Value);
 }
 
 std::int64_t GetInt64Prop(TObject* Instance, std::string_view PropName) {
@@ -347,7 +362,8 @@ std::string GetStrProp(TObject* Instance, PPropInfo Prop) {
 }
 
 std::string GetStrProp(TObject* Instance, std::string_view PropName) {
-    return GetStrProp(Instance, needProp(Instance, PropName));
+    PPropInfo p = needProp(Instance, PropName);
+    return GetStrProp(Instance, p);
 }
 
 void SetStrProp(TObject* Instance, PPropInfo Prop, const std::string& Value) {
@@ -357,7 +373,8 @@ void SetStrProp(TObject* Instance, PPropInfo Prop, const std::string& Value) {
 }
 
 void SetStrProp(TObject* Instance, std::string_view PropName, const std::string& Value) {
-    SetStrProp(Instance, needProp(Instance, PropName), Value);
+    PPropInfo p = needProp(Instance, PropName);
+    SetStrProp(Instance, p, Value);
 }
 
 double GetFloatProp(TObject* Instance, std::string_view PropName) {
@@ -420,7 +437,8 @@ void SetMethodProp(TObject* Instance, PPropInfo Prop, const std::any& Handler,
 
 void SetMethodProp(TObject* Instance, std::string_view PropName, const std::any& Handler,
                    const std::string& HandlerName) {
-    SetMethodProp(Instance, needProp(Instance, PropName), Handler, HandlerName);
+    PPropInfo p = needProp(Instance, PropName);
+    SetMethodProp(Instance, p, Handler, HandlerName);
 }
 
 std::string GetMethodName(TObject* Instance, std::string_view PropName) {
@@ -446,19 +464,19 @@ std::string GetPropValue(TObject* Instance, std::string_view PropName) {
     }
     case pkBoolean:
     case pkEnumeration:
-        return GetEnumProp(Instance, PropName);
+        return GetEnumProp(Instance, p->Name);
     case pkSet:
-        return GetSetProp(Instance, PropName, true);
+        return GetSetProp(Instance, p->Name, true);
     case pkString:
         return GetStrProp(Instance, p);
     case pkFloat:
-        return kv::toolkit::formatDouble(GetFloatProp(Instance, PropName));
+        return kv::toolkit::formatDouble(GetFloatProp(Instance, p->Name));
     case pkComponent: {
         TComponent* c = p->GetComponent ? p->GetComponent(Instance) : nullptr;
         return c == nullptr ? std::string() : c->Name();
     }
     case pkMethod:
-        return GetMethodName(Instance, PropName);
+        return GetMethodName(Instance, p->Name);
     case pkObject:
         break;
     }
@@ -483,10 +501,10 @@ void SetPropValue(TObject* Instance, std::string_view PropName, std::string_view
     }
     case pkBoolean:
     case pkEnumeration:
-        SetEnumProp(Instance, PropName, Trim(Value));
+        SetEnumProp(Instance, p->Name, Trim(Value));
         return;
     case pkSet:
-        SetSetProp(Instance, PropName, Value);
+        SetSetProp(Instance, p->Name, Value);
         return;
     case pkString:
         SetStrProp(Instance, p, std::string(Value));
@@ -496,12 +514,12 @@ void SetPropValue(TObject* Instance, std::string_view PropName, std::string_view
         if (!kv::toolkit::parseDouble(Trim(Value), d))
             throw EPropertyConvertError("Invalid property value " + std::string(Value) + " for " +
                                         p->Name);
-        SetFloatProp(Instance, PropName, d);
+        SetFloatProp(Instance, p->Name, d);
         return;
     }
     case pkComponent: {
         if (Trim(Value).empty()) {
-            SetObjectProp(Instance, PropName, nullptr);
+            SetObjectProp(Instance, p->Name, nullptr);
             return;
         }
         auto* self = dynamic_cast<TComponent*>(Instance);
@@ -511,7 +529,7 @@ void SetPropValue(TObject* Instance, std::string_view PropName, std::string_view
             target = owner;
         if (target == nullptr)
             throw EPropertyConvertError("Component " + std::string(Value) + " not found");
-        SetObjectProp(Instance, PropName, target);
+        SetObjectProp(Instance, p->Name, target);
         return;
     }
     case pkMethod:

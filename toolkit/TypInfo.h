@@ -23,7 +23,8 @@
 // Options, a TCollection), pkComponent (a reference to another component by name) and pkMethod
 // (an event, set from a handler named in the root's MethodAddress()).
 //
-// Access by name from outside the class (names ignore case; EPropertyError when the property
+// Access by name from outside the class (names ignore case, "Font.Name" reaches into nested
+// objects; EPropertyError when the property
 // does not exist, EPropertyConvertError when its kind does not fit the call):
 //   GetPropInfo, GetPropList, IsPublishedProp,
 //   GetOrdProp/SetOrdProp (integers, Booleans, enumerations and sets as numbers, colours),

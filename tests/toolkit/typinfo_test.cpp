@@ -123,3 +123,20 @@ TEST_F(TypInfoTest, MisuseIsReported) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(TypInfoTest, DottedNamesReachNestedObjects) {
+    TTestControl c(nullptr);
+    SetPropValue(&c, "Font.Name", "Tahoma");
+    SetPropValue(&c, "Font.Style", "[fsBold]");
+    SetOrdProp(&c, "font.height", -16);
+    EXPECT_EQ(c.Font.Name(), "Tahoma");
+    EXPECT_EQ(c.Font.Size(), 12);
+    EXPECT_EQ(GetPropValue(&c, "Font.Style"), "[fsBold]");
+    EXPECT_EQ(GetStrProp(&c, "Font.Name"), "Tahoma");
+    EXPECT_THROW(GetStrProp(&c, "Font.Nope"), EPropertyError);
+    EXPECT_THROW(GetStrProp(&c, "Left.Nope"), EPropertyError);
+}
+
+} // namespace
