@@ -13,7 +13,8 @@ namespace {
 class SimPlatform final : public Platform {
 public:
     explicit SimPlatform(const SimHost& host)
-        : host_(host), services_(host), files_(host), registry_(host), codePage_(host.codePage()) {}
+        : host_(host), services_(host), processes_(host), files_(host), registry_(host),
+          codePage_(host.codePage()) {}
 
     ServiceManager& services() override { return services_; }
     ProcessTable& processes() override { return processes_; }

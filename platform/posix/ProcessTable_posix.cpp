@@ -92,6 +92,16 @@ Result<std::vector<ProcessEntry>> SimProcessTable::snapshot() {
 }
 
 Result<ProcessHandle> SimProcessTable::openForTerminate(std::uint32_t pid) {
+    if (host_) {
+        SimHost current = *host_;
+        if (current.reload()) {
+            const auto fault = current.setting("fail_open_process");
+            const auto code = fault ? parseNumber(*fault) : std::nullopt;
+            if (code && *code != 0)
+                return Error{*code,
+                             "injected fault fail_open_process for process " + std::to_string(pid)};
+        }
+    }
     if (pid == 0 || pid > 0x7fffffff)
         return Error{win::InvalidParameter, "no process " + std::to_string(pid)};
     const int id = static_cast<int>(pid);

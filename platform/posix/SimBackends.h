@@ -59,7 +59,9 @@ private:
 
 class SimProcessTable final : public ProcessTable {
 public:
-    SimProcessTable() = default;
+    // With a host, host.conf's fail_open_process = N makes every openForTerminate fail with N
+    // (read at each call), for tests of the callers' failure branches.
+    explicit SimProcessTable(std::optional<SimHost> host = std::nullopt) : host_(std::move(host)) {}
     ~SimProcessTable() override;
 
     Result<std::vector<ProcessEntry>> snapshot() override;
@@ -73,6 +75,7 @@ private:
         int pidfd = -1; // -1 when the kernel has no pidfd_open
         std::uint64_t startTime = 0;
     };
+    std::optional<SimHost> host_;
     std::mutex mutex_;
     std::map<std::uint64_t, OpenProcess> handles_;
     std::uint64_t nextHandle_ = 1;

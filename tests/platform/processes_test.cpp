@@ -130,5 +130,14 @@ TEST_F(ProcessesTest, AHandleOutlivingItsProcessReachesNothing) {
     EXPECT_EQ(processes.openForTerminate(0).code(), win::InvalidParameter);
 }
 
+// A refusal injected through host.conf, as for another user's process, leaves it running.
+TEST_F(ProcessesTest, AnInjectedRefusalLeavesTheProcessRunning) {
+    const pid_t other = startAs("Dolmerin.exe");
+    ASSERT_TRUE(host.host().setSetting("fail_open_process", "5"));
+    EXPECT_EQ(processes.openForTerminate(static_cast<std::uint32_t>(other)).code(),
+              win::AccessDenied);
+    EXPECT_TRUE(running(other));
+}
+
 } // namespace
 } // namespace kv::platform::test
