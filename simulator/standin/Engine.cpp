@@ -293,8 +293,8 @@ void Engine::load() {
         ++number;
         if (line.empty() || line[0] == '#')
             continue;
-        const auto f = splitTabs(line);
         try {
+            const auto f = splitTabs(line);
             if (f[0] == "installed" && f.size() >= 3) {
                 state_->installed = {std::stoi(f[1]), static_cast<std::uint32_t>(std::stoul(f[2]))};
             } else if (f[0] == "config" && f.size() >= 4) {
@@ -803,7 +803,8 @@ void Engine::Run::use(const sql::Use& u) {
 
 void Engine::Run::set(const sql::Set& s) {
     if (s.option == "LOCK_TIMEOUT")
-        s_.lockTimeout = std::stoi(s.value);
+        s_.lockTimeout = static_cast<int>(
+            std::clamp<long long>(std::strtoll(s.value.c_str(), nullptr, 10), -1, 2147483647));
     else if (s.option == "QUOTED_IDENTIFIER")
         s_.quotedIdentifier = s.value == "ON";
     else if (s.option == "NOCOUNT")
@@ -815,7 +816,7 @@ void Engine::Run::set(const sql::Set& s) {
                 emit(make(5703, 10, 1, "Changed language setting to " + s_.language + "."));
                 return;
             }
-        emit(make(2732, 16, 1, "Error number 2732 ... language '" + s.value + "' unknown"));
+        emit(make(15033, 16, 1, "'" + s.value + "' is not a valid official language name."));
     }
 }
 
@@ -853,7 +854,9 @@ void Engine::Run::raiserror(const sql::Raiserror& r) {
 void Engine::Run::waitfor(const sql::Waitfor& w) {
     int h = 0, m = 0, sec = 0, ms = 0;
     char tail = 0;
-    const int fields = std::sscanf(w.delay.c_str(), "%d:%d:%d.%d%c", &h, &m, &sec, &ms, &tail);
+    const int fields = w.delay.size() > 12 ? 0
+                                           : std::sscanf(w.delay.c_str(), "%2d:%2d:%2d.%3d%c", &h,
+                                                         &m, &sec, &ms, &tail);
     if (fields < 2 || fields > 4 || h < 0 || h > 23 || m < 0 || m > 59 || sec < 0 || sec > 59 ||
         ms < 0 || ms > 999) {
         std::lock_guard lock(e_.mutex_);
@@ -1025,6 +1028,9 @@ void Engine::Run::select(const sql::Select& s) {
     enum { None, Databases, Logins, Users } kind = None;
     if (schemaOk && sameName(table, "sysdatabases", e_.collation_) && (inMaster || !p2000_))
         kind = Databases;
+    else if (!p2000_ && sameName(schema, "sys", e_.collation_) &&
+             sameName(table, "databases", e_.collation_))
+        kind = Databases;
     else if (schemaOk && sameName(table, "syslogins", e_.collation_) && (inMaster || !p2000_))
         kind = Logins;
     else if (schemaOk && sameName(table, "sysusers", e_.collation_) && inDb)
@@ -1107,6 +1113,19 @@ void Engine::Run::select(const sql::Select& s) {
             return;
         filters.emplace_back(idx, lit);
     }
+    std::vector<std::pair<int, bool>> order;
+    for (const auto& o : s.orderBy) {
+        if (o.column.kind != sql::Expr::Column) {
+            emit(make(1008, 15, 1,
+                      "The SELECT item identified by the ORDER BY number 1 contains a variable "
+                      "as part of the expression identifying a column position."));
+            return;
+        }
+        const int idx = columnIndex(o.column);
+        if (idx < 0)
+            return;
+        order.emplace_back(idx, o.descending);
+    }
     std::vector<Row> kept;
     for (auto& r : rows) {
         bool ok = true;
@@ -1122,6 +1141,29 @@ void Engine::Run::select(const sql::Select& s) {
         }
         if (ok)
             kept.push_back(std::move(r));
+    }
+    if (!order.empty()) {
+        const Collation collation = e_.collation_;
+        std::stable_sort(kept.begin(), kept.end(), [&](const Row& a, const Row& b) {
+            for (const auto& [idx, descending] : order) {
+                const Value& x = a[static_cast<std::size_t>(idx)];
+                const Value& y = b[static_cast<std::size_t>(idx)];
+                int c = 0;
+                if (auto* sx = std::get_if<std::string>(&x)) {
+                    auto* sy = std::get_if<std::string>(&y);
+                    const std::string fx = foldName(*sx, collation);
+                    const std::string fy = sy ? foldName(*sy, collation) : std::string();
+                    c = fx < fy ? -1 : fx > fy ? 1 : 0;
+                } else if (auto* nx = std::get_if<std::int64_t>(&x)) {
+                    auto* ny = std::get_if<std::int64_t>(&y);
+                    const std::int64_t vy = ny ? *ny : 0;
+                    c = *nx < vy ? -1 : *nx > vy ? 1 : 0;
+                }
+                if (c != 0)
+                    return descending ? c > 0 : c < 0;
+            }
+            return false;
+        });
     }
     // Projection.
     std::vector<std::pair<int, std::optional<Value>>> picks; // column index or constant

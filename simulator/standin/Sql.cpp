@@ -311,12 +311,16 @@ private:
             e.kind = Expr::Function;
             e.text = upper(cur().text);
             p_ += 2;
+            // Nested calls are bounded so that no batch can exhaust the stack.
+            if (++depth_ > 16)
+                fail();
             if (!acceptSymbol(")")) {
                 do
                     e.args.push_back(primary());
                 while (acceptSymbol(","));
                 expectSymbol(")");
             }
+            --depth_;
             return e;
         }
         std::string first = name();
@@ -385,6 +389,18 @@ private:
         if (acceptWord("FROM"))
             s.from = table();
         s.where = where();
+        if (acceptWord("ORDER")) {
+            expectWord("BY");
+            do {
+                OrderItem item;
+                item.column = primary();
+                if (acceptWord("DESC"))
+                    item.descending = true;
+                else
+                    (void)acceptWord("ASC");
+                s.orderBy.push_back(std::move(item));
+            } while (acceptSymbol(","));
+        }
         return s;
     }
 
@@ -423,6 +439,7 @@ private:
 
     std::vector<Token> t_;
     std::size_t p_ = 0;
+    int depth_ = 0;
 };
 
 } // namespace

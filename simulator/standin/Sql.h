@@ -50,10 +50,16 @@ struct Condition {
     Expr left, right;
 };
 
+struct OrderItem {
+    Expr column;
+    bool descending = false;
+};
+
 struct Select {
     std::vector<SelectItem> items;
     std::optional<TableRef> from;
     std::vector<Condition> where;
+    std::vector<OrderItem> orderBy;
 };
 struct Use {
     std::string database;

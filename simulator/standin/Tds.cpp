@@ -339,8 +339,8 @@ void TokenWriter::bVarchar(const std::string& text) {
 }
 void TokenWriter::usVarchar(const std::string& text) {
     std::u16string u = utf8ToUtf16(text);
-    if (u.size() > 0x7FFF)
-        u.resize(0x7FFF);
+    if (u.size() > 4000) // SQL Server cuts message texts at 4000 characters too
+        u.resize(4000);
     u16(static_cast<std::uint16_t>(u.size()));
     appendUtf16le(out_, u);
 }

@@ -398,3 +398,63 @@ TEST_F(ClientTest, ServerKilledMidBatchLeavesFilesConsistent) {
 }
 
 } // namespace
+
+#ifdef SIMHOST_EXECUTABLE
+std::string runCommand(const std::string& command) {
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    std::string output;
+    char buf[1024];
+    while (pipe && std::fgets(buf, sizeof buf, pipe))
+        output += buf;
+    if (pipe)
+        ::pclose(pipe);
+    return output;
+}
+
+// simhost's demo host: the MSSQLSERVER service runs the stand-in in service mode, which
+// reports running, writes freetds.conf and answers under the computer name and "(local)";
+// damage and check work on its data file; a stop request ends the service.
+TEST_F(ClientTest, SimhostDemoHostRunsTheStandinAsAService) {
+    const std::filesystem::path dir = host.root().string() + "-demo";
+    std::filesystem::remove_all(dir);
+    const std::string simhost = SIMHOST_EXECUTABLE;
+    const std::string env = std::string("KELVORA_STANDIN=") + STANDIN_EXECUTABLE + " ";
+    ASSERT_EQ(runCommand(env + simhost + " create " + dir.string() +
+                         " --standin --profile 2005 --damaged 2 --sa-password 'x y'"),
+              dir.string() + "\n");
+    auto demo = kv::platform::sim::SimHost::open(dir);
+    ASSERT_TRUE(demo);
+    std::ifstream status(demo->statusFile("MSSQLSERVER"));
+    std::string statusText((std::istreambuf_iterator<char>(status)), {});
+    EXPECT_THAT(statusText, HasSubstr("state = 4"));
+    setenv("FREETDSCONF", demo->freetdsConf().c_str(), 1);
+
+    messages.clear();
+    DBPROCESS* p = open("sa", "x y");
+    ASSERT_NE(p, nullptr);
+    EXPECT_THAT(query(p, "SELECT @@VERSION"), ::testing::ElementsAre(HasSubstr("9.00.5000")));
+    messages.clear();
+    query(p, "dbcc checkdb('kelvora') with no_infomsgs");
+    EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                            [](const Captured& m) { return m.number == 8928; }),
+              2);
+    dbclose(p);
+    LOGINREC* login = dblogin();
+    DBSETLUSER(login, "sa");
+    DBSETLPWD(login, "x y");
+    DBPROCESS* local = dbopen(login, "(local)");
+    dbloginfree(login);
+    EXPECT_NE(local, nullptr);
+    if (local)
+        dbclose(local);
+
+    const std::string data = "'C:\\Kelvora\\Data\\kelvora_Data.MDF'";
+    EXPECT_EQ(runCommand(simhost + " check " + dir.string() + " " + data), "2 damaged pages\n");
+    EXPECT_EQ(runCommand(simhost + " damage " + dir.string() + " " + data + " 1"),
+              "damaged 1 pages\n");
+    EXPECT_EQ(runCommand(simhost + " check " + dir.string() + " " + data), "3 damaged pages\n");
+    EXPECT_THAT(runCommand(simhost + " service " + dir.string() + " stop MSSQLSERVER --wait"),
+                HasSubstr("stopped"));
+    std::filesystem::remove_all(dir);
+}
+#endif

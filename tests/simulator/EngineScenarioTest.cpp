@@ -349,3 +349,58 @@ INSTANTIATE_TEST_SUITE_P(Profiles, ScenarioTest,
                          ::testing::Values(Profile::Sql2000, Profile::Sql2005), profileName);
 
 } // namespace
+
+namespace {
+
+// The catalog queries and session statements the data-access layer sends, and how other
+// statements fail.
+TEST_P(ScenarioTest, CatalogQueriesSessionSettingsAndFailures) {
+    EngineRig rig(host.host(), GetParam());
+    auto rows = rig.run("SELECT * FROM sysdatabases WHERE name = 'MASTER'").rowSets();
+    ASSERT_EQ(rows.size(), 1u);
+    ASSERT_EQ(rows[0].rows.size(), 1u);
+    EXPECT_EQ(rows[0].columns.size(), 12u);
+    EXPECT_EQ(std::get<std::int64_t>(rows[0].rows[0][9]), is2000() ? 80 : 90);
+    auto names = rig.run("SELECT name FROM master.dbo.sysdatabases ORDER BY name DESC").rowSets();
+    ASSERT_EQ(names.at(0).rows.size(), 4u);
+    EXPECT_EQ(std::get<std::string>(names[0].rows[0][0]), "tempdb");
+
+    auto settings = rig.run("SET LOCK_TIMEOUT 2000\r\nSET QUOTED_IDENTIFIER OFF");
+    EXPECT_THAT(settings.messages(), IsEmpty());
+    EXPECT_EQ(settings.ends().size(), 2u);
+    EXPECT_EQ(rig.session().lockTimeout, 2000);
+    EXPECT_FALSE(rig.session().quotedIdentifier);
+    EXPECT_THAT(rig.run("/* Check connection */").events, IsEmpty());
+
+    auto syntax = rig.run("SELECT 1\r\nSELEC 2").errors();
+    ASSERT_EQ(syntax.size(), 1u);
+    EXPECT_EQ(syntax[0].number, is2000() ? 170 : 102);
+    EXPECT_EQ(syntax[0].severity, 15);
+    EXPECT_EQ(syntax[0].line, 2);
+    EXPECT_EQ(syntax[0].text,
+              is2000() ? "Line 2: Incorrect syntax near '2'." : "Incorrect syntax near '2'.");
+
+    // A failing statement does not stop the batch; each statement ends on its own.
+    auto mixed = rig.run("select nope from sysdatabases\r\nexec sp_nothere\r\nSELECT 7");
+    EXPECT_EQ(numbers(mixed.errors()), (std::vector<int>{207, 2812}));
+    EXPECT_EQ(mixed.errors()[1].state, 62);
+    ASSERT_EQ(mixed.ends().size(), 3u);
+    EXPECT_TRUE(mixed.ends()[0].error);
+    EXPECT_FALSE(mixed.ends()[2].error);
+    EXPECT_EQ(mixed.rowSets().size(), 1u);
+
+    EXPECT_EQ(numbers(rig.run("use nothere").errors()), std::vector<int>{911});
+    EXPECT_EQ(numbers(rig.run("use msdb SELECT * FROM sysdatabases").errors()),
+              is2000() ? std::vector<int>{208} : std::vector<int>{});
+    auto raised = rig.run("RAISERROR('boom', 16, 5) PRINT 'after'").messages();
+    ASSERT_EQ(raised.size(), 2u);
+    EXPECT_EQ(raised[0].number, 50000);
+    EXPECT_EQ(raised[0].state, 5);
+    EXPECT_EQ(raised[1].text, "after");
+    RecordingSink fatal;
+    EXPECT_EQ(rig.engine().execute(rig.session(), "RAISERROR('bye', 20, 1) SELECT 1", fatal),
+              BatchOutcome::Fatal);
+    EXPECT_TRUE(fatal.rowSets().empty());
+}
+
+} // namespace
