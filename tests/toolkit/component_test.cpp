@@ -1,5 +1,6 @@
 #include "toolkit/Component.h"
 #include "toolkit/DB.h"
+#include "toolkit/Methods.h"
 #include "toolkit/SysUtils.h"
 
 #include <gtest/gtest.h>
@@ -183,6 +184,28 @@ TEST(Component, SiblingLinksAreClearedWhileTheOwnerIsDestroyed) {
     holder->SetLink(target);
     delete owner;
     EXPECT_FALSE(dangling);
+}
+
+} // namespace
+
+namespace {
+
+struct ErrorHandler {
+    void OnError(TObject* /*Sender*/, bool& Fail) { Fail = false; }
+};
+
+TEST(Methods, HandlersKeepByReferenceArguments) {
+    ErrorHandler h;
+    kv::toolkit::MethodTable table;
+    table.Add("MSConError", kv::toolkit::Handler(&h, &ErrorHandler::OnError));
+    const std::any found = table.Find("msconerror");
+    using Event = std::function<void(TObject*, bool&)>;
+    const Event* event = std::any_cast<Event>(&found);
+    ASSERT_NE(event, nullptr);
+    bool fail = true;
+    (*event)(nullptr, fail);
+    EXPECT_FALSE(fail);
+    EXPECT_FALSE(table.Find("Other").has_value());
 }
 
 } // namespace
