@@ -165,11 +165,14 @@ void TControl::FontChanged() {
                                FFont->Style().Contains(fsItalic),
                                FFont->Style().Contains(fsUnderline),
                                FFont->Style().Contains(fsStrikeOut)));
+    // The font colour is the text colour of an enabled control; disabled ones keep the grey.
     QPalette palette = FWidget->palette();
     const QColor text = colorToQColor(FFont->Color());
-    palette.setColor(QPalette::WindowText, text);
-    palette.setColor(QPalette::Text, text);
-    palette.setColor(QPalette::ButtonText, text);
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::WindowText, text);
+        palette.setColor(group, QPalette::Text, text);
+        palette.setColor(group, QPalette::ButtonText, text);
+    }
     FWidget->setPalette(palette);
     FWidget->update();
 }

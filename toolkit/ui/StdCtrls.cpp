@@ -141,13 +141,14 @@ void TLabel::adjustBounds() {
         const QRect r = metrics.boundingRect(QRect(0, 0, std::max(1, Width()), INT_MAX / 2),
                                              Qt::TextWordWrap | Qt::TextExpandTabs, text);
         width = r.width();
-        height = r.height();
+        const int lines = std::max(1, (r.height() + metrics.height() / 2) / metrics.height());
+        height = lines * classicLineHeight(FLabel->font());
     } else {
         const QStringList lines = text.split(QLatin1Char('\n'));
         for (const QString& line : lines)
             width = std::max(
                 width, metrics.horizontalAdvance(line.isEmpty() ? QStringLiteral(" ") : line));
-        height = static_cast<int>(lines.size()) * metrics.height();
+        height = static_cast<int>(lines.size()) * classicLineHeight(FLabel->font());
     }
     int left = Left();
     if (EffectiveAlignment() == taRightJustify)
@@ -177,21 +178,25 @@ void TLabel::hostPaint(QPainter& Painter) {
     align |= FLayout == tlCenter   ? Qt::AlignVCenter
              : FLayout == tlBottom ? Qt::AlignBottom
                                    : Qt::AlignTop;
-    int flags = static_cast<int>(align) | Qt::TextExpandTabs;
-    if (FWordWrap)
-        flags |= Qt::TextWordWrap;
+    const int flags = static_cast<int>(align) | Qt::TextExpandTabs | Qt::TextWordWrap;
     Painter.setFont(FLabel->font());
     if (FBiDiMode != bdLeftToRight)
         Painter.setLayoutDirection(Qt::RightToLeft);
+    auto draw = [&](const QRect& r) {
+        if (FWordWrap)
+            Painter.drawText(r, flags, text);
+        else
+            drawClassicLines(Painter, r, align, text);
+    };
     if (Enabled()) {
         Painter.setPen(colorToQColor(Font()->Color()));
-        Painter.drawText(rect, flags, text);
+        draw(rect);
     } else {
         // Disabled text: embossed in the button highlight and shadow colours.
         Painter.setPen(colorToQColor(clBtnHighlight));
-        Painter.drawText(rect.translated(1, 1), flags, text);
+        draw(rect.translated(1, 1));
         Painter.setPen(colorToQColor(clBtnShadow));
-        Painter.drawText(rect, flags, text);
+        draw(rect);
     }
 }
 
@@ -203,7 +208,7 @@ void TLabel::hostClicked() {
 
 TButton::TButton(TComponent* AOwner) : TWinControl(AOwner), FGlyph(std::make_unique<TPicture>()) {
     Application->Initialize();
-    FButton = new QPushButton();
+    FButton = new internal::ButtonWidget(nullptr);
     FButton->setAutoDefault(true);
     FButton->setFocusPolicy(Qt::StrongFocus);
     QObject::connect(FButton, &QPushButton::clicked,

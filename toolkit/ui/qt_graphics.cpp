@@ -6,8 +6,10 @@
 #include <QFontMetrics>
 #include <QImageReader>
 #include <QPainter>
+#include <QRawFont>
 #include <QSvgRenderer>
 #include <array>
+#include <cmath>
 #include <mutex>
 
 namespace kv::ui {
@@ -99,6 +101,60 @@ QFont makeQFont(const std::string& name, int height, bool bold, bool italic, boo
             font.setPixelSize(std::max(1, pixels * pixels / cell));
     }
     return font;
+}
+
+ClassicMetrics classicMetrics(const QFont& font) {
+    const QFontMetrics metrics(font);
+    ClassicMetrics result{metrics.ascent(), metrics.descent()};
+    const QRawFont raw = QRawFont::fromFont(font);
+    const QByteArray os2 = raw.isValid() ? raw.fontTable("OS/2") : QByteArray();
+    if (os2.size() < 78 || raw.unitsPerEm() <= 0)
+        return result;
+    auto u16 = [&os2](int offset) {
+        return (static_cast<unsigned char>(os2[offset]) << 8) |
+               static_cast<unsigned char>(os2[offset + 1]);
+    };
+    const double scale = raw.pixelSize() / raw.unitsPerEm();
+    const int ascent = static_cast<int>(std::lround(u16(74) * scale));
+    const int descent = static_cast<int>(std::lround(u16(76) * scale));
+    if (ascent > 0)
+        result = {ascent, descent};
+    return result;
+}
+
+void drawClassicLines(QPainter& painter, const QRect& rect, Qt::Alignment alignment,
+                      const QString& text) {
+    const QFontMetrics metrics(painter.font());
+    const ClassicMetrics classic = classicMetrics(painter.font());
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    const int total = static_cast<int>(lines.size()) * classic.Height();
+    int top = rect.top();
+    if (alignment & Qt::AlignVCenter)
+        top += (rect.height() - total) / 2;
+    else if (alignment & Qt::AlignBottom)
+        top += rect.height() - total;
+    for (const QString& line : lines) {
+        int width = metrics.horizontalAdvance(line);
+        // The substitute faces run a few pixels wider than the originals that fixed-size
+        // layouts were measured with: a line slightly too wide is condensed to fit, not clipped.
+        const bool condense = width > rect.width() && width * 100 <= rect.width() * 115;
+        if (condense) {
+            painter.save();
+            QFont narrow = painter.font();
+            narrow.setStretch(std::max(1, rect.width() * 100 / width));
+            painter.setFont(narrow);
+            width = std::min(rect.width(), QFontMetrics(narrow).horizontalAdvance(line));
+        }
+        int x = rect.left();
+        if (alignment & Qt::AlignRight)
+            x = rect.right() + 1 - width;
+        else if (alignment & Qt::AlignHCenter)
+            x = rect.left() + (rect.width() - width) / 2;
+        painter.drawText(QPoint(x, top + classic.Ascent), line);
+        if (condense)
+            painter.restore();
+        top += classic.Height();
+    }
 }
 
 void frame3D(QPainter& painter, QRect& rect, const QColor& topLeft, const QColor& bottomRight,

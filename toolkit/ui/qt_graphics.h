@@ -33,6 +33,25 @@ bool isNoneColor(std::int32_t color);
 QFont makeQFont(const std::string& name, int height, bool bold, bool italic, bool underline,
                 bool strikeOut);
 
+// Text lines as the classic toolkit measures them: the font's Windows ascent and descent
+// (OS/2 usWinAscent / usWinDescent scaled to the pixel size; Qt's own ascent and descent when
+// the font has no such table). A line is Ascent + Descent high, its baseline Ascent below its top.
+struct ClassicMetrics {
+    int Ascent = 0;
+    int Descent = 0;
+    int Height() const { return Ascent + Descent; }
+};
+ClassicMetrics classicMetrics(const QFont& font);
+inline int classicLineHeight(const QFont& font) {
+    return classicMetrics(font).Height();
+}
+
+// Draws lines of text (LF-separated, no wrapping) the classic way: each line classic-line-height
+// apart, the block placed in `rect` by `alignment` (horizontal and vertical flags; absolute
+// left/right). The painter's layout direction gives the reading order.
+void drawClassicLines(QPainter& painter, const QRect& rect, Qt::Alignment alignment,
+                      const QString& text);
+
 // The classic two-colour bevel frame: `width` rings, the top and left edges in `topLeft`, the
 // bottom and right edges in `bottomRight` (the top-right and bottom-left corner pixels belong to
 // the bottom-right colour). `rect` shrinks by one pixel per ring.

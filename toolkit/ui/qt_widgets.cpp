@@ -69,6 +69,9 @@ void PaintedWidget::hideEvent(QHideEvent* event) {
 
 #include <QFocusEvent>
 #include <QProxyStyle>
+#include <QRegularExpression>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 
 namespace kv::ui::internal {
 
@@ -90,6 +93,47 @@ private:
 };
 
 } // namespace
+
+void ButtonWidget::paintEvent(QPaintEvent*) {
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    painter.drawControl(QStyle::CE_PushButtonBevel, option);
+
+    const QRect area = rect().adjusted(3, 3, -3, -3);
+    const QSize glyph = icon().isNull() ? QSize() : iconSize();
+    const int gap = glyph.isEmpty() || text().isEmpty() ? 0 : 4;
+    QString shown = text();
+    shown.remove(QRegularExpression(QStringLiteral("&(?!&)")));
+    int textWidth = fontMetrics().horizontalAdvance(shown);
+    // As with labels, a caption a little too wide for the fixed button is condensed to fit.
+    const int room = area.width() - glyph.width() - gap;
+    if (textWidth > room && room > 0 && textWidth * 100 <= room * 120) {
+        QFont narrow = font();
+        narrow.setStretch(std::max(1, room * 100 / textWidth));
+        painter.setFont(narrow);
+        textWidth = std::min(room, QFontMetrics(narrow).horizontalAdvance(shown));
+    }
+    const int total = glyph.width() + gap + textWidth;
+    int x = area.left() + std::max(0, (area.width() - total) / 2);
+    const int shift = isDown() || isChecked() ? 1 : 0;
+    if (!glyph.isEmpty()) {
+        const QPixmap pixmap = icon().pixmap(glyph, isEnabled() ? QIcon::Normal : QIcon::Disabled);
+        painter.drawPixmap(x + shift, area.top() + (area.height() - glyph.height()) / 2 + shift,
+                           pixmap);
+        x += glyph.width() + gap;
+    }
+    const QRect textRect(x + shift, area.top() + shift, area.right() - x + 1, area.height());
+    style()->drawItemText(&painter, textRect,
+                          static_cast<int>(Qt::AlignLeft | Qt::AlignVCenter) | Qt::TextShowMnemonic,
+                          palette(), isEnabled(), text(), QPalette::ButtonText);
+    if (hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = rect().adjusted(4, 4, -4, -4);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    }
+}
 
 void EditWidget::setPasswordCharacter(char c) {
     if (c == 0) {

@@ -54,6 +54,17 @@ private:
     bool pressed_ = false;
 };
 
+// A push button that lays out its glyph and caption like the classic glyph buttons: the pair
+// centred as one block with small margins (the glyph at its own size, 4 pixels before the
+// caption), the content shifted by one pixel while pressed.
+class ButtonWidget : public QPushButton {
+public:
+    explicit ButtonWidget(QWidget* parent) : QPushButton(parent) {}
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
 // An edit field that can keep its text unselected when entered with Tab (Qt selects it).
 class EditWidget : public QLineEdit {
 public:
