@@ -341,9 +341,10 @@ std::unique_ptr<Link> Link::open(const LoginSettings& settings, Failure& failure
     if (settings.encrypt) {
         DBSETLENCRYPT(login, TRUE);
     }
-    if (const BYTE v = tdsVersionCode(tdsVersion)) {
-        DBSETLVERSION(login, v);
-    }
+    // Always an explicit version: in its automatic mode db-lib 1.3 ignores the login time-out
+    // and waits for a silent server forever. 7.4 is answered with the server's own version.
+    const BYTE version = tdsVersionCode(tdsVersion);
+    DBSETLVERSION(login, version ? version : DBVERSION_74);
 
     Messages collected;
     DBPROCESS* dbproc = nullptr;

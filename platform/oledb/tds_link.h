@@ -132,7 +132,7 @@ private:
     tds_dblib_dbprocess* dbproc_ = nullptr;
     Messages messages_;
     bool dead_ = false;
-    int timeoutSeconds_ = 0;
+    int timeoutSeconds_ = -1; // unknown until the first command sets it
     std::string serverName_;
 };
 

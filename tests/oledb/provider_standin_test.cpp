@@ -4,8 +4,14 @@
 // catalogs and sources rowsets.
 #include "standin_fixture.h"
 
+#include <arpa/inet.h>
 #include <chrono>
+#include <cstddef>
+#include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace kv::oledb;
 using namespace kv::oledb::testing;
@@ -416,4 +422,104 @@ TEST(ProviderStandin, CatalogsAndSourcesRowsets) {
     ASSERT_EQ(names.rows.size(), 2u);
     EXPECT_EQ(names.rows[0][0], "KELVORA-PC");
     EXPECT_EQ(names.rows[1][0], "(local)");
+}
+
+// Parameters bound through an accessor replace the ? markers (not those inside strings or
+// comments).
+TEST(ProviderStandin, ParametersReplaceMarkers) {
+    ComScope com;
+    StandinHost host;
+    OpenLink link;
+    ASSERT_EQ(link.open(), S_OK);
+    auto command = link.command("SELECT ? AS number, ? AS label, '?' AS mark /* ? */");
+    ComPtr<IAccessor> accessor;
+    ASSERT_EQ(command.as(IID_IAccessor, accessor), S_OK);
+    struct Buffer {
+        DBSTATUS numberStatus;
+        std::int32_t number;
+        DBSTATUS labelStatus;
+        DBLENGTH labelLength;
+        OLECHAR label[16];
+    } buffer{};
+    DBBINDING b[2] = {};
+    b[0].iOrdinal = 1;
+    b[0].obStatus = offsetof(Buffer, numberStatus);
+    b[0].obValue = offsetof(Buffer, number);
+    b[0].dwPart = DBPART_VALUE | DBPART_STATUS;
+    b[0].eParamIO = DBPARAMIO_INPUT;
+    b[0].wType = DBTYPE_I4;
+    b[1].iOrdinal = 2;
+    b[1].obStatus = offsetof(Buffer, labelStatus);
+    b[1].obLength = offsetof(Buffer, labelLength);
+    b[1].obValue = offsetof(Buffer, label);
+    b[1].dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
+    b[1].eParamIO = DBPARAMIO_INPUT;
+    b[1].cbMaxLen = sizeof buffer.label;
+    b[1].wType = DBTYPE_WSTR;
+    HACCESSOR handle = 0;
+    DBBINDSTATUS status[2];
+    ASSERT_EQ(
+        accessor->CreateAccessor(DBACCESSOR_PARAMETERDATA, 2, b, sizeof buffer, &handle, status),
+        S_OK);
+    buffer.number = 42;
+    const OleString label = toOle("it's");
+    std::memcpy(buffer.label, label.c_str(), (label.size() + 1) * sizeof(OLECHAR));
+    buffer.labelLength = label.size() * sizeof(OLECHAR);
+    DBPARAMS params{&buffer, 1, handle};
+    ComPtr<IUnknown> rowset;
+    DBROWCOUNT affected = 0;
+    ASSERT_EQ(command->Execute(nullptr, IID_IRowset, &params, &affected, rowset.put()), S_OK)
+        << takeErrorObject().description;
+    auto fetched = fetchAll(rowset.get());
+    ASSERT_EQ(fetched.rows.size(), 1u);
+    EXPECT_EQ(fetched.rows[0], (std::vector<std::string>{"42", "it's", "?"}));
+
+    buffer.labelStatus = DBSTATUS_S_ISNULL;
+    rowset.reset();
+    ASSERT_EQ(command->Execute(nullptr, IID_IRowset, &params, &affected, rowset.put()), S_OK);
+    EXPECT_EQ(fetchAll(rowset.get()).rows.at(0).at(1), "<null>");
+    rowset.reset();
+    EXPECT_EQ(command->Execute(nullptr, IID_IRowset, nullptr, &affected, rowset.put()),
+              DB_E_PARAMNOTOPTIONAL);
+    takeErrorObject();
+    accessor->ReleaseAccessor(handle, nullptr);
+}
+
+// A server that takes the connection but never answers the login: the login time-out ends
+// the attempt with the classic provider's "Login timeout expired".
+TEST(ProviderStandin, SilentServerEndsInLoginTimeout) {
+    ComScope com;
+    StandinHost host;
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    {
+        std::ofstream conf(host.folder() / "freetds.conf", std::ios::app);
+        conf << "[SILENT]\n\thost = 127.0.0.1\n\tport = " << ntohs(address.sin_port) << "\n";
+    }
+    ComPtr<IDBInitialize> source;
+    ASSERT_EQ(CoCreateInstance(CLSID_SQLOLEDB, nullptr, CLSCTX_INPROC_SERVER, IID_IDBInitialize,
+                               source.putVoid()),
+              S_OK);
+    ComPtr<IDBProperties> props;
+    source.as(IID_IDBProperties, props);
+    ASSERT_EQ(
+        applySet(props.get(), DBPROPSET_DBINIT,
+                 {textProperty(DBPROP_INIT_DATASOURCE, "SILENT"),
+                  textProperty(DBPROP_AUTH_USERID, "sa"), intProperty(DBPROP_INIT_TIMEOUT, 1)}),
+        S_OK);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(source->Initialize(), E_FAIL);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    auto error = takeErrorObject();
+    ASSERT_EQ(error.records.size(), 1u);
+    EXPECT_EQ(error.records[0].description, "Login timeout expired");
+    EXPECT_FALSE(error.records[0].sqlServer);
+    ::close(listener);
 }
