@@ -33,6 +33,7 @@ inline constexpr char SConnectionNotDefined[] = "Connection is not defined";
 
 // Statements and queries
 inline constexpr char SParamNotFound[] = "Parameter '"; // + name + "' not found"
+inline constexpr char SFieldNotFound[] = "Field '";     // + name + "' not found"
 inline constexpr char STransactionNotAssigned[] = "Transaction not assigned";
 inline constexpr char SNoSQLStatement[] = "No SQL statement provided";
 inline constexpr char SFetchRowsRange[] = "FetchRows must be 1..10000";

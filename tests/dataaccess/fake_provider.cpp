@@ -259,15 +259,49 @@ private:
     std::size_t next_ = 0;
 };
 
-class FakeCommand final : public ComObject<ICommandText, ICommandProperties, ICommandPrepare>,
-                          Counted {
+class FakeCommand final
+    : public ComObject<ICommandText, ICommandProperties, ICommandPrepare, IAccessor>,
+      Counted {
 public:
     explicit FakeCommand(std::shared_ptr<FakeState> s) : Counted(std::move(s)) {}
 
     HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Execute(IUnknown*, REFIID riid, DBPARAMS*, DBROWCOUNT* pcRowsAffected,
-                                      IUnknown** ppRowset) override {
+    // IAccessor (parameter bindings)
+    HRESULT STDMETHODCALLTYPE AddRefAccessor(HACCESSOR, DBREFCOUNT*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE CreateAccessor(DBACCESSORFLAGS, DBCOUNTITEM cBindings,
+                                             const DBBINDING rgBindings[], DBLENGTH,
+                                             HACCESSOR* phAccessor,
+                                             DBBINDSTATUS rgStatus[]) override {
+        bindings_.assign(rgBindings, rgBindings + cBindings);
+        for (DBCOUNTITEM i = 0; rgStatus != nullptr && i < cBindings; ++i)
+            rgStatus[i] = DBBINDSTATUS_OK;
+        *phAccessor = 7;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetBindings(HACCESSOR, DBACCESSORFLAGS*, DBCOUNTITEM*,
+                                          DBBINDING**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE ReleaseAccessor(HACCESSOR, DBREFCOUNT*) override { return S_OK; }
+
+    HRESULT STDMETHODCALLTYPE Execute(IUnknown*, REFIID riid, DBPARAMS* params,
+                                      DBROWCOUNT* pcRowsAffected, IUnknown** ppRowset) override {
         state->calls.push_back("Execute:" + text_);
+        state->paramValues.clear();
+        if (params != nullptr && params->pData != nullptr) {
+            auto* base = static_cast<const BYTE*>(params->pData);
+            for (const DBBINDING& b : bindings_) {
+                DBSTATUS status = 0;
+                DBLENGTH length = 0;
+                std::memcpy(&status, base + b.obStatus, sizeof status);
+                std::memcpy(&length, base + b.obLength, sizeof length);
+                std::u16string w(length / 2, u'\0');
+                std::memcpy(w.data(), base + b.obValue, length);
+                state->paramValues.push_back(status == DBSTATUS_S_ISNULL
+                                                 ? "<null>"
+                                                 : kv::oledb::fromOle(w.data(), w.size()));
+            }
+        }
         state->executed.push_back(text_);
         if (ppRowset != nullptr)
             *ppRowset = nullptr;
@@ -315,6 +349,7 @@ public:
 
 private:
     std::string text_;
+    std::vector<DBBINDING> bindings_;
 };
 
 class FakeSession final : public ComObject<ISessionProperties, IDBCreateCommand>, Counted {

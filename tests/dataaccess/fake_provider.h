@@ -72,6 +72,7 @@ struct FakeState {
     int liveObjects = 0;
     int fetchCalls = 0;
     std::vector<DBROWCOUNT> fetchSizes;
+    std::vector<std::string> paramValues; // values bound at the last execution, as text
 
     bool fails(const std::string& step);
 };

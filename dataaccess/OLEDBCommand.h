@@ -1,0 +1,89 @@
+#pragma once
+// TOLEDBCommand: one provider command on the session of a connection. It keeps the text as
+// last given and the text sent (parameters replaced by "?"), binds input parameters through
+// a parameter accessor, executes the batch and walks its results up to the first one that
+// has rows. Results without rows are skipped; their informational messages are delivered.
+
+#include "dataaccess/DAParams.h"
+#include "dataaccess/ParamScan.h"
+#include "platform/oledb/com_lite.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TComponent;
+
+namespace kv::dataaccess {
+
+class TOLEDBConnection;
+
+enum TCursorState {
+    csInactive,
+    csPrepared,
+    csExecuting,
+    csExecuted,
+    csFetching,
+    csFetchingAll,
+    csFetched
+};
+
+class TOLEDBCommand {
+public:
+    TOLEDBCommand();
+    ~TOLEDBCommand();
+    TOLEDBCommand(const TOLEDBCommand&) = delete;
+    TOLEDBCommand& operator=(const TOLEDBCommand&) = delete;
+
+    // The session the command runs on; changing it drops the provider objects.
+    void SetSession(TOLEDBConnection* Session);
+    TOLEDBConnection* Session() const { return FSession; }
+    // The object named in errors.
+    void SetComponent(TComponent* Component) { FComponent = Component; }
+
+    // A text that differs from the one held is scanned for parameters.
+    void SetSQL(const std::string& Text);
+    const std::string& SQL() const { return FSQL; }
+    const std::string& CommandText() const { return FCommandText; }
+    const TParamDescs& ParamDescs() const { return FParamDescs; }
+
+    int CommandTimeout = 0;
+    bool MultipleResults = true;
+
+    bool Executing() const { return FExecuting; }
+    TCursorState CursorState() const { return FCursorState; }
+    void SetCursorState(TCursorState Value) { FCursorState = Value; }
+    bool Prepared() const { return FPrepared; }
+    void Prepare();
+    void Unprepare();
+
+    // Runs the batch with the values of Params (at most as many descriptors as Params has
+    // entries are bound). Returns the rowset of the first result with rows, or null.
+    kv::oledb::ComPtr<IRowset> Execute(const TDAParams* Params);
+    std::int64_t RowsAffected() const { return FRowsAffected; }
+    // True while results of the batch after the returned rowset are still unread.
+    bool HasPendingResults() const { return static_cast<bool>(FMultipleResults); }
+    // Reads and drops the remaining results of the batch, ignoring their errors.
+    void DrainResults();
+    // Releases the command's provider objects.
+    void ReleaseProviderObjects();
+
+private:
+    void EnsureCommand();
+    void SetProperties();
+    kv::oledb::ComPtr<IRowset> WalkResults();
+
+    TOLEDBConnection* FSession = nullptr;
+    TComponent* FComponent = nullptr;
+    std::string FSQL;
+    std::string FCommandText;
+    TParamDescs FParamDescs;
+    bool FExecuting = false;
+    bool FPrepared = false;
+    TCursorState FCursorState = csInactive;
+    std::int64_t FRowsAffected = -1;
+    kv::oledb::ComPtr<ICommandText> FCommand;
+    kv::oledb::ComPtr<IMultipleResults> FMultipleResults;
+};
+
+} // namespace kv::dataaccess

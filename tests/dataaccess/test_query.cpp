@@ -1,0 +1,258 @@
+// TMSQuery over the recording fake provider: the text sent, batches, fetching, failures.
+#include "dataaccess/MSQuery.h"
+#include "dataaccess/MSSQLMonitor.h"
+#include "fake_provider.h"
+#include "toolkit/DB.h"
+
+#include <gtest/gtest.h>
+
+using namespace kv::dataaccess;
+using fake::FakeProvider;
+using fake::FakeResult;
+using fake::FakeStatement;
+
+namespace {
+
+kv::oledb::ErrorRecordData serverError(int number, int cls, std::string text) {
+    kv::oledb::ErrorRecordData r;
+    kv::oledb::SqlServerMessage m;
+    m.number = number;
+    m.severityClass = static_cast<std::uint8_t>(cls);
+    m.state = 1;
+    m.message = std::move(text);
+    r.sqlServer = m;
+    return r;
+}
+
+FakeResult rows(int n) {
+    FakeResult r;
+    r.rowset = true;
+    r.columns = {"name"};
+    for (int i = 0; i < n; ++i)
+        r.rows.push_back({"db" + std::to_string(i)});
+    return r;
+}
+
+FakeResult noRows(int affected = -1) {
+    FakeResult r;
+    r.rowsAffected = affected;
+    return r;
+}
+
+const char kSelect[] = "use master SELECT * FROM sysdatabases s\r\nWHERE s.[name]='kelvora'";
+
+class QueryTest : public testing::Test {
+protected:
+    void SetUp() override {
+        monitor.OnSQL = [this](TObject*, const std::string& t, TDATraceFlag f) {
+            traces.emplace_back(t, f);
+        };
+        con.SetLoginPrompt(false);
+        con.SetServer("SRV");
+        con.SetUsername("sa");
+        q.SetConnection(&con);
+    }
+    fake::FakeState& st() { return provider.state(); }
+    void setSQL(std::initializer_list<const char*> lines) {
+        q.Close();
+        q.SQL()->Clear();
+        for (const char* l : lines)
+            q.SQL()->Add(l);
+    }
+
+    std::vector<std::pair<std::string, TDATraceFlag>> traces;
+    kv::oledb::ComScope com;
+    kv::oledb::ScopedClassRemoval noNC10{CLSID_SQLNCLI10};
+    kv::oledb::ScopedClassRemoval noNC{CLSID_SQLNCLI};
+    FakeProvider provider{CLSID_SQLOLEDB};
+    TMSSQLMonitor monitor{nullptr};
+    TMSConnection con{nullptr};
+    TMSQuery q{nullptr};
+};
+
+} // namespace
+
+TEST_F(QueryTest, LinesAreJoinedAndTheTrailingLineEndIsCut) {
+    con.SetConnected(true);
+    setSQL({"use master", "create database kelvora  \t"});
+    EXPECT_EQ(q.FinalSQL(), "use master\r\ncreate database kelvora");
+    q.Execute();
+    EXPECT_EQ(st().executed.back(), "use master\r\ncreate database kelvora");
+    EXPECT_FALSE(q.Active());
+    EXPECT_EQ(traces.back().first, "use master\r\ncreate database kelvora");
+    EXPECT_EQ(traces.back().second, tfQExecute);
+}
+
+TEST_F(QueryTest, OpenOnABatchReturnsTheSelectsRows) {
+    st().statements[kSelect] = FakeStatement{S_OK, {}, {noRows(), rows(1)}};
+    con.SetConnected(true);
+    setSQL({"use master SELECT * FROM sysdatabases s", "WHERE s.[name]='kelvora'"});
+    q.Open();
+    EXPECT_EQ(q.RecordCount(), 1);
+    EXPECT_EQ(q.FieldText(0, "name"), "db0");
+    q.Close();
+    EXPECT_EQ(q.RecordCount(), 0);
+    st().statements[kSelect] = FakeStatement{S_OK, {}, {noRows(), rows(0)}};
+    q.Open();
+    EXPECT_EQ(q.RecordCount(), 0);
+    EXPECT_EQ(con.UseCount(), 1);   // a fully read dataset holds no use of the link
+    EXPECT_EQ(st().liveObjects, 3); // data source, session, the link's own command
+}
+
+TEST_F(QueryTest, ExecuteOnASelectLeavesTheDatasetOpen) {
+    st().statements["select name from x"] = FakeStatement{S_OK, {}, {rows(3)}};
+    bool executed = false;
+    q.AfterExecute = [&](TObject*, bool ok) { executed = ok; };
+    setSQL({"select name from x"});
+    q.Execute();
+    EXPECT_TRUE(executed);
+    EXPECT_TRUE(q.Active());
+    EXPECT_EQ(q.RecordCount(), 3);
+}
+
+// Rounds of FetchRows rows, with the fetch events around each; a round without rows ends it.
+TEST_F(QueryTest, FetchRoundsAndEvents) {
+    st().statements["select"] = FakeStatement{S_OK, {}, {rows(60)}};
+    int before = 0, after = 0;
+    q.BeforeFetch = [&](TCustomDADataSet*, bool&) { ++before; };
+    q.AfterFetch = [&](TCustomDADataSet*) { ++after; };
+    setSQL({"select"});
+    q.Open();
+    EXPECT_EQ(q.RecordCount(), 60);
+    EXPECT_EQ(st().fetchSizes, (std::vector<DBROWCOUNT>{25, 25, 25, 25}));
+    EXPECT_EQ(before, 4);
+    EXPECT_EQ(after, 4);
+    EXPECT_EQ(q.Data().BlockCount(), 3);
+
+    q.Close();
+    q.SetFetchRows(10);
+    q.BeforeFetch = [&](TCustomDADataSet*, bool& cancel) { cancel = q.RecordCount() >= 20; };
+    q.Open();
+    EXPECT_EQ(q.RecordCount(), 20);
+    EXPECT_TRUE(q.Fetched());
+}
+
+TEST_F(QueryTest, FetchRowsRangeAndEmptySQL) {
+    for (int bad : {0, 10001}) {
+        try {
+            q.SetFetchRows(bad);
+            FAIL();
+        } catch (const EDatabaseError& e) {
+            EXPECT_EQ(e.Message(), "FetchRows must be 1..10000");
+        }
+    }
+    q.SetFetchRows(10000);
+    EXPECT_EQ(q.FetchRows(), 10000);
+    try {
+        q.Open();
+        FAIL();
+    } catch (const EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "No SQL statement provided");
+    }
+    TMSQuery lonely(nullptr);
+    lonely.SQL()->Add("select 1");
+    try {
+        lonely.Execute();
+        FAIL();
+    } catch (const EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "Connection is not defined");
+    }
+}
+
+TEST_F(QueryTest, OpenOnAStatementWithoutRows) {
+    setSQL({"use master"});
+    try {
+        q.Open();
+        FAIL();
+    } catch (const EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "Query must return exactly one result set - use Execute");
+    }
+    EXPECT_FALSE(q.Active());
+}
+
+// A failing statement: two OnSQL calls in order, then the silent abort; the dataset is
+// closed, the link released and the text kept for a second run.
+TEST_F(QueryTest, FailingStatementWithFailCleared) {
+    const char text[] = "dbcc checkdb('kelvora') with no_infomsgs";
+    FakeResult bad;
+    bad.error = DB_E_ERRORSINCOMMAND;
+    bad.records = {serverError(8928, 16, "Object ID 1: page (1:158) could not be processed.")};
+    st().statements[text] = FakeStatement{S_OK, {}, {bad}};
+    con.OnError = [](TObject*, EDAError&, bool& Fail) { Fail = false; };
+    con.SetConnected(true);
+    traces.clear();
+    std::vector<bool> afterExecute;
+    q.AfterExecute = [&](TObject*, bool ok) { afterExecute.push_back(ok); };
+    setSQL({text});
+    EXPECT_THROW(q.Execute(), EAbort);
+    ASSERT_EQ(traces.size(), 2u);
+    EXPECT_EQ(traces[0].first, text);
+    EXPECT_EQ(traces[0].second, tfQExecute);
+    EXPECT_EQ(traces[1].first, "Error: Object ID 1: page (1:158) could not be processed.");
+    EXPECT_EQ(traces[1].second, tfError);
+    EXPECT_EQ(afterExecute, std::vector<bool>{false});
+    EXPECT_FALSE(q.Active());
+    EXPECT_EQ(con.UseCount(), 1);
+    EXPECT_TRUE(con.Connected());
+    EXPECT_EQ(q.FinalSQL(), text);
+    EXPECT_THROW(q.Execute(), EAbort); // the same statement runs again
+}
+
+TEST_F(QueryTest, AnErrorInTheFirstStatementStillConsumesTheBatch) {
+    FakeResult bad;
+    bad.error = DB_E_ERRORSINCOMMAND;
+    bad.records = {serverError(911, 16, "Could not locate entry in sysdatabases.")};
+    st().statements["use nothere\r\nselect 1\r\nselect 2"] =
+        FakeStatement{S_OK, {}, {bad, noRows(1), noRows(2)}};
+    setSQL({"use nothere", "select 1", "select 2"});
+    EXPECT_THROW(q.Execute(), EMSError);
+    EXPECT_EQ(std::count(st().calls.begin(), st().calls.end(), "GetResult"), 4);
+}
+
+TEST_F(QueryTest, RowsAffectedOfTheLastResultWithACount) {
+    st().statements["update"] = FakeStatement{S_OK, {}, {noRows(3), noRows(-1)}};
+    setSQL({"update"});
+    q.Execute();
+    EXPECT_EQ(q.RowsAffected(), 3);
+}
+
+TEST_F(QueryTest, ParametersAreBoundAndTraced) {
+    setSQL({"select * from t where id = :p and x = ':no'"});
+    ASSERT_EQ(q.Params().Count(), 1);
+    q.Params().ParamByName("p").SetAsInteger(5);
+    q.Execute();
+    EXPECT_EQ(st().executed.back(), "select * from t where id = ? and x = ':no'");
+    EXPECT_EQ(st().paramValues, std::vector<std::string>{"5"});
+    EXPECT_EQ(traces[1].first, "select * from t where id = :p and x = ':no'\r\n:p(Integer,IN)=5");
+    // A rescan keeps the value of a surviving name.
+    q.SQL()->Add("or id = :q");
+    EXPECT_EQ(q.Params().Count(), 2);
+    EXPECT_EQ(q.Params().ParamByName("p").AsString(), "5");
+    q.SetParamCheck(false);
+    q.SQL()->Clear();
+    EXPECT_EQ(q.Params().Count(), 2); // without ParamCheck the list stays
+}
+
+// Disconnected mode: a query opens the link itself and the link closes once the rows are read;
+// the rows stay.
+TEST_F(QueryTest, DisconnectedModeReleasesTheLinkAfterReading) {
+    con.Options()->SetDisconnectedMode(true);
+    st().statements["select"] = FakeStatement{S_OK, {}, {rows(2)}};
+    setSQL({"select"});
+    q.Open();
+    EXPECT_FALSE(con.Connected());
+    EXPECT_TRUE(q.Active());
+    EXPECT_EQ(q.RecordCount(), 2);
+    con.SetConnected(true);
+    q.Close();
+    q.Open();
+    EXPECT_TRUE(con.Connected());
+}
+
+TEST_F(QueryTest, ChangingTheLinesClosesTheDataset) {
+    st().statements["select"] = FakeStatement{S_OK, {}, {rows(2)}};
+    setSQL({"select"});
+    q.Open();
+    q.SQL()->Add("x");
+    EXPECT_FALSE(q.Active());
+}
