@@ -1,12 +1,17 @@
 // Forms read from layouts: the widgets they produce, alignment, handlers and field binding.
+#include "toolkit/Filer.h"
 #include "toolkit/ui/ExtCtrls.h"
 #include "toolkit/ui/Forms.h"
 #include "toolkit/ui/Memo.h"
 #include "toolkit/ui/StdCtrls.h"
 #include "ui_test_support.h"
 
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -357,6 +362,89 @@ TEST_F(FormTest, UnknownHandlerOrClassFailsTheRead) {
     EXPECT_THROW(TPlainForm(nullptr, "object F: TPlainForm\n  object B: TNoSuchControl\n"
                                      "  end\nend\n"),
                  EFilerError);
+}
+
+} // namespace
+
+namespace {
+
+class TSmallForm : public TForm {
+public:
+    explicit TSmallForm(TComponent* Owner) : TForm(Owner) {
+        Handler("SmallDestroy", &TSmallForm::SmallDestroy);
+    }
+    std::string ClassName() const override { return "TSmallForm"; }
+    void SmallDestroy(TObject*) { ++*Destroyed; }
+    int* Destroyed = nullptr;
+};
+
+// A layout found by name in a search folder reads like one given as text, and what the writer
+// makes of the form reads back to the same controls.
+TEST_F(FormTest, LayoutFileByNameAndWrittenFormReadBack) {
+    QTemporaryDir dir;
+    QFile file(QDir(dir.path()).filePath("Small.layout"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("object Small: TSmallForm\n"
+               "  Caption = 'Small'\n  ClientHeight = 100\n  ClientWidth = 200\n"
+               "  Font.Height = -11\n  Font.Name = 'Tahoma'\n"
+               "  object P: TPanel\n    Left = 0\n    Top = 0\n    Width = 200\n"
+               "    Height = 40\n    Align = alTop\n    BevelOuter = bvLowered\n"
+               "    Caption = 'Title'\n    Color = clWhite\n"
+               "    object L: TLabel\n      Left = 8\n      Top = 4\n      Caption = 'Hello'\n"
+               "      Font.Color = clRed\n      Font.Style = [fsBold]\n      ParentFont = False\n"
+               "    end\n  end\n  object E: TEdit\n    Left = 8\n    Top = 60\n"
+               "    PasswordChar = '*'\n    TabOrder = 1\n  end\nend\n");
+    file.close();
+    TForm::AddLayoutSearchPath(dir.path().toStdString());
+    EXPECT_THROW(ReadLayoutFile("NoSuchLayout"), EFilerError);
+
+    TSmallForm first(nullptr);
+    first.LoadLayout("Small");
+    const std::string text = WriteComponentText(&first);
+
+    TSmallForm second(nullptr);
+    second.LoadLayoutData(text);
+    for (TSmallForm* form : {&first, &second}) {
+        SCOPED_TRACE(form == &first ? "from the file" : "written and read back");
+        EXPECT_EQ(form->Caption(), "Small");
+        EXPECT_EQ(form->ClientWidth(), 200);
+        EXPECT_EQ(form->Font()->Name(), "Tahoma");
+        auto* panel = dynamic_cast<TPanel*>(form->FindComponent("P"));
+        auto* label = dynamic_cast<TLabel*>(form->FindComponent("L"));
+        auto* edit = dynamic_cast<TEdit*>(form->FindComponent("E"));
+        ASSERT_TRUE(panel && label && edit);
+        EXPECT_EQ(label->Parent(), panel);
+        EXPECT_EQ(panel->BevelOuter(), bvLowered);
+        EXPECT_EQ(panel->Color(), clWhite);
+        EXPECT_EQ(label->Color(), clWhite); // follows its parent
+        EXPECT_TRUE(label->ParentColor());
+        EXPECT_EQ(label->Font()->Color(), clRed);
+        EXPECT_TRUE(label->Font()->Style().Contains(fsBold));
+        EXPECT_EQ(label->Font()->Name(), "Tahoma");
+        EXPECT_EQ(edit->PasswordChar(), '*');
+        EXPECT_EQ(edit->Font()->Name(), "Tahoma");
+        EXPECT_TRUE(edit->ParentFont());
+    }
+}
+
+// Run() shows the main form, returns once it closes, and destroys the application's forms
+// after their OnDestroy.
+TEST_F(FormTest, RunEndsWhenTheMainFormCloses) {
+    int destroyed = 0;
+    TSmallForm* form = Application->CreateForm<TSmallForm>();
+    form->Destroyed = &destroyed;
+    form->LoadLayoutData("object Small: TSmallForm\n  OnDestroy = SmallDestroy\nend\n");
+    Application->SetMainForm(form);
+    bool shown = false;
+    QTimer::singleShot(0, [&] {
+        shown = form->Widget()->isVisible();
+        form->Close();
+    });
+    Application->Run();
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(destroyed, 1);
+    EXPECT_EQ(Application->ComponentCount(), 0);
+    EXPECT_EQ(Application->MainForm(), nullptr);
 }
 
 } // namespace

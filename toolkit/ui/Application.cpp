@@ -148,7 +148,11 @@ void TApplication::Run() {
         FRunning = false;
     }
     FMainForm = nullptr;
+    for (int i = ComponentCount() - 1; i >= 0; --i)
+        if (auto* form = dynamic_cast<TForm*>(Components(i)))
+            form->DoDestroy();
     DestroyComponents();
+    FTerminated = false; // a later Run() (tests) starts afresh
 }
 
 void TApplication::ProcessMessages() {

@@ -102,6 +102,7 @@ TForm::TForm(TComponent* AOwner) : TWinControl(AOwner) {
     FForm->setAttribute(Qt::WA_DeleteOnClose, false);
     SetWidget(FForm);
     TControl::SetVisible(false);
+    SetParentFont(false);
     SetColor(clBtnFace);
     SetBounds(0, 0, 320 + 2 * frameOf(FBorderStyle).Side,
               240 + frameOf(FBorderStyle).Caption + 2 * frameOf(FBorderStyle).Side);
@@ -109,10 +110,10 @@ TForm::TForm(TComponent* AOwner) : TWinControl(AOwner) {
 }
 
 TForm::~TForm() {
-    if (OnDestroy)
-        Application->HandleEvent(this, [this] { OnDestroy(this); });
     if (FModalLoop)
         FModalLoop->exit();
+    // The bound fields belong to the derived form, which is already gone.
+    FBindings.clear();
     DestroyComponents();
     FForm->detach();
     if (Application->MainForm() == this)
@@ -166,6 +167,14 @@ void TForm::Notification(TComponent* AComponent, TOperation Operation) {
         b.Clear(AComponent);
     if (AComponent == FActiveControl)
         FActiveControl = nullptr;
+}
+
+void TForm::DoDestroy() {
+    if (FDestroyDone)
+        return;
+    FDestroyDone = true;
+    if (OnDestroy)
+        Application->HandleEvent(this, [this] { OnDestroy(this); });
 }
 
 void TForm::DoCreate() {

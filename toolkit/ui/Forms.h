@@ -121,6 +121,10 @@ public:
     void SetTextHeight(int Value) { FTextHeight = Value; }
     bool OldCreateOrder() const { return FOldCreateOrder; }
     void SetOldCreateOrder(bool Value) { FOldCreateOrder = Value; }
+    // Runs OnDestroy once. The application does this for the forms it owns before it destroys
+    // them at the end of Run(); code that deletes a form itself calls it first (the destructor
+    // cannot: the derived form's handlers are gone by then).
+    void DoDestroy();
     // Runs OnCloseQuery; true when the form may close.
     virtual bool CloseQuery();
 
@@ -178,6 +182,7 @@ private:
     TModalResult FModalResult = mrNone;
     QEventLoop* FModalLoop = nullptr;
     bool FInModal = false;
+    bool FDestroyDone = false;
     bool FClosing = false;
     bool FSyncingSize = false;
     int FPixelsPerInch = 96;
