@@ -404,3 +404,47 @@ TEST_P(ScenarioTest, CatalogQueriesSessionSettingsAndFailures) {
 }
 
 } // namespace
+
+namespace {
+
+// Single-file attach: 2005 builds a new log for a cleanly shut down database (5111, 5182) and
+// refuses one that was not; 2000 prints its two lines and builds the log too.
+TEST_P(ScenarioTest, SingleFileAttachRebuildsTheLogOfACleanDatabase) {
+    host.writeDatabase(ProductData, ProductLog);
+    std::filesystem::remove(host.path(ProductLog));
+    EngineRig rig(host.host(), GetParam());
+    auto attach = rig.run("create database kelvora ON (FILENAME = "
+                          "'c:\\kelvora\\data\\kelvora_data.mdf') FOR ATTACH");
+    EXPECT_THAT(attach.errors(), IsEmpty());
+    const auto n = numbers(attach.messages());
+    ASSERT_GE(n.size(), 2u);
+    EXPECT_EQ(n[0], is2000() ? 5105 : 5111);
+    EXPECT_EQ(n[1], 5182);
+    EXPECT_EQ(attach.messages()[1].text,
+              "New log file 'c:\\kelvora\\data\\kelvora_log.LDF' was created.");
+    EXPECT_EQ(rig.lookup("kelvora"), 1u);
+    EXPECT_THAT(rig.run(Check).messages(), IsEmpty());
+}
+
+// SINGLE_USER WITH ROLLBACK IMMEDIATE ends the other sessions inside the database; without a
+// termination clause it is refused while they are there.
+TEST_P(ScenarioTest, SingleUserEndsOtherSessions) {
+    host.writeDatabase(ProductData, ProductLog);
+    EngineRig rig(host.host(), GetParam());
+    ASSERT_THAT(rig.run(Attach).errors(), IsEmpty());
+    auto other = rig.engine().openSession();
+    int killed = 0;
+    other->kill = [&] { ++killed; };
+    ASSERT_TRUE(rig.engine().login(*other, "sa", "k", "kelvora").ok);
+    EXPECT_EQ(numbers(rig.run("ALTER DATABASE kelvora SET SINGLE_USER").errors()),
+              (std::vector<int>{5070, 5069}));
+    auto alter = rig.run("ALTER DATABASE kelvora SET SINGLE_USER WITH ROLLBACK IMMEDIATE");
+    EXPECT_THAT(alter.errors(), IsEmpty());
+    EXPECT_EQ(numbers(alter.messages()).back(), 5060);
+    EXPECT_EQ(killed, 1);
+    rig.engine().closeSession(*other);
+    EXPECT_THAT(rig.run("DBCC CHECKDB ('kelvora',REPAIR_ALLOW_DATA_LOSS)").errors(), IsEmpty());
+    EXPECT_THAT(rig.run("ALTER DATABASE kelvora SET MULTI_USER").errors(), IsEmpty());
+}
+
+} // namespace
