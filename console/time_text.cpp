@@ -2,8 +2,7 @@
 
 namespace kv::console {
 
-QString longTimeFormat(const QLocale& locale) {
-    const QString format = locale.timeFormat(QLocale::LongFormat);
+QString withoutTimeZone(const QString& format) {
     QString result;
     bool quoted = false;
     for (const QChar c : format) {
@@ -17,6 +16,10 @@ QString longTimeFormat(const QLocale& locale) {
     while (result.contains(QStringLiteral("  ")))
         result.replace(QStringLiteral("  "), QStringLiteral(" "));
     return result.trimmed();
+}
+
+QString longTimeFormat(const QLocale& locale) {
+    return withoutTimeZone(locale.timeFormat(QLocale::LongFormat));
 }
 
 std::string longTimeText(const QTime& time, const QLocale& locale) {

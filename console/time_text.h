@@ -9,7 +9,10 @@
 namespace kv::console {
 
 // Qt's long time formats carry the time zone ("t"), which the Windows long time format never
-// shows; it is left out, with the blanks around it. Quoted literal text is kept as it is.
+// shows: it is left out, with the blank it leaves behind. Quoted literal text is kept as it is.
+QString withoutTimeZone(const QString& format);
+
+// The long time format of `locale`, without the time zone.
 QString longTimeFormat(const QLocale& locale);
 
 // `time` in the long time format of `locale`, as UTF-8.
