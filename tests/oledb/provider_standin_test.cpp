@@ -110,6 +110,8 @@ TEST(ProviderStandin, OpensAndClosesManyTimes) {
         OpenLink link;
         ASSERT_EQ(link.open(), S_OK) << i;
         ASSERT_EQ(executeNoRowset(link, "SET LOCK_TIMEOUT 2000"), S_OK);
+        // The pool's liveness check: a batch that is only a comment.
+        ASSERT_EQ(executeNoRowset(link, "/* Check connection */"), S_OK);
         link.session.reset();
         EXPECT_EQ(link.source->Uninitialize(), S_OK);
     }
