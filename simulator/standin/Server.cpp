@@ -411,6 +411,16 @@ bool Server::start(std::string& error) {
     stopping_ = false;
     acceptThread_ = std::thread([this] { acceptLoop(); });
     log("Server is listening on [ 127.0.0.1 <ipv4> " + std::to_string(port_) + "].");
+    const auto target = engine_->host().discoveryTarget();
+    if (options_.discovery && !target.address.empty() && target.port != 0) {
+        InstanceInfo instance;
+        instance.serverName = engine_->serverName();
+        instance.version = engine_->info().productVersion;
+        instance.tcpPort = port_;
+        std::string why;
+        if (!discovery_.start(target.address, target.port, instance, why))
+            log("Resolution protocol not available: " + why);
+    }
     return true;
 }
 
@@ -465,6 +475,7 @@ std::size_t Server::connectionCount() const {
 }
 
 void Server::stop() {
+    discovery_.stop();
     if (acceptThread_.joinable()) {
         stopping_ = true;
         acceptThread_.join();

@@ -8,6 +8,7 @@
 // and the reason goes to the server's log; the other connections are not affected.
 
 #include "platform/posix/SimHost.h"
+#include "simulator/standin/Discovery.h"
 #include "simulator/standin/Engine.h"
 
 #include <atomic>
@@ -31,6 +32,9 @@ public:
         // The server's own log; by default the host's
         // "C:\Program Files\Microsoft SQL Server\MSSQL\LOG\ERRORLOG".
         std::optional<std::filesystem::path> logFile;
+        // Answer the resolution protocol on the host's discovery address and port (a port
+        // already taken is logged and otherwise ignored).
+        bool discovery = true;
     };
 
     Server(platform::sim::SimHost host, Options options);
@@ -66,6 +70,7 @@ private:
     std::thread acceptThread_;
     mutable std::mutex connectionsMutex_;
     std::list<std::unique_ptr<Connection>> connections_;
+    DiscoveryResponder discovery_;
 };
 
 // Writes the host's freetds.conf: sections for the computer name and "(local)" pointing at

@@ -11,7 +11,6 @@
 #include "platform/ServiceManager.h"
 #include "platform/posix/ServiceReporter.h"
 #include "platform/posix/SimHost.h"
-#include "simulator/standin/Discovery.h"
 #include "simulator/standin/Server.h"
 
 #include <csignal>
@@ -142,17 +141,6 @@ int main(int argc, char** argv) {
     if (!standin::writeFreetdsConf(*host, server->port(), profile, error))
         std::cerr << "sqlserver-standin: " << error << "\n";
 
-    standin::DiscoveryResponder discovery;
-    const auto target = host->discoveryTarget();
-    if (!target.address.empty() && target.port != 0) {
-        standin::InstanceInfo instance;
-        instance.serverName = host->computerName();
-        instance.version = standin::profileInfo(profile).productVersion;
-        instance.tcpPort = server->port();
-        if (!discovery.start(target.address, target.port, instance, error))
-            server->log("Resolution protocol not available: " + error);
-    }
-
     std::cout << "listening 127.0.0.1:" << server->port() << std::endl;
     report(platform::ServiceState::Running, 0);
 
@@ -160,7 +148,6 @@ int main(int argc, char** argv) {
     sigwait(&signals, &received);
     report(platform::ServiceState::StopPending, 3000);
     server->log("SQL Server is terminating in response to a stop request.");
-    discovery.stop();
     server->stop();
     server.reset();
     report(platform::ServiceState::Stopped, 0);
