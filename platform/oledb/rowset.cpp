@@ -807,7 +807,9 @@ public:
             handles[i] = h;
         }
         *pcRowsObtained = fetched.size();
-        return fetched.size() < wanted ? DB_S_ENDOFROWSET : S_OK;
+        // With a failure waiting, the short block must not look like the end: the caller would stop
+        // and never learn that the rows are incomplete.
+        return fetched.size() < wanted && !pendingFailure_ ? DB_S_ENDOFROWSET : S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE ReleaseRows(DBCOUNTITEM cRows, const HROW rghRows[], DBROWOPTIONS[],

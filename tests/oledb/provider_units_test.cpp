@@ -410,3 +410,50 @@ TEST(FailureMapping, IntegratedLoginIsRefusedWithoutConnecting) {
     EXPECT_EQ(failure.result, DB_SEC_E_AUTH_FAILED);
     EXPECT_EQ(failure.records.at(0).sqlServer->number, 18452);
 }
+
+namespace {
+
+// Three rows, then the connection breaks.
+class BreakingSource final : public RowSource {
+public:
+    const std::vector<ColumnDesc>& columns() const override { return columns_; }
+    HRESULT fetch(std::size_t count, std::vector<RowData>& out) override {
+        while (count > 0 && given_ < 3) {
+            out.push_back({CellValue::integer(given_++)});
+            --count;
+        }
+        if (count == 0) {
+            return S_OK;
+        }
+        postErrorRecords({{E_FAIL, IID_IRowset, 11, "General network error.", std::nullopt}});
+        return E_FAIL;
+    }
+
+private:
+    std::vector<ColumnDesc> columns_{{"n", DBTYPE_I4, 4, 0}};
+    int given_ = 0;
+};
+
+} // namespace
+
+// Rows read before a failure are delivered; the failure and its records come with the next
+// call, and the rowset is at its end afterwards.
+TEST(Rowsets, FailureAfterSomeRowsComesWithTheNextCall) {
+    RowsetUnderTest r(std::make_shared<BreakingSource>());
+    DBCOUNTITEM obtained = 0;
+    HROW* handles = nullptr;
+    EXPECT_EQ(r.rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 2, &obtained, &handles), S_OK);
+    EXPECT_EQ(obtained, 2u);
+    r.rowset->ReleaseRows(obtained, handles, nullptr, nullptr, nullptr);
+    EXPECT_EQ(r.rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 2, &obtained, &handles), S_OK);
+    EXPECT_EQ(obtained, 1u);
+    EXPECT_FALSE(takeErrorObject().present);
+    r.rowset->ReleaseRows(obtained, handles, nullptr, nullptr, nullptr);
+    EXPECT_EQ(r.rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 2, &obtained, &handles), E_FAIL);
+    EXPECT_EQ(obtained, 0u);
+    auto error = takeErrorObject();
+    ASSERT_EQ(error.records.size(), 1u);
+    EXPECT_EQ(error.records[0].basic.dwMinor, 11u);
+    EXPECT_EQ(r.rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 2, &obtained, &handles), DB_S_ENDOFROWSET);
+    CoTaskMemFree(handles);
+}
