@@ -210,10 +210,12 @@ public:
         for (const auto& run : runs) {
             if (run.iterations > 0 && run.run_type == Run::RT_Iteration) {
                 perIteration[run.benchmark_name()] = run.GetAdjustedRealTime();
+                cpuPerIteration[run.benchmark_name()] = run.GetAdjustedCPUTime();
             }
         }
     }
     std::map<std::string, double> perIteration;
+    std::map<std::string, double> cpuPerIteration;
 };
 
 } // namespace
@@ -236,22 +238,29 @@ int main(int argc, char** argv) {
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::vector<double> ratios;
+    std::vector<double> cpuRatios;
     for (int i = 0; i < kRounds; ++i) {
         const auto suffix = "/" + std::to_string(i) + "/min_time:0.500/real_time";
         const auto dblib = reporter.perIteration.find("DbLib" + suffix);
         const auto provider = reporter.perIteration.find("Provider" + suffix);
         if (dblib != reporter.perIteration.end() && provider != reporter.perIteration.end()) {
             ratios.push_back(provider->second / dblib->second);
+            cpuRatios.push_back(reporter.cpuPerIteration["Provider" + suffix] /
+                                reporter.cpuPerIteration["DbLib" + suffix]);
         }
     }
     if (ratios.empty()) {
         std::printf("no ratio: a benchmark did not run\n");
     } else {
         std::sort(ratios.begin(), ratios.end());
+        std::sort(cpuRatios.begin(), cpuRatios.end());
         const double ratio = ratios[ratios.size() / 2];
+        const double cpuRatio = cpuRatios[cpuRatios.size() / 2];
         std::printf("provider / db-lib time per round trip (median of %zu alternating runs): "
                     "%.3f (%+.1f%%; goal: at most +10%%)\n",
                     ratios.size(), ratio, (ratio - 1.0) * 100.0);
+        std::printf("provider / db-lib CPU time of the calling thread: %.3f (%+.1f%%)\n", cpuRatio,
+                    (cpuRatio - 1.0) * 100.0);
     }
     benchmark::Shutdown();
     return 0;
