@@ -33,8 +33,9 @@ struct Host {
     std::unique_ptr<kv::standin::Server> server;
 
     Host() {
-        char pattern[] = "/tmp/kv-oledb-bench-XXXXXX";
-        folder = ::mkdtemp(pattern);
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "kv-oledb-bench-XXXXXX").string();
+        folder = ::mkdtemp(pattern.data());
         host = std::make_unique<kv::platform::sim::SimHost>(
             kv::platform::sim::SimHost::create(folder).value());
         server = std::make_unique<kv::standin::Server>(*host, kv::standin::Server::Options{});

@@ -24,8 +24,8 @@ public:
     explicit StandinHost(standin::Profile profile = standin::Profile::Sql2000,
                          std::string computerName = "KELVORA-PC")
         : profile_(profile) {
-        char pattern[] = "/tmp/kv-oledb-XXXXXX";
-        folder_ = ::mkdtemp(pattern);
+        std::string pattern = (std::filesystem::temp_directory_path() / "kv-oledb-XXXXXX").string();
+        folder_ = ::mkdtemp(pattern.data());
         platform::sim::CreateOptions options;
         options.computerName = std::move(computerName);
         auto host = platform::sim::SimHost::create(folder_, options);
