@@ -5,6 +5,7 @@
 #include "StandinTestHost.h"
 #include "platform/FileSystem.h"
 
+#include <fstream>
 #include <gmock/gmock.h>
 
 using namespace kv::standin;
@@ -445,6 +446,38 @@ TEST_P(ScenarioTest, SingleUserEndsOtherSessions) {
     rig.engine().closeSession(*other);
     EXPECT_THAT(rig.run("DBCC CHECKDB ('kelvora',REPAIR_ALLOW_DATA_LOSS)").errors(), IsEmpty());
     EXPECT_THAT(rig.run("ALTER DATABASE kelvora SET MULTI_USER").errors(), IsEmpty());
+}
+
+} // namespace
+
+namespace {
+
+// Files that are not what the attach expects: a log given as the primary file, a file that is
+// no database file at all, and files already in use by another attached database.
+TEST_P(ScenarioTest, AttachRefusesWrongAndBusyFiles) {
+    host.writeDatabase(ProductData, ProductLog);
+    EngineRig rig(host.host(), GetParam());
+    auto logAsData =
+        rig.run("create database x ON (FILENAME = 'c:\\kelvora\\data\\kelvora_log.ldf') "
+                "LOG ON (FILENAME = 'c:\\kelvora\\data\\kelvora_log.ldf') FOR ATTACH");
+    EXPECT_EQ(logAsData.errors().at(0).number, 5171);
+    {
+        std::ofstream junk(host.path("C:\\junk.mdf"));
+        junk << "not a database";
+    }
+    auto junk = rig.run("create database x ON (FILENAME = 'C:\\junk.mdf') FOR ATTACH");
+    EXPECT_EQ(junk.errors().at(0).number, 5172);
+    ASSERT_THAT(rig.run(Attach).errors(), IsEmpty());
+    auto twice = rig.run("create database other ON (FILENAME = "
+                         "'C:\\KELVORA\\DATA\\KELVORA_DATA.MDF') LOG ON (FILENAME = "
+                         "'c:\\kelvora\\data\\kelvora_log.ldf') FOR ATTACH");
+    const std::vector<int> expected =
+        is2000() ? std::vector<int>{5105, 1813} : std::vector<int>{5120, 1802};
+    EXPECT_EQ(numbers(twice.errors()), expected);
+    if (!is2000()) {
+        EXPECT_THAT(twice.errors()[0].text, ::testing::HasSubstr("32(The process cannot access"));
+    }
+    EXPECT_EQ(rig.lookup("other"), 0u);
 }
 
 } // namespace
