@@ -1,6 +1,9 @@
 # Shared build settings for the project's own targets.
 
-set(KELVORA_WARNINGS -Wall -Wextra -Wpedantic -Wshadow=local -Wnon-virtual-dtor -Woverloaded-virtual)
+set(KELVORA_WARNINGS -Wall -Wextra -Wpedantic -Wnon-virtual-dtor -Woverloaded-virtual)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    list(APPEND KELVORA_WARNINGS -Wshadow=local)
+endif()
 if(KELVORA_WERROR)
     list(APPEND KELVORA_WARNINGS -Werror)
 endif()
