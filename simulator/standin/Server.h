@@ -4,7 +4,7 @@
 // executable.
 //
 // A connection that sends something malformed (a packet shorter than its header or longer than
-// the packet size, a message over 4 MB, an unreadable LOGIN7, a wrong message type) is closed
+// the packet size, a message over 1 MB, an unreadable LOGIN7, a wrong message type) is closed
 // and the reason goes to the server's log; the other connections are not affected.
 
 #include "platform/posix/SimHost.h"

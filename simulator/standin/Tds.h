@@ -59,7 +59,7 @@ struct Message {
 class MessageReader {
 public:
     explicit MessageReader(std::size_t maxPacket = DefaultPacketSize,
-                           std::size_t maxMessage = 4u << 20)
+                           std::size_t maxMessage = 1u << 20)
         : maxPacket_(maxPacket), maxMessage_(maxMessage) {}
 
     void setMaxPacket(std::size_t size) { maxPacket_ = size; }
