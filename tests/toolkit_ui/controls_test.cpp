@@ -394,3 +394,27 @@ TEST_F(ControlsTest, PanelBevelsPaintClassicFrames) {
 }
 
 } // namespace
+
+namespace {
+
+// A shown form puts the focus on its ActiveControl, else on the first control in tab order;
+// Tab follows TabOrder.
+TEST_F(ControlsTest, ShownFormFocusesByTabOrder) {
+    {
+        TTestDialog dialog(nullptr);
+        dialog.Show();
+        EXPECT_TRUE(uitest::pumpUntil([&] { return dialog.edUser->Focused(); }));
+        QTest::keyClick(dialog.edUser->Edit(), Qt::Key_Tab);
+        EXPECT_TRUE(dialog.edPassword->Focused());
+        dialog.Hide();
+    }
+    TTestDialog dialog(nullptr);
+    dialog.SetActiveControl(dialog.edPassword);
+    dialog.Show();
+    EXPECT_TRUE(uitest::pumpUntil([&] { return dialog.edPassword->Focused(); }));
+    EXPECT_EQ(dialog.ActiveControl(), dialog.edPassword);
+    delete dialog.edPassword;
+    EXPECT_EQ(dialog.ActiveControl(), nullptr);
+}
+
+} // namespace
