@@ -121,7 +121,16 @@ TCustomMSConnection::TCustomMSConnection(TComponent* AOwner) : TCustomDAConnecti
     InitOptions();
 }
 
-TCustomMSConnection::~TCustomMSConnection() = default;
+// The base destructor can no longer reach this class's monitor, so the link is closed (with
+// its disconnect notification) and the destruction reported here.
+TCustomMSConnection::~TCustomMSConnection() {
+    Destroying();
+    try {
+        SetConnected(false);
+    } catch (...) {
+    }
+    TCustomDASQLMonitor::ObjectDestroyed(SQLMonitor(), this);
+}
 
 TCustomMSConnectionOptions* TCustomMSConnection::MSOptions() const {
     return static_cast<TCustomMSConnectionOptions*>(TCustomDAConnection::Options());

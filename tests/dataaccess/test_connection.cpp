@@ -404,3 +404,19 @@ TEST_F(ConnectionTest, PoolingSharesTheSessionObject) {
     TDAConnectionPool::Instance().Clear();
     EXPECT_EQ(st().liveObjects, 0);
 }
+
+// Destroying an open connection closes the link with its notification and reports itself.
+TEST_F(ConnectionTest, DestructionClosesTheLinkAndReportsTheObject) {
+    monitor.SetTraceFlags(monitor.TraceFlags() + TDATraceFlags{tfObjDestroy});
+    auto temp = std::make_unique<TMSConnection>(nullptr);
+    temp->SetName("Temp");
+    temp->SetLoginPrompt(false);
+    temp->SetServer("SRV");
+    temp->SetUsername("sa");
+    temp->SetConnected(true);
+    temp.reset();
+    ASSERT_GE(traces.size(), 2u);
+    EXPECT_EQ(traces[traces.size() - 2], "Disconnect: sa@SRV");
+    EXPECT_EQ(traces.back(), "Object destroyed: Temp");
+    EXPECT_EQ(st().liveObjects, 0);
+}
