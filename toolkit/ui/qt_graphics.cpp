@@ -291,7 +291,9 @@ int registerToolkitFonts() {
     dirs << QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("fonts"));
     // Where Debian's fonts-wine package installs its faces.
     dirs << QStringLiteral("/usr/share/wine/fonts");
-    static const char* const files[] = {"tahoma.ttf", "tahomabd.ttf", "ms_sans_serif.ttf"};
+    // Wine's tahomabd.ttf is marked bold but carries outlines of regular weight, so bold labels
+    // would look regular. Without it Qt emboldens the regular face, which reads as bold.
+    static const char* const files[] = {"tahoma.ttf", "ms_sans_serif.ttf"};
     int registered = 0;
     QStringList seen;
     for (const QString& dir : dirs) {
