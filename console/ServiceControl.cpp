@@ -56,7 +56,7 @@ void TForm1::SrvBaslatBtnClick(TObject* /*Sender*/) {
     AddLog("Server Başlatılıyor.");
     StartNamedService("", ServiceName);
     CheckServiceState();
-    // ConnectServer follows here once the console has its connection component.
+    ConnectServer();
 }
 
 void TForm1::SrvDurdurBtnClick(TObject* /*Sender*/) {

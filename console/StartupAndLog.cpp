@@ -41,8 +41,9 @@ void TForm1::Timer1Timer(TObject* /*Sender*/) {
     EndSiblingPrograms();
     CheckServiceState();
     CheckDataFiles();
-    // The connection steps come here once the console has its connection component: the fixed
-    // login values, ConnectServer and CheckDatabase.
+    SetLoginValues();
+    ConnectServer();
+    CheckDatabase();
 }
 
 void TForm1::AddLog(const std::string& Message) {

@@ -1,6 +1,8 @@
 // Form1: the handlers its layout names, the components it binds, and reading the layout.
 
 #include "console/Unit1.h"
+#include "dataaccess/MSQuery.h"
+#include "dataaccess/MSSQLMonitor.h"
 
 #include "toolkit/ui/ExtCtrls.h"
 #include "toolkit/ui/Memo.h"
@@ -30,6 +32,11 @@ void TForm1::DeclareHandlers() {
     Handler("SrvBaslatBtnClick", &TForm1::SrvBaslatBtnClick);
     Handler("SrvDurdurBtnClick", &TForm1::SrvDurdurBtnClick);
     Handler("DSYenileBtnClick", &TForm1::DSYenileBtnClick);
+    Handler("MSConError", &TForm1::MSConError);
+    Handler("MSSQLMonitor1SQL", &TForm1::MSSQLMonitor1SQL);
+    Handler("AttBtnClick", &TForm1::AttBtnClick);
+    Handler("DeattBTNClick", &TForm1::DeattBTNClick);
+    Handler("OnarBTNClick", &TForm1::OnarBTNClick);
 }
 
 void TForm1::BindComponents() {
@@ -75,4 +82,8 @@ void TForm1::BindComponents() {
     Bind(StatusBar1, "StatusBar1");
     Bind(Timer1, "Timer1");
     Bind(ImageList1, "ImageList1");
+    Bind(MSCon, "MSCon");
+    Bind(MSQuery1, "MSQuery1");
+    Bind(MSQuery2, "MSQuery2");
+    Bind(MSSQLMonitor1, "MSSQLMonitor1");
 }

@@ -14,9 +14,13 @@
 //   ServiceControl.cpp   GetServiceState, StartNamedService, StopNamedService, CheckServiceState,
 //                        SrvBaslatBtnClick, SrvDurdurBtnClick
 //   DataFiles.cpp        CheckDataFiles, DSYenileBtnClick
+//   ServerConnection.cpp MSConError, MSSQLMonitor1SQL, ConnectServer, CheckDatabase
+//   AttachDetach.cpp     AttBtnClick, DeattBTNClick, ExecuteIgnoringErrors
+//   EmergencyRepair.cpp  OnarBTNClick, EmergencyRepair, ShellCopyFile
 // The machine work itself (wait loops, process matching, file tests) sits in widget-free helpers
 // (service_wait.h, process_kill.h, data_files.h, log_file.h).
 
+#include "dataaccess/DASQLMonitor.h"
 #include "toolkit/ui/Forms.h"
 
 #include <string>
@@ -33,6 +37,12 @@ class TButton;
 namespace kv::platform {
 class Platform;
 }
+namespace kv::dataaccess {
+class TMSConnection;
+class TMSQuery;
+class TMSSQLMonitor;
+class EDAError;
+} // namespace kv::dataaccess
 
 class TForm1 : public TForm {
 public:
@@ -84,6 +94,10 @@ public:
     TStatusBar* StatusBar1 = nullptr;
     TTimer* Timer1 = nullptr;
     TImageList* ImageList1 = nullptr;
+    kv::dataaccess::TMSConnection* MSCon = nullptr;
+    kv::dataaccess::TMSQuery* MSQuery1 = nullptr;
+    kv::dataaccess::TMSQuery* MSQuery2 = nullptr;
+    kv::dataaccess::TMSSQLMonitor* MSSQLMonitor1 = nullptr;
 
     // Handlers named in the layout.
     void FormCreate(TObject* Sender);
@@ -93,6 +107,12 @@ public:
     void SrvBaslatBtnClick(TObject* Sender);
     void SrvDurdurBtnClick(TObject* Sender);
     void DSYenileBtnClick(TObject* Sender);
+    void MSConError(TObject* Sender, kv::dataaccess::EDAError& E, bool& Fail);
+    void MSSQLMonitor1SQL(TObject* Sender, const std::string& Text,
+                          kv::dataaccess::TDATraceFlag Flag);
+    void AttBtnClick(TObject* Sender);
+    void DeattBTNClick(TObject* Sender);
+    void OnarBTNClick(TObject* Sender);
 
     // The activity log.
     void AddLog(const std::string& Message);
@@ -112,6 +132,18 @@ public:
     // The data files.
     void CheckDataFiles();
 
+    // The server connection and the product database.
+    void SetLoginValues();
+    void ConnectServer();
+    void CheckDatabase();
+    void ExecuteIgnoringErrors(const std::string& Statement);
+
+    // Check and emergency rebuild.
+    void EmergencyRepair();
+    bool ShellCopyFile(const std::string& Source, const std::string& Target);
+    // The number the rebuild appends to the name of the old data file it keeps.
+    int RepairSuffix = 0;
+
     kv::platform::Platform& Platform() const { return FPlatform; }
 
 private:
@@ -119,6 +151,11 @@ private:
     void DeclareHandlers();
 
     kv::platform::Platform& FPlatform;
+
+    // Automatic repair: a failed attach hands over to the repair, and the rebuild ends with an
+    // attach. One rebuild per user action keeps a persistent failure from repeating for ever.
+    int FActionDepth = 0;
+    int FRebuildsInAction = 0;
 };
 
 // The computer name, read when the window is created: the server of every connection.

@@ -3,6 +3,7 @@
 
 #include "console/Unit1.h"
 #include "platform/Platform.h"
+#include "platform/oledb/com_lite.h"
 #include "toolkit/ui/Application.h"
 
 #include <cstdio>
@@ -20,6 +21,8 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // COM for the main thread: the data-access layer reaches SQL Server through OLE DB.
+    kv::oledb::ComScope com;
     Application->Initialize(argc, argv);
     try {
         Form1 = new TForm1(Application, *platform);

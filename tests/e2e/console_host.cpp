@@ -115,6 +115,9 @@ ConsoleHost::ConsoleHost() {
     if (!created)
         throw std::runtime_error("cannot create the simulated host: " + created.error().message);
     host_.emplace(std::move(created).value());
+    // The OLE DB provider finds the host's server names through this variable; this host has
+    // none, so a connect attempt fails at once.
+    ::setenv("KELVORA_HOST", (folder_ / "host").c_str(), 1);
     simulated_ = platform::sim::createSimulatedPlatform(*host_);
     platform_ = std::make_unique<platform::CompositePlatform>(simulated_.get());
     platform_->setClock(&clock_);

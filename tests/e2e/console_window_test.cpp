@@ -54,7 +54,7 @@ protected:
         form = std::make_unique<TForm1>(nullptr, host.platform());
         form->Show();
         ASSERT_TRUE(waitUntil([&] {
-            return !messages().empty() && messages().back().starts_with("LDF:");
+            return !messages().empty() && messages().back().starts_with("Kelvora Datasına");
         })) << "the start-up sequence did not finish";
     }
 
@@ -96,7 +96,9 @@ TEST_F(ConsoleWindow, StartupWithRunningServiceAndAllFiles) {
 
     EXPECT_EQ(messages(), concat(StartupOpening,
                                  {"Server durumu: Çalışıyor", "Kelvora dosyaları kontrol ediliyor.",
-                                  "Klasör:Var", "MDF:Var", "LDF:Var"}));
+                                  "Klasör:Var", "MDF:Var", "LDF:Var", "MsSql Servera bağlanılıyor.",
+                                  "MsSql Server bağlantı başarısız.",
+                                  "Kelvora Datasına bağlanılamadı."}));
     EXPECT_EQ(form->Label5->Caption(), "SQL Server");
     EXPECT_EQ(form->SrvNameLB->Caption(), "KELVORA-PC");
     EXPECT_EQ(LocalServerName, "KELVORA-PC");
@@ -108,8 +110,8 @@ TEST_F(ConsoleWindow, StartupWithRunningServiceAndAllFiles) {
         EXPECT_EQ(label->Caption(), "Var") << label->Name();
         EXPECT_EQ(label->Font()->Color(), clBlack) << label->Name();
     }
-    // The database buttons keep their creation state until the connection exists.
-    EXPECT_FALSE(form->BaglanBTN->Enabled());
+    // This host has no server to answer: the connect fails, so only "Bağlan" is offered.
+    EXPECT_TRUE(form->BaglanBTN->Enabled());
     EXPECT_FALSE(form->AttBtn->Enabled());
     EXPECT_FALSE(form->DeattBTN->Enabled());
     EXPECT_FALSE(form->OnarBTN->Enabled());
@@ -132,7 +134,8 @@ TEST_F(ConsoleWindow, StartupWithStoppedServiceAndMissingFolder) {
 
     EXPECT_EQ(messages(), concat(StartupOpening, {"Server durumu: Durdurulmuş",
                                                   "Kelvora dosyaları kontrol ediliyor.",
-                                                  "Klasör:Yok", "MDF:Yok", "LDF:Yok"}));
+                                                  "Klasör:Yok", "MDF:Yok", "LDF:Yok",
+                                                  "Kelvora Datasına bağlanılamadı."}));
     EXPECT_EQ(form->SrvDurLB->Caption(), "Durdurulmuş");
     EXPECT_EQ(srvImgPicture(), "server_stopped.svg");
     EXPECT_TRUE(form->SrvBaslatBtn->Enabled());
@@ -292,8 +295,9 @@ TEST_F(ConsoleWindow, StartAndStopThroughTheButtons) {
     size_t before = messages().size();
     form->SrvBaslatBtn->Click();
     EXPECT_EQ(host.clock().sleeps(), (std::vector<std::uint32_t>{8000}));
-    EXPECT_EQ(messagesFrom(before), (Lines{"Server Başlatılıyor.", "Server Kontrol Ediliyor.",
-                                           "Server durumu: Çalışıyor"}));
+    EXPECT_EQ(messagesFrom(before),
+              (Lines{"Server Başlatılıyor.", "Server Kontrol Ediliyor.", "Server durumu: Çalışıyor",
+                     "MsSql Servera bağlanılıyor.", "MsSql Server bağlantı başarısız."}));
     EXPECT_EQ(srvImgPicture(), "server_running.svg");
     EXPECT_FALSE(form->SrvBaslatBtn->Enabled());
     EXPECT_TRUE(form->SrvDurdurBtn->Enabled());
