@@ -113,6 +113,12 @@ void TForm1::EmergencyRepair() {
 
     // 3.-5. Service restart and reconnect.
     SrvDurdurBtn->Click();
+    // The stopped server has ended every link to it; closing our end here makes the connects
+    // after the start open a fresh link instead of keeping the dead one.
+    try {
+        MSCon->SetConnected(false);
+    } catch (...) {
+    }
     SrvBaslatBtn->Click();
     ConnectServer();
 
