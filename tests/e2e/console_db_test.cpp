@@ -14,6 +14,7 @@
 #include "toolkit/ui/StdCtrls.h"
 
 #include <algorithm>
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace kv::e2e {
@@ -317,7 +318,48 @@ TEST_F(ConsoleDatabase, RebuildInThe2005ProfileEndsWithoutLosingTheDataFile) {
     const std::string kept = std::string(DataFile) + std::to_string(form->RepairSuffix);
     EXPECT_EQ(host->check(kept), "2 damaged pages") << joined(m);
     EXPECT_TRUE(errorBoxes.empty());
+}
 
+// The server refuses the attach (the log file is missing): the failure lines, then the repair,
+// whose rebuild makes a new log and ends with the database attached.
+TEST_F(ConsoleDatabase, RefusedAttachStartsTheRepair) {
+    open(hostWith("running", "detached"));
+    std::filesystem::remove(host->onDisk("C:\\Kelvora\\Data\\kelvora_Log.LDF"));
+    const size_t from = mark();
+    form->AttBtn->Click();
+    const Lines m = messagesFrom(from);
+    ASSERT_GE(m.size(), 4u) << joined(m);
+    EXPECT_EQ(m[0], "Data Bağla işlemine başlanıldı.");
+    EXPECT_EQ(m[1], "Yeni veri bağlanılamadı.");
+    EXPECT_TRUE(m[2].starts_with("Hatası:Error: ")) << m[2];
+    EXPECT_TRUE(
+        inOrder(m, {"--------------------------------", "Data Onarma işlemine başlanıldı.",
+                    "Server Duruluyor.", "Kelvora Oluşduruldu.Düzenleme modu başlıyor",
+                    "Dosya kopyalandı.", "Data Bağla işlemine başlanıldı.", "Data Bağlandı"}))
+        << joined(m);
+    EXPECT_EQ(m.back(), "Kelvora Datasına bağlanıldı.") << joined(m);
+    EXPECT_EQ(databaseButtons(), (std::vector<bool>{false, false, true, true}));
+}
+
+// Every numbered name of 1..80 is taken by earlier rebuilds: the old data file goes to a free
+// number above them and none of the earlier files is overwritten.
+TEST_F(ConsoleDatabase, RebuildNeverOverwritesAnEarlierKeptDataFile) {
+    open(hostWith("running", "attached", 1));
+    const std::string kept = host->onDisk(DataFile).string();
+    for (int n = 1; n <= 80; ++n) {
+        std::ofstream out(kept + std::to_string(n));
+        out << "earlier " << n;
+    }
+    form->OnarBTN->Click();
+    EXPECT_EQ(form->RepairSuffix, 81);
+    EXPECT_EQ(host->check(std::string(DataFile) + "81"), "1 damaged pages");
+    for (int n = 1; n <= 80; ++n) {
+        std::ifstream in(kept + std::to_string(n));
+        std::string word, number;
+        in >> word >> number;
+        EXPECT_EQ(number, std::to_string(n));
+    }
+    EXPECT_EQ(messages().back(), "Kelvora Datasına bağlanıldı.");
 }
 
 } // namespace
