@@ -16,8 +16,10 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -418,3 +420,20 @@ TEST_F(ControlsTest, ShownFormFocusesByTabOrder) {
 }
 
 } // namespace
+
+// A log written line by line shows its newest line: each added line scrolls into view.
+TEST_F(ControlsTest, MemoAddScrollsToTheNewestLine) {
+    TMemoControl memo(nullptr);
+    memo.SetBounds(0, 0, 289, 120);
+    memo.SetScrollBars(ssBoth);
+    memo.Show();
+    QPlainTextEdit* editor = memo.Editor();
+    for (int i = 0; i < 100; ++i) {
+        memo.Lines()->Add("line " + std::to_string(i));
+        QApplication::processEvents();
+    }
+    EXPECT_GT(editor->verticalScrollBar()->maximum(), 0);
+    const QTextCursor newest(editor->document()->findBlockByNumber(99));
+    EXPECT_EQ(newest.block().text(), QStringLiteral("line 99"));
+    EXPECT_TRUE(editor->viewport()->rect().contains(editor->cursorRect(newest)));
+}

@@ -96,6 +96,10 @@ int DocumentStrings::Add(const std::string& S) {
     if (doc->lastBlock().length() > 1)
         text.prepend(QLatin1Char('\n')); // typed text without a final line break is a line
     cursor.insertText(text);
+    // Like the classic memo, an added line leaves the caret behind it and scrolls it into view,
+    // so a log being written shows its newest line.
+    FEdit->setTextCursor(cursor);
+    FEdit->ensureCursorVisible();
     return Count() - 1;
 }
 
