@@ -1734,28 +1734,28 @@ void Engine::Run::createDatabase(const sql::CreateDatabase& c) {
                                       : "CREATE DATABASE failed. Some file names listed could not "
                                         "be created. Check related errors.");
     std::optional<FileHold> dataHold, logHold;
-    for (const auto* spec : {&data, &logSpec}) {
+    for (const auto* file : {&data, &logSpec}) {
         platform::ErrorCode error = 0;
-        auto& hold = spec == &data ? dataHold : logHold;
-        if (createFile(spec->fileName, error, hold))
+        auto& hold = file == &data ? dataHold : logHold;
+        if (createFile(file->fileName, error, hold))
             continue;
         if (error == 80)
             emit(make(5170, 16, 1,
                       p2000_
-                          ? "Cannot create file '" + spec->fileName + "' because it already exists."
-                          : "Cannot create file '" + spec->fileName +
+                          ? "Cannot create file '" + file->fileName + "' because it already exists."
+                          : "Cannot create file '" + file->fileName +
                                 "' because it already exists. Change the file path or the "
                                 "file name, and retry the operation."));
         else if (error == 3 && !p2000_)
             emit(make(5133, 16, 1,
-                      "Directory lookup for the file \"" + spec->fileName +
+                      "Directory lookup for the file \"" + file->fileName +
                           "\" failed with the operating system error " + osErrorText(3) + "."));
         else
             emit(make(5123, 16, 1,
                       std::string("CREATE FILE encountered operating system error ") +
                           osErrorText(error) +
                           " while attempting to open or create the physical file '" +
-                          spec->fileName + "'."));
+                          file->fileName + "'."));
         emit(final);
         // Remove what this statement created.
         for (auto* h : {&dataHold, &logHold})
