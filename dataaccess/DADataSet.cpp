@@ -133,46 +133,25 @@ void TCustomDADataSet::Execute() {
     CheckSQL();
     FConnection->AcquireLink();
     bool held = true; // our hold of the link, until a cursor takes it over
+    internal::ConnectionGate::PushOperation(*FConnection, clExecute, this);
     try {
         if (Active())
             Close();
-        StartWait();
-        FStatement.Command().SetSession(Session());
-        if (AutoPrepare)
-            Prepare();
-        if (RecordSet().CommandType() == ctResultSet) {
-            StopWait();
-            held = false;
-            FConnection->ReleaseLink();
-            Open();
-            return;
+        for (;;) {
+            try {
+                RunExecute(held);
+                break;
+            } catch (const EFailOver& e) {
+                // The link was re-opened by the error handling: run the statement again.
+                if (e.ConnLostCause() != clExecute)
+                    throw;
+                StopWait();
+                FInExecute = false;
+                RestoreAfterFailOver();
+            }
         }
-        TraceExecute(true);
-        FInExecute = true;
-        kv::oledb::ComPtr<IRowset> rowset;
-        try {
-            rowset = FStatement.Command().Execute(&Params());
-        } catch (...) {
-            FInExecute = false;
-            throw;
-        }
-        FRowsAffected = FStatement.Command().RowsAffected();
-        RecordSet().SetCommandType(rowset ? ctResultSet : ctNoResultSet);
-        if (!rowset) {
-            held = false;
-            FConnection->ReleaseLink();
-        }
-        if (AfterExecute)
-            AfterExecute(this, true);
-        if (rowset) {
-            FCursorHold = true; // the cursor keeps the hold from here on
-            held = false;
-            OpenOnRowset(std::move(rowset));
-        }
-        FInExecute = false;
-        StopWait();
-        TraceExecute(false);
     } catch (...) {
+        internal::ConnectionGate::PopOperation(*FConnection);
         StopWait();
         FInExecute = false;
         Fail();
@@ -182,6 +161,61 @@ void TCustomDADataSet::Execute() {
             FConnection->ReleaseLink();
         throw;
     }
+    internal::ConnectionGate::PopOperation(*FConnection);
+}
+
+void TCustomDADataSet::RestoreAfterFailOver() {
+    // The provider objects of the old link are gone; the statement starts afresh on the new
+    // session.
+    SetActiveFlag(false);
+    RecordSet().ReleaseRowset();
+    RecordSet().Clear();
+    RecordSet().SetCommandType(ctUnknown);
+    FStatement.Command().DrainResults();
+    const bool prepared = Prepared();
+    if (prepared)
+        FStatement.Command().Unprepare();
+    FStatement.Command().ReleaseProviderObjects();
+    FStatement.Command().SetSession(nullptr);
+}
+
+void TCustomDADataSet::RunExecute(bool& Held) {
+    StartWait();
+    FStatement.Command().SetSession(Session());
+    if (AutoPrepare)
+        Prepare();
+    if (RecordSet().CommandType() == ctResultSet) {
+        StopWait();
+        Held = false;
+        FConnection->ReleaseLink();
+        Open();
+        return;
+    }
+    TraceExecute(true);
+    FInExecute = true;
+    kv::oledb::ComPtr<IRowset> rowset;
+    try {
+        rowset = FStatement.Command().Execute(&Params());
+    } catch (...) {
+        FInExecute = false;
+        throw;
+    }
+    FRowsAffected = FStatement.Command().RowsAffected();
+    RecordSet().SetCommandType(rowset ? ctResultSet : ctNoResultSet);
+    if (!rowset) {
+        Held = false;
+        FConnection->ReleaseLink();
+    }
+    if (AfterExecute)
+        AfterExecute(this, true);
+    if (rowset) {
+        FCursorHold = true; // the cursor keeps the hold from here on
+        Held = false;
+        OpenOnRowset(std::move(rowset));
+    }
+    FInExecute = false;
+    StopWait();
+    TraceExecute(false);
 }
 
 void TCustomDADataSet::OpenCursor() {
@@ -308,9 +342,10 @@ void TCustomDADataSet::SessionChanged(TPVConnection* Session) {
 }
 
 bool TCustomDADataSet::CanReconnect(TConnLostCause Cause, TComponent* ErrorComponent) const {
-    // A running statement or an open cursor cannot be carried over a new link unnoticed.
+    // A running statement or an open cursor cannot be carried over a new link unnoticed,
+    // unless the failing statement is this one and it will run again.
     if (FInExecute || FStatement.Command().Executing())
-        return false;
+        return Cause == clExecute && ErrorComponent == this;
     if (Active() && FCursorHold)
         return Cause == clRefresh && ErrorComponent == this;
     return true;

@@ -95,6 +95,10 @@ private:
     bool FetchRound();
     void ReleaseCursorHold();
     void Fail();
+    // Steps of Execute after the link is held; Held turns false once the hold is handed on.
+    void RunExecute(bool& Held);
+    // Drops the statement's provider objects after the link was re-opened for a retry.
+    void RestoreAfterFailOver();
 
     TCustomDAConnection* FConnection = nullptr;
     TCustomDASQL FStatement;

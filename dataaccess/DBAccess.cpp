@@ -610,10 +610,11 @@ bool TCustomDAConnection::ClientsAllowReconnect(TConnLostCause Cause,
     return true;
 }
 
-bool TCustomDAConnection::ClientsHoldPendingResults() const {
+bool TCustomDAConnection::ClientsHoldPendingResults(const TComponent* Except) const {
     std::lock_guard lock(FClientLock);
     for (IDAConnectionClient* c : FDataSets)
-        if (c->HoldsPendingResults())
+        if ((Except == nullptr || dynamic_cast<const TComponent*>(c) != Except) &&
+            c->HoldsPendingResults())
             return true;
     return false;
 }

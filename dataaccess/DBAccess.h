@@ -224,7 +224,8 @@ protected:
 
     // Every registered dataset and statement object agrees to a re-open of the link.
     virtual bool ClientsAllowReconnect(TConnLostCause Cause, TComponent* ErrorComponent) const;
-    bool ClientsHoldPendingResults() const;
+    // Except: a client left out of the question (the statement that will run again).
+    bool ClientsHoldPendingResults(const TComponent* Except = nullptr) const;
 
     // Options: fails on an open connection at run time (closes it at design time); false when
     // the value does not change.

@@ -216,11 +216,12 @@ void TCustomMSConnection::OpenLink() {
 }
 
 // A SQL Server dataset with unread results of a batch forbids re-opening the link under it:
-// those results would be lost without a word.
+// those results would be lost without a word. The statement that failed and will run again
+// does not count.
 bool TCustomMSConnection::ClientsAllowReconnect(TConnLostCause Cause,
                                                 TComponent* ErrorComponent) const {
     return TCustomDAConnection::ClientsAllowReconnect(Cause, ErrorComponent) &&
-           !ClientsHoldPendingResults();
+           !ClientsHoldPendingResults(Cause == clExecute ? ErrorComponent : nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -256,3 +256,52 @@ TEST_F(QueryTest, ChangingTheLinesClosesTheDataset) {
     q.SQL()->Add("x");
     EXPECT_FALSE(q.Active());
 }
+
+// With local fail-over, a fatal error during Execute whose handler asks for a re-execution
+// re-opens the link and runs the statement again.
+TEST_F(QueryTest, ExecuteRunsAgainAfterALocalFailOver) {
+    const char text[] = "update t set x = 1";
+    FakeResult lost;
+    lost.error = DB_E_ERRORSINCOMMAND;
+    lost.records = {serverError(10054, 20, "Communication link failure.")};
+    st().statements[text] = FakeStatement{S_OK, {}, {lost}};
+    con.Options()->SetLocalFailover(true);
+    int lostCalls = 0;
+    TConnLostCause seen = clUnknown;
+    con.OnConnectionLost = [&](TObject*, TComponent* comp, TConnLostCause cause, TRetryMode& mode) {
+        ++lostCalls;
+        seen = cause;
+        EXPECT_EQ(comp, &q);
+        mode = rmReconnectExecute;
+        st().statements[text] = FakeStatement{S_OK, {}, {noRows(4)}};
+    };
+    int errors = 0;
+    con.OnError = [&](TObject*, EDAError&, bool&) { ++errors; };
+    std::vector<bool> afterExecute;
+    q.AfterExecute = [&](TObject*, bool ok) { afterExecute.push_back(ok); };
+    con.SetConnected(true);
+    setSQL({text});
+    q.Execute();
+    EXPECT_EQ(lostCalls, 1);
+    EXPECT_EQ(seen, clExecute);
+    EXPECT_EQ(errors, 0);
+    EXPECT_EQ(q.RowsAffected(), 4);
+    EXPECT_EQ(afterExecute, std::vector<bool>{true});
+    EXPECT_EQ(std::count(st().executed.begin(), st().executed.end(), std::string(text)), 2);
+    EXPECT_TRUE(con.Connected());
+    EXPECT_EQ(con.UseCount(), 1);
+}
+
+// Without a handler that asks for it, the same error leaves Execute.
+TEST_F(QueryTest, ExecuteWithoutARetryRequestFails) {
+    const char text[] = "update t set x = 1";
+    FakeResult lost;
+    lost.error = DB_E_ERRORSINCOMMAND;
+    lost.records = {serverError(10054, 20, "Communication link failure.")};
+    st().statements[text] = FakeStatement{S_OK, {}, {lost}};
+    con.Options()->SetLocalFailover(true);
+    con.SetConnected(true);
+    setSQL({text});
+    EXPECT_THROW(q.Execute(), EMSError);
+    EXPECT_EQ(std::count(st().executed.begin(), st().executed.end(), std::string(text)), 1);
+}
