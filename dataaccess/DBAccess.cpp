@@ -188,6 +188,30 @@ void TCustomDAConnection::Notification(TComponent* AComponent, TOperation Operat
 
 // -- login values -----------------------------------------------------------------------------
 
+void TCustomDAConnection::Assign(TPersistent* Source) {
+    auto* src = dynamic_cast<TCustomDAConnection*>(Source);
+    if (src == nullptr) {
+        TComponent::Assign(Source);
+        return;
+    }
+    if (src == this)
+        return;
+    SetUsername(src->FUsername);
+    SetPassword(src->FPassword);
+    SetServer(src->FServer);
+    SetLoginPrompt(src->FLoginPrompt);
+    SetPooling(src->FPooling);
+    FPoolingOptions.Assign(&src->FPoolingOptions);
+    FOptions->Assign(src->FOptions.get());
+    AfterConnect = src->AfterConnect;
+    BeforeConnect = src->BeforeConnect;
+    AfterDisconnect = src->AfterDisconnect;
+    BeforeDisconnect = src->BeforeDisconnect;
+    OnLogin = src->OnLogin;
+    OnError = src->OnError;
+    OnConnectionLost = src->OnConnectionLost;
+}
+
 void TCustomDAConnection::SetUsername(const std::string& Value) {
     if (Value == FUsername)
         return;

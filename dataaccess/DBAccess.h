@@ -142,6 +142,8 @@ public:
     explicit TCustomDAConnection(TComponent* AOwner);
     ~TCustomDAConnection() override;
     std::string ClassName() const override { return "TCustomDAConnection"; }
+    // From another connection: login values, LoginPrompt, pooling, options and events.
+    void Assign(TPersistent* Source) override;
 
     // Login values
     const std::string& Username() const { return FUsername; }

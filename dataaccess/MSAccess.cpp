@@ -145,6 +145,14 @@ void TCustomMSConnection::ApplySessionOption(TSessionOption Option, const TSessi
         s->SetSessionOption(Option, Value);
 }
 
+void TCustomMSConnection::Assign(TPersistent* Source) {
+    TCustomDAConnection::Assign(Source);
+    if (auto* src = dynamic_cast<TCustomMSConnection*>(Source); src != nullptr && src != this) {
+        SetDatabase(src->FDatabase);
+        SetIsolationLevel(src->IsolationLevel());
+    }
+}
+
 void TCustomMSConnection::SetDatabase(const std::string& Value) {
     if (Value == FDatabase)
         return;
@@ -239,6 +247,15 @@ TMSConnectionOptions* TMSConnection::Options() const {
 
 std::unique_ptr<TDAConnectionOptions> TMSConnection::CreateOptions() {
     return std::make_unique<TMSConnectionOptions>(this);
+}
+
+void TMSConnection::Assign(TPersistent* Source) {
+    TCustomMSConnection::Assign(Source);
+    if (auto* src = dynamic_cast<TMSConnection*>(Source); src != nullptr && src != this) {
+        SetAuthentication(src->FAuthentication);
+        SetConnectionTimeout(src->FConnectionTimeout);
+        OnInfoMessage = src->OnInfoMessage;
+    }
 }
 
 void TMSConnection::SetAuthentication(TMSAuthentication Value) {

@@ -89,6 +89,7 @@ public:
     explicit TCustomMSConnection(TComponent* AOwner);
     ~TCustomMSConnection() override;
     std::string ClassName() const override { return "TCustomMSConnection"; }
+    void Assign(TPersistent* Source) override;
 
     const std::string& Database() const { return FDatabase; }
     void SetDatabase(const std::string& Value);
@@ -122,6 +123,7 @@ public:
     explicit TMSConnection(TComponent* AOwner);
     ~TMSConnection() override;
     std::string ClassName() const override { return "TMSConnection"; }
+    void Assign(TPersistent* Source) override;
 
     TMSAuthentication Authentication() const { return FAuthentication; }
     void SetAuthentication(TMSAuthentication Value);

@@ -420,3 +420,57 @@ TEST_F(ConnectionTest, DestructionClosesTheLinkAndReportsTheObject) {
     EXPECT_EQ(traces.back(), "Object destroyed: Temp");
     EXPECT_EQ(st().liveObjects, 0);
 }
+
+// Assign copies the login values, the options and the events; OnLogin is only kept and copied.
+TEST(ConnectionAssign, CopiesLoginValuesOptionsAndEvents) {
+    TMSConnection src{nullptr};
+    src.SetUsername("sa");
+    src.SetPassword("secret");
+    src.SetServer("SRV");
+    src.SetDatabase("master");
+    src.SetLoginPrompt(false);
+    src.SetAuthentication(auWindows);
+    src.SetConnectionTimeout(30);
+    src.Options()->SetDisconnectedMode(true);
+    src.Options()->SetLocalFailover(true);
+    src.Options()->SetApplicationName("console");
+    src.PoolingOptions()->MaxPoolSize = 7;
+    int logins = 0;
+    int errors = 0;
+    int lost = 0;
+    int connects = 0;
+    src.OnLogin = [&](TObject*, std::string&, std::string&) { ++logins; };
+    src.OnError = [&](TObject*, EDAError&, bool&) { ++errors; };
+    src.OnConnectionLost = [&](TObject*, TComponent*, TConnLostCause, TRetryMode&) { ++lost; };
+    src.AfterConnect = [&](TObject*) { ++connects; };
+
+    TMSConnection dst{nullptr};
+    dst.Assign(&src);
+    EXPECT_EQ(dst.Username(), "sa");
+    EXPECT_EQ(dst.Password(), "secret");
+    EXPECT_EQ(dst.Server(), "SRV");
+    EXPECT_EQ(dst.Database(), "master");
+    EXPECT_FALSE(dst.LoginPrompt());
+    EXPECT_EQ(dst.Authentication(), auWindows);
+    EXPECT_EQ(dst.ConnectionTimeout(), 30);
+    EXPECT_TRUE(dst.Options()->DisconnectedMode());
+    EXPECT_TRUE(dst.Options()->LocalFailover());
+    EXPECT_EQ(dst.Options()->ApplicationName(), "console");
+    EXPECT_EQ(dst.PoolingOptions()->MaxPoolSize, 7);
+    ASSERT_TRUE(dst.OnLogin);
+    ASSERT_TRUE(dst.OnError);
+    ASSERT_TRUE(dst.OnConnectionLost);
+    ASSERT_TRUE(dst.AfterConnect);
+    std::string user, password;
+    dst.OnLogin(&dst, user, password);
+    EXPECT_EQ(logins, 1);
+    bool fail = true;
+    EDAError e(1, "x");
+    dst.OnError(&dst, e, fail);
+    EXPECT_EQ(errors, 1);
+    EXPECT_FALSE(dst.Connected());
+    EXPECT_EQ(logins, 1); // assigning does not call OnLogin
+
+    TMSSQLMonitor notAConnection{nullptr};
+    EXPECT_THROW(dst.Assign(&notAConnection), EConvertError);
+}
