@@ -152,6 +152,56 @@ const char* bindStatusText(DBBINDSTATUS s) {
     }
 }
 
+// The words for a parameter's status that the provider wrote back after a failed execution.
+const char* paramStatusText(DBSTATUS s) {
+    switch (s) {
+    case DBSTATUS_E_BADACCESSOR:
+        return SInvalidParamType;
+    case DBSTATUS_E_CANTCONVERTVALUE:
+        return SInvalidValue;
+    case DBSTATUS_S_TRUNCATED:
+        return SDataTruncated;
+    case DBSTATUS_E_SIGNMISMATCH:
+        return SSignMismatch;
+    case DBSTATUS_E_DATAOVERFLOW:
+        return SDataOverflow;
+    case DBSTATUS_E_CANTCREATE:
+        return SCantAllocateReturn;
+    case DBSTATUS_E_INTEGRITYVIOLATION:
+        return SIntegrityViolation;
+    case DBSTATUS_E_SCHEMAVIOLATION:
+        return SSchemaViolation;
+    case DBSTATUS_E_BADSTATUS:
+        return SBadStatus;
+    default:
+        return SUnknownStatus;
+    }
+}
+
+// "Parameter[i] :name - words (Status = Xh)."; the index stands for the name when it is empty.
+std::string paramFailureText(std::size_t Index, const std::string& Name, const char* Words,
+                             unsigned Status) {
+    const std::string shown = Name.empty() ? std::to_string(Index) : ":" + Name;
+    char buf[512];
+    std::snprintf(buf, sizeof buf, SParameterStatus, static_cast<int>(Index), shown.c_str(), Words,
+                  Status);
+    return buf;
+}
+
+// Raises the failure of the first parameter whose status the provider marked as failed.
+void checkParamStatuses(const ParamBuffer& Pb, const TParamDescs& Descs) {
+    for (std::size_t i = 0; i < Pb.bindings.size() && i < Descs.size(); ++i) {
+        DBSTATUS status = DBSTATUS_S_OK;
+        std::memcpy(&status, Pb.data.data() + Pb.bindings[i].obStatus, sizeof status);
+        if (status == DBSTATUS_S_OK || status == DBSTATUS_S_ISNULL || status == DBSTATUS_S_DEFAULT)
+            continue;
+        kv::oledb::ComPtr<IErrorInfo> stale;
+        GetErrorInfo(0, stale.put());
+        DatabaseError(paramFailureText(i, Descs[i]->GetName(), paramStatusText(status),
+                                       static_cast<unsigned>(status)));
+    }
+}
+
 } // namespace
 
 kv::oledb::ComPtr<IRowset> TOLEDBCommand::Execute(const TDAParams* Params) {
@@ -173,13 +223,11 @@ kv::oledb::ComPtr<IRowset> TOLEDBCommand::Execute(const TDAParams* Params) {
             if (FAILED(hr)) {
                 for (std::size_t i = 0; i < status.size(); ++i)
                     if (status[i] != DBBINDSTATUS_OK) {
-                        char buf[512];
-                        std::snprintf(buf, sizeof buf, SParameterStatus, static_cast<int>(i),
-                                      (":" + FParamDescs[i]->GetName()).c_str(),
-                                      bindStatusText(status[i]), static_cast<unsigned>(status[i]));
                         kv::oledb::ComPtr<IErrorInfo> stale;
                         GetErrorInfo(0, stale.put());
-                        DatabaseError(buf);
+                        DatabaseError(paramFailureText(i, FParamDescs[i]->GetName(),
+                                                       bindStatusText(status[i]),
+                                                       static_cast<unsigned>(status[i])));
                     }
                 FSession->CheckResult(hr, FComponent);
             }
@@ -199,6 +247,8 @@ kv::oledb::ComPtr<IRowset> TOLEDBCommand::Execute(const TDAParams* Params) {
             Unprepare();
             ReleaseProviderObjects();
         }
+        if (FAILED(hr) && dbParams.pData != nullptr)
+            checkParamStatuses(pb, FParamDescs);
         if (hr == DB_E_OBJECTOPEN) {
             kv::oledb::ComPtr<IErrorInfo> stale;
             GetErrorInfo(0, stale.put());

@@ -315,6 +315,12 @@ public:
         if (auto it = state->statements.find(text_); it != state->statements.end())
             st = it->second;
         if (FAILED(st.executeResult)) {
+            auto ps = state->paramStatuses.find(text_);
+            if (ps != state->paramStatuses.end() && params != nullptr && params->pData != nullptr) {
+                auto* base = static_cast<BYTE*>(params->pData);
+                for (std::size_t i = 0; i < bindings_.size() && i < ps->second.size(); ++i)
+                    std::memcpy(base + bindings_[i].obStatus, &ps->second[i], sizeof(DBSTATUS));
+            }
             kv::oledb::postErrorRecords(st.executeRecords);
             return st.executeResult;
         }

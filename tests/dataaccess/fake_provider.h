@@ -64,6 +64,8 @@ struct FakeState {
     std::string providerVer = "08.10.1234";
     std::map<std::string, FakeStatement> statements; // by command text
     std::function<void(const std::string&)> onExecute;
+    // By command text: written into the parameter buffer when that statement's Execute fails.
+    std::map<std::string, std::vector<DBSTATUS>> paramStatuses;
 
     // Log
     std::vector<std::string> calls;

@@ -305,3 +305,42 @@ TEST_F(QueryTest, ExecuteWithoutARetryRequestFails) {
     EXPECT_THROW(q.Execute(), EMSError);
     EXPECT_EQ(std::count(st().executed.begin(), st().executed.end(), std::string(text)), 1);
 }
+
+// A failed execution reports the first parameter the provider marked as failed.
+TEST_F(QueryTest, ParameterStatusAfterAFailedExecution) {
+    const std::pair<DBSTATUS, std::string> cases[] = {
+        {DBSTATUS_E_BADACCESSOR, "invalid ParamType"},
+        {DBSTATUS_E_CANTCONVERTVALUE, "invalid Value"},
+        {DBSTATUS_S_TRUNCATED, "data truncated"},
+        {DBSTATUS_E_SIGNMISMATCH, "sign mismatch"},
+        {DBSTATUS_E_DATAOVERFLOW, "data overflow"},
+        {DBSTATUS_E_CANTCREATE, "could not allocate memory for return data"},
+        {DBSTATUS_E_INTEGRITYVIOLATION,
+         "the data value violates the integrity constraints for the column"},
+        {DBSTATUS_E_SCHEMAVIOLATION,
+         "the data value violates the schema's constraint for the column"},
+        {DBSTATUS_E_BADSTATUS, "bad status"},
+        {DBSTATUS_E_UNAVAILABLE, "unknown status"},
+    };
+    const char sent[] = "insert t values (?, ?)";
+    setSQL({"insert t values (:a, :b)"});
+    q.Params().ParamByName("a").SetAsInteger(1);
+    q.Params().ParamByName("b").SetAsInteger(2);
+    for (const auto& [status, words] : cases) {
+        st().statements[sent] = FakeStatement{DB_E_ERRORSOCCURRED, {}, {}};
+        st().paramStatuses[sent] = {DBSTATUS_S_OK, status};
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(status));
+        try {
+            q.Execute();
+            ADD_FAILURE() << "no failure for status " << status;
+        } catch (const EDatabaseError& e) {
+            EXPECT_EQ(std::string(e.Message()),
+                      "Parameter[1] :b - " + words + " (Status = " + hex + "h).");
+        }
+        EXPECT_FALSE(q.Active());
+    }
+    // A parameter that only came back null or at its default is no failure of its own.
+    st().paramStatuses[sent] = {DBSTATUS_S_ISNULL, DBSTATUS_S_DEFAULT};
+    EXPECT_THROW(q.Execute(), EOLEDBError);
+}
