@@ -4,6 +4,8 @@
 #include "dataaccess/OLEDBAccess.h"
 #include "toolkit/DB.h"
 
+#include <cstdlib>
+
 namespace kv::dataaccess {
 
 TCustomDADataSet::TCustomDADataSet(TComponent* AOwner) : TMemDataSet(AOwner), FStatement(nullptr) {
@@ -225,6 +227,7 @@ void TCustomDADataSet::OpenCursor() {
     bool held = true;
     try {
         FStatement.Command().SetSession(Session());
+        FServerRecordCount = WantsServerRecordCount() ? QueryServerRecordCount() : -1;
         TraceExecute(true);
         kv::oledb::ComPtr<IRowset> rowset = FStatement.Command().Execute(&Params());
         FRowsAffected = FStatement.Command().RowsAffected();
@@ -241,6 +244,34 @@ void TCustomDADataSet::OpenCursor() {
             FConnection->ReleaseLink();
         throw;
     }
+}
+
+std::int64_t TCustomDADataSet::QueryServerRecordCount() {
+    TOLEDBCommand count;
+    count.SetComponent(this);
+    count.SetSession(Session());
+    count.SetSQL("SELECT COUNT(*) FROM (" + FinalSQL() + ") AS counted");
+    kv::oledb::ComPtr<IRowset> rowset = count.Execute(&Params());
+    if (!rowset)
+        return -1;
+    TOLEDBRecordSet rows;
+    rows.Open(std::move(rowset), Session(), this);
+    std::int64_t result = -1;
+    if (rows.ColumnCount() > 0 && rows.FetchRound(1) > 0) {
+        const TRecord& r = rows.Record(0);
+        if (!r.empty() && !r[0].IsNull)
+            result = std::strtoll(r[0].Text.c_str(), nullptr, 10);
+    }
+    rows.ReleaseRowset();
+    count.DrainResults();
+    count.ReleaseProviderObjects();
+    return result;
+}
+
+int TCustomDADataSet::RecordCount() const {
+    if (Active() && FServerRecordCount >= 0 && (!Fetched() || KeepsServerRecordCount()))
+        return static_cast<int>(FServerRecordCount);
+    return TMemDataSet::RecordCount();
 }
 
 void TCustomDADataSet::OpenOnRowset(kv::oledb::ComPtr<IRowset> Rowset) {
@@ -308,6 +339,7 @@ void TCustomDADataSet::ReleaseCursorHold() {
 // After a failure: closed, result and provider objects released; text and parameters stay.
 void TCustomDADataSet::Fail() {
     SetActiveFlag(false);
+    FServerRecordCount = -1;
     RecordSet().ReleaseRowset();
     RecordSet().Clear();
     RecordSet().SetCommandType(ctUnknown);
@@ -319,6 +351,7 @@ void TCustomDADataSet::Fail() {
 
 void TCustomDADataSet::CloseCursor() {
     TMemDataSet::CloseCursor();
+    FServerRecordCount = -1;
     FStatement.Command().DrainResults();
     if (!Prepared())
         FStatement.Command().ReleaseProviderObjects();

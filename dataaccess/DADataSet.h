@@ -64,6 +64,9 @@ public:
     // Reads the next round of rows of a cursor opened without FetchAll.
     bool FetchNext();
     bool Fetched() const { return !RecordSet().HasRowset(); }
+    // The server's count when it was asked for at open and not all rows are read (or the
+    // dataset reads without blocking); otherwise the rows held in memory.
+    int RecordCount() const override;
 
     // IDAConnectionClient
     void ConnectChange(bool Connecting) override;
@@ -82,6 +85,10 @@ protected:
     void Notification(TComponent* AComponent, TOperation Operation) override;
     // Checks before a statement runs ("No SQL statement provided" for SQL Server datasets).
     virtual void CheckSQL() {}
+    // Whether Open asks the server for the row count with a separate query.
+    virtual bool WantsServerRecordCount() const { return false; }
+    // Whether the server's count stands even when all rows are read.
+    virtual bool KeepsServerRecordCount() const { return false; }
     const TOLEDBRecordSet& RecordSet() const { return Data(); }
     using TMemDataSet::RecordSet;
 
@@ -99,6 +106,8 @@ private:
     void RunExecute(bool& Held);
     // Drops the statement's provider objects after the link was re-opened for a retry.
     void RestoreAfterFailOver();
+    // Runs the count query for the current text and parameters.
+    std::int64_t QueryServerRecordCount();
 
     TCustomDAConnection* FConnection = nullptr;
     TCustomDASQL FStatement;
@@ -110,6 +119,7 @@ private:
     bool FInExecute = false;
     bool FCursorHold = false;
     std::int64_t FRowsAffected = -1;
+    std::int64_t FServerRecordCount = -1; // -1: not asked for
     std::uint32_t FTraceID = 0;
 };
 

@@ -51,6 +51,10 @@ public:
 
 protected:
     void CheckSQL() override;
+    bool WantsServerRecordCount() const override {
+        return FOptions.QueryRecCount && (!FetchAll() || FOptions.NonBlocking);
+    }
+    bool KeepsServerRecordCount() const override { return FOptions.NonBlocking; }
     using TCustomDADataSet::Statement;
     const TCustomDASQL& Statement() const {
         return const_cast<TCustomMSDataSet*>(this)->Statement();

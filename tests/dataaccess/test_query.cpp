@@ -344,3 +344,46 @@ TEST_F(QueryTest, ParameterStatusAfterAFailedExecution) {
     st().paramStatuses[sent] = {DBSTATUS_S_ISNULL, DBSTATUS_S_DEFAULT};
     EXPECT_THROW(q.Execute(), EOLEDBError);
 }
+
+// With QueryRecCount and rows left unread, RecordCount is the server's count from a separate
+// query made at open; once every row is read it is the rows in memory again.
+TEST_F(QueryTest, QueryRecCountAsksTheServerWhenNotAllRowsAreRead) {
+    FakeResult count;
+    count.rowset = true;
+    count.columns = {"n"};
+    count.rows = {{"42"}};
+    st().statements["SELECT COUNT(*) FROM (select) AS counted"] = FakeStatement{S_OK, {}, {count}};
+    st().statements["select"] = FakeStatement{S_OK, {}, {rows(5)}};
+    setSQL({"select"});
+    q.Options()->QueryRecCount = true;
+    q.SetFetchAll(false);
+    q.SetFetchRows(2);
+    con.SetConnected(true);
+    st().executed.clear();
+    q.Open();
+    ASSERT_EQ(st().executed.size(), 2u);
+    EXPECT_EQ(st().executed[0], "SELECT COUNT(*) FROM (select) AS counted");
+    EXPECT_EQ(st().executed[1], "select");
+    EXPECT_EQ(q.RecordCount(), 42);
+    while (q.FetchNext()) {
+    }
+    EXPECT_EQ(q.RecordCount(), 5);
+    q.Close();
+    EXPECT_EQ(q.RecordCount(), 0);
+
+    // Reading every row at open needs no count query.
+    st().executed.clear();
+    q.SetFetchAll(true);
+    q.Open();
+    EXPECT_EQ(st().executed, std::vector<std::string>{"select"});
+    EXPECT_EQ(q.RecordCount(), 5);
+
+    // Without the option there is none either.
+    q.Close();
+    st().executed.clear();
+    q.Options()->QueryRecCount = false;
+    q.SetFetchAll(false);
+    q.Open();
+    EXPECT_EQ(st().executed, std::vector<std::string>{"select"});
+    EXPECT_EQ(q.RecordCount(), 2);
+}
