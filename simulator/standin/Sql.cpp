@@ -15,6 +15,29 @@ bool isWordChar(unsigned char c) {
     return isWordStart(c) || (c >= '0' && c <= '9') || c == '$' || c == '@';
 }
 
+// Reads a delimited run from `from` up to its closing `close`, where a doubled `close` stands
+// for one (string literals, [names] and "names" alike). Returns the position after the run;
+// `closed` tells whether the closing delimiter was found before the end of the batch.
+std::size_t readDelimited(const std::string& batch, std::size_t from, char close,
+                          std::string& value, bool& closed) {
+    const std::size_t n = batch.size();
+    std::size_t k = from;
+    closed = false;
+    while (k < n) {
+        if (batch[k] == close) {
+            if (k + 1 < n && batch[k + 1] == close) {
+                value += close;
+                k += 2;
+                continue;
+            }
+            closed = true;
+            return k + 1;
+        }
+        value += batch[k++];
+    }
+    return k;
+}
+
 } // namespace
 
 std::vector<Token> tokenize(const std::string& batch) {
@@ -73,49 +96,15 @@ std::vector<Token> tokenize(const std::string& batch) {
             t.unicode = true;
             ++i;
         }
-        if (batch[i] == '\'') {
-            std::string value;
-            std::size_t k = i + 1;
+        if (batch[i] == '\'' || c == '[' || c == '"') {
+            const bool literal = batch[i] == '\'';
+            const char close = literal ? '\'' : c == '[' ? ']' : '"';
             bool closed = false;
-            while (k < n) {
-                if (batch[k] == '\'') {
-                    if (k + 1 < n && batch[k + 1] == '\'') {
-                        value += '\'';
-                        k += 2;
-                        continue;
-                    }
-                    closed = true;
-                    ++k;
-                    break;
-                }
-                value += batch[k++];
-            }
+            const std::size_t k = readDelimited(batch, i + 1, close, t.text, closed);
             countLines(i, k);
-            t.kind = closed ? TokenKind::String : TokenKind::Illegal;
-            t.text = value;
-            t.raw = batch.substr(start, k - start);
-            i = k;
-        } else if (c == '[' || c == '"') {
-            const char close = c == '[' ? ']' : '"';
-            std::string value;
-            std::size_t k = i + 1;
-            bool closed = false;
-            while (k < n) {
-                if (batch[k] == close) {
-                    if (k + 1 < n && batch[k + 1] == close) {
-                        value += close;
-                        k += 2;
-                        continue;
-                    }
-                    closed = true;
-                    ++k;
-                    break;
-                }
-                value += batch[k++];
-            }
-            countLines(i, k);
-            t.kind = closed ? TokenKind::QuotedName : TokenKind::Illegal;
-            t.text = value;
+            t.kind = !closed   ? TokenKind::Illegal
+                     : literal ? TokenKind::String
+                               : TokenKind::QuotedName;
             t.raw = batch.substr(start, k - start);
             i = k;
         } else if (c >= '0' && c <= '9') {
