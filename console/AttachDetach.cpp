@@ -8,6 +8,7 @@
 #include "toolkit/ui/StdCtrls.h"
 
 void TForm1::AttBtnClick(TObject* /*Sender*/) {
+    const OperationScope operation(*this);
     const bool userAction = FActionDepth == 0;
     if (userAction)
         FRebuildsInAction = 0;
@@ -69,6 +70,7 @@ void TForm1::ExecuteIgnoringErrors(const std::string& Statement) {
 }
 
 void TForm1::DeattBTNClick(TObject* /*Sender*/) {
+    const OperationScope operation(*this);
     AddLog("Data Koparma işlemine başlanıldı.");
     if (!MSCon->Connected()) {
         AddLog("Bağlantı yok.");

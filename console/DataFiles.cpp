@@ -29,5 +29,6 @@ void TForm1::CheckDataFiles() {
 }
 
 void TForm1::DSYenileBtnClick(TObject* /*Sender*/) {
+    const OperationScope operation(*this);
     CheckDataFiles();
 }

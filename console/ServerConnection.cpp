@@ -6,6 +6,7 @@
 
 #include "console/Unit1.h"
 #include "console/database_names.h"
+#include "dataaccess/DAError.h"
 #include "dataaccess/MSQuery.h"
 #include "toolkit/ui/StdCtrls.h"
 
@@ -18,9 +19,10 @@ void showOutcome(TLabel* Label, bool Success) {
 
 } // namespace
 
-void TForm1::MSConError(TObject* /*Sender*/, kv::dataaccess::EDAError& /*E*/, bool& Fail) {
+void TForm1::MSConError(TObject* /*Sender*/, kv::dataaccess::EDAError& E, bool& Fail) {
     // Every provider error leaves the failing call as the silent abort; the handlers report it
-    // in the log with the monitor's last text.
+    // in the log with the monitor's last text. The rebuild asks whether the link survived.
+    FLastErrorFatal = E.IsFatal();
     Fail = false;
 }
 

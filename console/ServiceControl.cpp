@@ -4,6 +4,7 @@
 
 #include "console/Unit1.h"
 #include "console/service_wait.h"
+#include "dataaccess/MSAccess.h"
 #include "platform/Platform.h"
 #include "toolkit/ui/ExtCtrls.h"
 #include "toolkit/ui/StdCtrls.h"
@@ -18,12 +19,46 @@ int TForm1::GetServiceState(const std::string& Machine, const std::string& Servi
     return kv::console::queryServiceView(FPlatform.services(), Machine, Service);
 }
 
+// A wait that ended without the awaited state says why; a refused request (the service already
+// in that state, or no rights) leaves the reading to CheckServiceState as before.
 void TForm1::StartNamedService(const std::string& Machine, const std::string& Service) {
-    kv::console::startServiceAndWait(FPlatform.services(), FPlatform.clock(), Machine, Service);
+    using End = kv::console::ServiceWaitEnd;
+    switch (kv::console::startServiceAndWait(FPlatform.services(), FPlatform.clock(), Machine,
+                                             Service)) {
+    case End::CheckpointFell:
+    case End::Settled:
+        AddLog("Server başlatılamadı, servis durdu.");
+        break;
+    case End::Vanished:
+        AddLog("Server başlatılamadı, servis durumu okunamıyor.");
+        break;
+    case End::TimedOut:
+        AddLog("Server 10 dakikada başlamadı, bekleme bırakıldı.");
+        break;
+    case End::NoWait:
+    case End::Reached:
+        break;
+    }
 }
 
 void TForm1::StopNamedService(const std::string& Machine, const std::string& Service) {
-    kv::console::stopServiceAndWait(FPlatform.services(), FPlatform.clock(), Machine, Service);
+    using End = kv::console::ServiceWaitEnd;
+    switch (kv::console::stopServiceAndWait(FPlatform.services(), FPlatform.clock(), Machine,
+                                            Service)) {
+    case End::CheckpointFell:
+    case End::Settled:
+        AddLog("Server durdurulamadı, servis çalışmaya devam ediyor.");
+        break;
+    case End::Vanished:
+        AddLog("Server durdurulamadı, servis durumu okunamıyor.");
+        break;
+    case End::TimedOut:
+        AddLog("Server 10 dakikada durmadı, bekleme bırakıldı.");
+        break;
+    case End::NoWait:
+    case End::Reached:
+        break;
+    }
 }
 
 void TForm1::CheckServiceState() {
@@ -53,14 +88,22 @@ void TForm1::CheckServiceState() {
 }
 
 void TForm1::SrvBaslatBtnClick(TObject* /*Sender*/) {
+    const OperationScope operation(*this);
     AddLog("Server Başlatılıyor.");
     StartNamedService("", ServiceName);
     CheckServiceState();
     ConnectServer();
+    // The database panel tells the truth about the server that now runs, as at start-up. A
+    // look-up that fails leaves the panel as it was, as the start-up's does.
+    try {
+        CheckDatabase();
+    } catch (...) {
+    }
 }
 
 void TForm1::SrvDurdurBtnClick(TObject* /*Sender*/) {
     // Stopping leaves the connection and the database panel as they are.
+    const OperationScope operation(*this);
     AddLog("Server Duruluyor.");
     StopNamedService("", ServiceName);
     CheckServiceState();

@@ -37,6 +37,7 @@ void TForm1::Timer1Timer(TObject* /*Sender*/) {
     // Off before the first log line: a tick that arrives while the sequence is processing
     // messages cannot start it a second time.
     Timer1->SetEnabled(false);
+    const OperationScope operation(*this);
     AddLog("Program Açıldı.");
     EndSiblingPrograms();
     CheckServiceState();

@@ -1,27 +1,72 @@
 // Form1: the handlers its layout names, the components it binds, and reading the layout.
 
 #include "console/Unit1.h"
+
+#include "console/input_guard.h"
 #include "dataaccess/MSQuery.h"
 #include "dataaccess/MSSQLMonitor.h"
-
 #include "toolkit/ui/ExtCtrls.h"
 #include "toolkit/ui/Memo.h"
 #include "toolkit/ui/StdCtrls.h"
+
+#include <QTimer>
 
 std::string LocalServerName;
 std::string LastTraceText;
 TForm1* Form1 = nullptr;
 
 TForm1::TForm1(TComponent* AOwner, kv::platform::Platform& Platform)
-    : TForm(AOwner), FPlatform(Platform) {
+    : TForm(AOwner), FPlatform(Platform),
+      FInputGuard(std::make_unique<kv::console::UserInputGuard>()) {
     DeclareHandlers();
     BindComponents();
     LoadLayout("Unit1");
+    GuardUserInput();
 }
 
 TForm1::~TForm1() {
     if (Form1 == this)
         Form1 = nullptr;
+}
+
+void TForm1::GuardUserInput() {
+    // Every action button and "Kapat"; "Log Kaydı" only switches the view and stays live.
+    for (TWinControl* control :
+         std::initializer_list<TWinControl*>{SrvBaslatBtn, SrvDurdurBtn, DSYenileBtn, BaglanBTN,
+                                             AttBtn, DeattBTN, OnarBTN, KapatBTN})
+        if (control != nullptr)
+            FInputGuard->guard(control->Widget());
+    auto previous = OnCloseQuery;
+    OnCloseQuery = [this, previous](TObject* Sender, bool& CanClose) {
+        if (previous)
+            previous(Sender, CanClose);
+        if (CanClose)
+            FormCloseQuery(Sender, CanClose);
+    };
+}
+
+void TForm1::FormCloseQuery(TObject* /*Sender*/, bool& CanClose) {
+    // The window closes when the running operation has written its last line.
+    if (OperationRunning()) {
+        FCloseWhenIdle = true;
+        CanClose = false;
+    }
+}
+
+TForm1::OperationScope::OperationScope(TForm1& Form) : FForm(Form) {
+    if (FForm.FOperations++ == 0)
+        FForm.FInputGuard->engage();
+}
+
+TForm1::OperationScope::~OperationScope() {
+    if (--FForm.FOperations > 0)
+        return;
+    FForm.FInputGuard->release();
+    if (FForm.FCloseWhenIdle) {
+        FForm.FCloseWhenIdle = false;
+        // After the handler has returned, as a close from the title bar would have run.
+        QTimer::singleShot(0, FForm.Widget(), [form = &FForm] { form->Close(); });
+    }
 }
 
 void TForm1::DeclareHandlers() {

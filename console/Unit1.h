@@ -23,6 +23,8 @@
 #include "dataaccess/DASQLMonitor.h"
 #include "toolkit/ui/Forms.h"
 
+#include <memory>
+#include <optional>
 #include <string>
 
 class TPanel;
@@ -37,6 +39,10 @@ class TButton;
 namespace kv::platform {
 class Platform;
 }
+namespace kv::console {
+class UserInputGuard;
+struct RepairFiles;
+} // namespace kv::console
 namespace kv::dataaccess {
 class TMSConnection;
 class TMSQuery;
@@ -146,11 +152,50 @@ public:
 
     kv::platform::Platform& Platform() const { return FPlatform; }
 
+    // One operation (start-up, service start or stop, attach, detach, check, rebuild) from its
+    // first line to its last. While any runs, the user's input on the action buttons and
+    // "Kapat" is swallowed and a close from the title bar waits for the end; operations that
+    // an operation starts by code nest inside it.
+    class OperationScope {
+    public:
+        explicit OperationScope(TForm1& Form);
+        ~OperationScope();
+        OperationScope(const OperationScope&) = delete;
+        OperationScope& operator=(const OperationScope&) = delete;
+
+    private:
+        TForm1& FForm;
+    };
+    bool OperationRunning() const { return FOperations > 0; }
+
 private:
     void BindComponents();
     void DeclareHandlers();
 
     kv::platform::Platform& FPlatform;
+
+    // The rebuild's own steps (EmergencyRepair.cpp, RebuildFromScratch.cpp, RepairInPlace.cpp).
+    enum class StatementEnd { Done, Failed, LinkLost };
+    // Runs one statement on MSQuery1; LinkLost when the failure took the link with it.
+    StatementEnd RunRepairStatement(const std::string& Statement);
+    // Whether the link still answers (a round trip on MSQuery2).
+    bool LinkAlive();
+    // Whether the product database is on the server; empty when the server cannot tell.
+    std::optional<bool> ProductDatabaseAttached();
+    // "Hata mesajı: " with the trace text, never a bare prefix.
+    void LogTraceError();
+    // The last lines of a rebuild that cannot go on: where every file with the user's data is.
+    void StopRepair(const kv::console::RepairFiles& Files);
+    void RebuildFromScratch(kv::console::RepairFiles& Files, const std::string& Digits);
+    void RepairInPlace(kv::console::RepairFiles& Files, const std::string& Digits);
+    // Whether the last error the connection reported ended its link.
+    bool FLastErrorFatal = false;
+
+    void GuardUserInput();
+    void FormCloseQuery(TObject* Sender, bool& CanClose);
+    std::unique_ptr<kv::console::UserInputGuard> FInputGuard;
+    int FOperations = 0;
+    bool FCloseWhenIdle = false;
 
     // Automatic repair: a failed attach hands over to the repair, and the rebuild ends with an
     // attach. One rebuild per user action keeps a persistent failure from repeating for ever.

@@ -48,25 +48,37 @@ private:
     ServiceHandle service_;
 };
 
+// Whether a state is one a service rests in, as opposed to a pending one.
+bool settledState(std::uint32_t state) {
+    return state == ss::Stopped || state == ss::Running || state == ss::Paused;
+}
+
 // Waits while the service is not in `awaited`, starting from the status read right after the
 // request. Every round remembers the checkpoint, sleeps, and reads the status again; a failed
-// read or a smaller checkpoint ends the wait, an equal or larger one keeps it going.
-void waitForState(ServiceManager& services, platform::Clock& clock, ServiceHandle service,
-                  platform::ServiceStatus status, std::uint32_t awaited) {
+// read or a smaller checkpoint ends the wait, an equal or larger one keeps it going unless the
+// service has come to rest in another state with no progress.
+ServiceWaitEnd waitForState(ServiceManager& services, platform::Clock& clock, ServiceHandle service,
+                            platform::ServiceStatus status, std::uint32_t awaited) {
     std::uint32_t waited = 0;
     while (status.currentState != awaited) {
         if (waited + ServiceWaitStepMs > ServiceWaitLimitMs)
-            return;
+            return ServiceWaitEnd::TimedOut;
         const std::uint32_t checkPoint = status.checkPoint;
         clock.sleep(ServiceWaitStepMs);
         waited += ServiceWaitStepMs;
         auto next = services.queryStatus(service);
         if (!next)
-            return;
+            return ServiceWaitEnd::Vanished;
         status = *next;
+        if (status.currentState == awaited)
+            break;
         if (status.checkPoint < checkPoint)
-            return;
+            return ServiceWaitEnd::CheckpointFell;
+        if (status.currentState != awaited && settledState(status.currentState) &&
+            status.checkPoint <= checkPoint)
+            return ServiceWaitEnd::Settled;
     }
+    return ServiceWaitEnd::Reached;
 }
 
 } // namespace
@@ -93,30 +105,30 @@ ServiceView queryServiceView(ServiceManager& services, std::string_view machine,
     return status ? serviceViewOf(status->currentState) : svcMissing;
 }
 
-void startServiceAndWait(ServiceManager& services, platform::Clock& clock, std::string_view machine,
-                         std::string_view service) {
+ServiceWaitEnd startServiceAndWait(ServiceManager& services, platform::Clock& clock,
+                                   std::string_view machine, std::string_view service) {
     OpenedService opened(services, machine, service, StartRights);
     if (!opened)
-        return;
+        return ServiceWaitEnd::NoWait;
     if (!services.start(opened.handle()))
-        return;
+        return ServiceWaitEnd::NoWait;
     auto status = services.queryStatus(opened.handle());
     if (!status)
-        return;
-    waitForState(services, clock, opened.handle(), *status, ss::Running);
+        return ServiceWaitEnd::NoWait;
+    return waitForState(services, clock, opened.handle(), *status, ss::Running);
 }
 
-void stopServiceAndWait(ServiceManager& services, platform::Clock& clock, std::string_view machine,
-                        std::string_view service) {
+ServiceWaitEnd stopServiceAndWait(ServiceManager& services, platform::Clock& clock,
+                                  std::string_view machine, std::string_view service) {
     OpenedService opened(services, machine, service, StopRights);
     if (!opened)
-        return;
+        return ServiceWaitEnd::NoWait;
     if (!services.controlStop(opened.handle()))
-        return;
+        return ServiceWaitEnd::NoWait;
     auto status = services.queryStatus(opened.handle());
     if (!status)
-        return;
-    waitForState(services, clock, opened.handle(), *status, ss::Stopped);
+        return ServiceWaitEnd::NoWait;
+    return waitForState(services, clock, opened.handle(), *status, ss::Stopped);
 }
 
 } // namespace kv::console

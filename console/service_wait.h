@@ -29,6 +29,17 @@ inline constexpr std::uint32_t ServiceWaitStepMs = 8000;
 // gives up as if the checkpoint had fallen.
 inline constexpr std::uint32_t ServiceWaitLimitMs = 10 * 60 * 1000;
 
+// How a start or stop request ended.
+enum class ServiceWaitEnd {
+    NoWait,         // the request was refused (or nothing could be opened): no wait happened
+    Reached,        // the service reached the awaited state
+    CheckpointFell, // its checkpoint fell below the one seen before a sleep
+    Settled,        // it came to rest in another state (stopped when starting, running when
+                    // stopping) without any progress
+    Vanished,       // its status could no longer be read
+    TimedOut,       // ServiceWaitLimitMs passed
+};
+
 // Maps a Windows service state to the console's view of it.
 ServiceView serviceViewOf(std::uint32_t currentState);
 
@@ -38,13 +49,15 @@ ServiceView queryServiceView(platform::ServiceManager& services, std::string_vie
                              std::string_view service);
 
 // Starts the service and, when the start was accepted and its status could be read, waits until
-// it runs: one 8000 ms sleep at a time, ending early when a status query fails or the checkpoint
-// falls below the one seen before the sleep, and at the latest after ServiceWaitLimitMs.
-void startServiceAndWait(platform::ServiceManager& services, platform::Clock& clock,
-                         std::string_view machine, std::string_view service);
+// it runs: one 8000 ms sleep at a time, ending early when a status query fails, the checkpoint
+// falls below the one seen before the sleep, or the service rests stopped with no progress (a
+// service that died right after its start), and at the latest after ServiceWaitLimitMs.
+ServiceWaitEnd startServiceAndWait(platform::ServiceManager& services, platform::Clock& clock,
+                                   std::string_view machine, std::string_view service);
 
-// As startServiceAndWait, with a stop request and waiting until the service is stopped.
-void stopServiceAndWait(platform::ServiceManager& services, platform::Clock& clock,
-                        std::string_view machine, std::string_view service);
+// As startServiceAndWait, with a stop request and waiting until the service is stopped; a
+// service that rests running with no progress has refused the stop.
+ServiceWaitEnd stopServiceAndWait(platform::ServiceManager& services, platform::Clock& clock,
+                                  std::string_view machine, std::string_view service);
 
 } // namespace kv::console

@@ -33,6 +33,8 @@ public:
     virtual bool fileExists(std::string_view path) = 0;
     // True only for an existing folder (drive roots included).
     virtual bool folderExists(std::string_view path) = 0;
+    // The size in bytes of an existing file (GetFileAttributesExA); a folder is AccessDenied.
+    virtual Result<std::uint64_t> fileSize(std::string_view path) = 0;
 
     // CopyFileA(from, to, failIfExists). The copy keeps the source's last-write time. The target
     // appears complete or not at all.

@@ -272,17 +272,61 @@ std::string spelledName(std::string_view path) {
 
 } // namespace
 
-std::optional<Error> SimFileSystem::injectedFault(const char* key, std::string_view path) {
+namespace {
+
+// A Windows path for comparison: ASCII letters folded, both separators alike.
+std::string comparable(std::string_view path) {
+    std::string out(path);
+    for (auto& c : out) {
+        if (c == '/')
+            c = '\\';
+        else if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+} // namespace
+
+std::optional<Error> SimFileSystem::injectedFault(const char* key, std::string_view path,
+                                                  std::string_view other) {
     SimHost current = host_;
     if (!current.reload())
         return std::nullopt;
     const auto value = current.setting(key);
     if (!value)
         return std::nullopt;
-    const auto code = parseNumber(*value);
+    // "CODE" fails every call; "CODE PATH" only the calls that name PATH (either side of a copy
+    // or rename), compared without regard to letter case.
+    std::string_view text = *value;
+    std::string_view only;
+    if (const auto blank = text.find_first_of(" \t"); blank != std::string_view::npos) {
+        only = text.substr(blank + 1);
+        text = text.substr(0, blank);
+        while (!only.empty() && (only.front() == ' ' || only.front() == '\t'))
+            only.remove_prefix(1);
+    }
+    const auto code = parseNumber(std::string(text));
     if (!code || *code == 0)
         return std::nullopt;
+    if (!only.empty() && comparable(only) != comparable(path) &&
+        (other.empty() || comparable(only) != comparable(other)))
+        return std::nullopt;
     return Error{*code, std::string("injected fault ") + key + " for " + std::string(path)};
+}
+
+std::optional<Error> SimFileSystem::diskFull(std::string_view from, std::string_view to) {
+    SimHost current = host_;
+    if (!current.reload())
+        return std::nullopt;
+    const auto value = current.setting("disk_free");
+    if (!value)
+        return std::nullopt;
+    const auto free = parseNumber(*value);
+    auto size = fileSize(from);
+    if (!free || !size || *size <= *free)
+        return std::nullopt;
+    return Error{win::DiskFull, "there is not enough space on the disk for " + std::string(to)};
 }
 
 bool SimFileSystem::fileExists(std::string_view path) {
@@ -297,17 +341,33 @@ bool SimFileSystem::folderExists(std::string_view path) {
     return real && ::stat(real->c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+Result<std::uint64_t> SimFileSystem::fileSize(std::string_view path) {
+    auto real = host_.resolve(path);
+    if (!real)
+        return real.error();
+    struct stat st {};
+    if (::stat(real->c_str(), &st) != 0)
+        return fromErrnoAt(errno, *real, path, "examine");
+    if (!S_ISREG(st.st_mode))
+        return Error{win::AccessDenied, std::string(path) + " is a folder, not a file"};
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
 Result<void> SimFileSystem::copyFile(std::string_view from, std::string_view to,
                                      bool failIfExists) {
-    if (auto fault = injectedFault("fail_copy_file", from))
+    if (auto fault = injectedFault("fail_copy_file", from, to))
         return *fault;
+    if (auto full = diskFull(from, to))
+        return *full;
     return copyOne(host_, CopyRequest{from, to, failIfExists, false, false}, {});
 }
 
 int SimFileSystem::shellCopy(std::string_view from, std::string_view to,
                              const CopyProgress& progress) {
-    if (auto fault = injectedFault("fail_shell_copy", from))
+    if (auto fault = injectedFault("fail_shell_copy", from, to))
         return static_cast<int>(fault->code);
+    if (auto full = diskFull(from, to))
+        return static_cast<int>(full->code);
     auto result = copyOne(host_, CopyRequest{from, to, false, true, true}, progress);
     return static_cast<int>(result.code());
 }
@@ -331,7 +391,7 @@ Result<void> SimFileSystem::deleteFile(std::string_view path) {
 }
 
 Result<void> SimFileSystem::renameFile(std::string_view from, std::string_view to) {
-    if (auto fault = injectedFault("fail_rename_file", from))
+    if (auto fault = injectedFault("fail_rename_file", from, to))
         return *fault;
     auto source = host_.resolve(from);
     if (!source)

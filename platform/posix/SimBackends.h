@@ -87,6 +87,7 @@ public:
 
     bool fileExists(std::string_view path) override;
     bool folderExists(std::string_view path) override;
+    Result<std::uint64_t> fileSize(std::string_view path) override;
     Result<void> copyFile(std::string_view from, std::string_view to, bool failIfExists) override;
     Result<void> deleteFile(std::string_view path) override;
     Result<void> renameFile(std::string_view from, std::string_view to) override;
@@ -97,8 +98,12 @@ public:
                   const CopyProgress& progress) override;
 
 private:
-    // A fault injected through host.conf (fail_copy_file = 5, ...), read at each call.
-    std::optional<Error> injectedFault(const char* key, std::string_view path);
+    // A fault injected through host.conf (fail_copy_file = 5, or = 112 C:\Some\File), read at
+    // each call.
+    std::optional<Error> injectedFault(const char* key, std::string_view path,
+                                       std::string_view other = {});
+    // A copy larger than host.conf's disk_free (bytes) fails with DiskFull.
+    std::optional<Error> diskFull(std::string_view from, std::string_view to);
 
     SimHost host_;
 };

@@ -40,6 +40,15 @@ bool WinFileSystem::folderExists(std::string_view path) {
     return found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+Result<std::uint64_t> WinFileSystem::fileSize(std::string_view path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(toAnsi(path).c_str(), GetFileExInfoStandard, &data))
+        return lastError("GetFileAttributesEx " + std::string(path));
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return Error{win::AccessDenied, std::string(path) + " is a folder, not a file"};
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 Result<void> WinFileSystem::copyFile(std::string_view from, std::string_view to,
                                      bool failIfExists) {
     if (!CopyFileA(toAnsi(from).c_str(), toAnsi(to).c_str(), failIfExists ? TRUE : FALSE))

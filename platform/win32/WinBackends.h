@@ -55,6 +55,7 @@ class WinFileSystem final : public FileSystem {
 public:
     bool fileExists(std::string_view path) override;
     bool folderExists(std::string_view path) override;
+    Result<std::uint64_t> fileSize(std::string_view path) override;
     Result<void> copyFile(std::string_view from, std::string_view to, bool failIfExists) override;
     Result<void> deleteFile(std::string_view path) override;
     Result<void> renameFile(std::string_view from, std::string_view to) override;

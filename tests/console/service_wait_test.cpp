@@ -102,7 +102,7 @@ TEST_F(ServiceWait, FirstStatusRunningNeedsNoSleep) {
 // A refused start (the service already runs) means no status query and no wait.
 TEST_F(ServiceWait, RefusedStartDoesNotWait) {
     scm.startError = platform::win::ServiceAlreadyRunning;
-    startServiceAndWait(scm, clock, "", "MSSQLSERVER");
+    EXPECT_EQ(startServiceAndWait(scm, clock, "", "MSSQLSERVER"), ServiceWaitEnd::NoWait);
     EXPECT_TRUE(clock.sleeps().empty());
     EXPECT_EQ(std::count(scm.calls.begin(), scm.calls.end(), "queryStatus"), 0);
     EXPECT_TRUE(scm.openHandles.empty());
@@ -117,18 +117,38 @@ TEST_F(ServiceWait, FallingCheckpointEndsTheWait) {
     EXPECT_EQ(clock.sleeps().size(), 3u);
 }
 
+// A service that dies during its start rests stopped with its checkpoint unchanged: the wait
+// ends after the sleep that saw it, not ten minutes later. A stop the service refuses (it goes
+// back to running) ends the same way; a pending state with a steady checkpoint keeps waiting.
+TEST_F(ServiceWait, ServiceAtRestInAnotherStateEndsTheWait) {
+    scm.statuses = {ServiceStatus{ss::StartPending, 0, 0}, ServiceStatus{ss::StartPending, 0, 0},
+                    ServiceStatus{ss::Stopped, 0, 0}};
+    EXPECT_EQ(startServiceAndWait(scm, clock, "", "MSSQLSERVER"), ServiceWaitEnd::Settled);
+    EXPECT_EQ(clock.sleeps().size(), 2u);
+
+    clock.clearSleeps();
+    scm.statuses = {ServiceStatus{ss::StopPending, 1, 0}, ServiceStatus{ss::Running, 1, 0}};
+    EXPECT_EQ(stopServiceAndWait(scm, clock, "", "MSSQLSERVER"), ServiceWaitEnd::Settled);
+    EXPECT_EQ(clock.sleeps().size(), 1u);
+
+    clock.clearSleeps();
+    scm.statuses = {ServiceStatus{ss::StartPending, 1, 0}, ServiceStatus{ss::Running, 0, 0}};
+    EXPECT_EQ(startServiceAndWait(scm, clock, "", "MSSQLSERVER"), ServiceWaitEnd::Reached);
+    EXPECT_TRUE(scm.openHandles.empty());
+}
+
 // A status query that fails inside the loop ends the wait.
 TEST_F(ServiceWait, FailedQueryEndsTheWait) {
     scm.statuses = {ServiceStatus{ss::StartPending, 1, 0}, ServiceStatus{ss::StartPending, 2, 0},
                     ServiceStatus{0, 0, 0}, ServiceStatus{ss::Running, 0, 0}};
-    startServiceAndWait(scm, clock, "", "MSSQLSERVER");
+    EXPECT_EQ(startServiceAndWait(scm, clock, "", "MSSQLSERVER"), ServiceWaitEnd::Vanished);
     EXPECT_EQ(clock.sleeps().size(), 2u);
 }
 
 // A service stuck in start pending with a steady checkpoint is given up after ten minutes.
 TEST_F(ServiceWait, StuckServiceIsGivenUpAfterTenMinutes) {
     scm.statuses = {ServiceStatus{ss::StartPending, 4, 0}};
-    startServiceAndWait(scm, clock, "", "MSSQLSERVER");
+    EXPECT_EQ(startServiceAndWait(scm, clock, "", "MSSQLSERVER"), ServiceWaitEnd::TimedOut);
     EXPECT_EQ(clock.totalSlept(), 600000u);
     EXPECT_EQ(clock.sleeps().size(), 75u);
 

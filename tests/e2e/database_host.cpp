@@ -105,6 +105,19 @@ std::string DatabaseHost::simhost(const std::vector<std::string>& arguments) {
     return runCommand(command + " 2>&1", status);
 }
 
+void DatabaseHost::setSetting(const std::string& key, const std::string& value) {
+    if (auto set = host_->setSetting(key, value); !set)
+        throw std::runtime_error("cannot set " + key + ": " + set.error().message);
+}
+
+void DatabaseHost::killService() {
+    (void)simhost({"service", "kill", "MSSQLSERVER"});
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (serviceState() != platform::ServiceState::Stopped &&
+           std::chrono::steady_clock::now() < end)
+        QThread::msleep(20);
+}
+
 std::string DatabaseHost::check(const std::string& windowsPath) {
     std::string out = simhost({"check", windowsPath});
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))

@@ -32,6 +32,12 @@ public:
     ~DatabaseHost();
 
     platform::CompositePlatform& platform() { return *platform_; }
+    // The simulated host's own parts, for decorators that a test puts in front of them.
+    platform::Platform& simulated() { return *simulated_; }
+    // A key of host.conf (the file functions' fault injection reads it at each call).
+    void setSetting(const std::string& key, const std::string& value);
+    // Ends the service's process at once, as a crash would, and waits until it has gone.
+    void killService();
     platform::ManualClock& clock() { return clock_; }
     platform::sim::SimHost& host() { return *host_; }
 

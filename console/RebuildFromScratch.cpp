@@ -1,0 +1,217 @@
+// The rebuild for SQL Server 2000: a scratch database kelvora1 in the root of drive C is put in
+// emergency ("bypass") mode through the system catalog, its data file is replaced by a copy of
+// the product data file, a new log is built for it at the product log path, it is checked and,
+// when needed, repaired allowing data loss; then it is detached and its data file copied to the
+// product path, where the final attach finds it.
+//
+// Each step is checked before the next one runs. The product log file is put aside (renamed, or
+// copied and verified) before the new log takes its path, the old data file likewise before the
+// rebuilt one takes its place, and nothing that was not checked clean after the repair is ever
+// copied to the product path.
+
+#include "console/Unit1.h"
+#include "console/copy_progress.h"
+#include "console/repair_files.h"
+#include "console/repair_statements.h"
+#include "dataaccess/MSAccess.h"
+#include "platform/Platform.h"
+#include "toolkit/ui/StdCtrls.h"
+
+using namespace kv::console::repair;
+
+void TForm1::RebuildFromScratch(kv::console::RepairFiles& Files, const std::string& Digits) {
+    auto& files = FPlatform.files();
+    const auto lost = [&] {
+        AddLog("Server bağlantısı koptu.");
+        StopRepair(Files);
+    };
+
+    // 7. Leftover scratch files; one that stays makes the create below fail and say so.
+    if (files.fileExists(ScratchLogLeftover))
+        (void)files.deleteFile(ScratchLogLeftover);
+    if (files.fileExists(ScratchDataLeftover))
+        (void)files.deleteFile(ScratchDataLeftover);
+
+    // 8.-9. The scratch database.
+    switch (RunRepairStatement(ScratchCreate)) {
+    case StatementEnd::Done:
+        break;
+    case StatementEnd::Failed:
+        AddLog("Data oluşturulamadı.");
+        LogTraceError();
+        StopRepair(Files);
+        return;
+    case StatementEnd::LinkLost:
+        lost();
+        return;
+    }
+    AddLog("Kelvora Oluşduruldu.Düzenleme modu başlıyor");
+
+    // 10.-14. Emergency mode through a direct update of the catalog. Their errors say nothing
+    // the log rebuild below does not say better, but a lost server ends the rebuild.
+    for (const char* statement :
+         {AllowUpdatesOn, Reconfigure, EmergencyMode, AllowUpdatesOff, Reconfigure})
+        if (RunRepairStatement(statement) == StatementEnd::LinkLost) {
+            lost();
+            return;
+        }
+
+    // 15.-16. The product data file over the scratch data file.
+    AddLog("Dosya kopyalanıyor. Disk hatası verirse disk onarma yapınız...");
+    {
+        kv::console::CopyProgressBar progress(*this);
+        if (const int copied = kv::console::shellCopyVerified(files, ProductDataCopyPath,
+                                                              ScratchDataPath, progress.callback());
+            copied != 0) {
+            AddLog("Dosya kopyalanamadı: " +
+                   kv::console::fileErrorText(static_cast<kv::platform::ErrorCode>(copied)) + ".");
+            StopRepair(Files);
+            return;
+        }
+    }
+
+    // 17. The product log file makes way for the new log; it is kept under the numbered name.
+    if (files.fileExists(ProductLogPath)) {
+        const std::string kept = std::string(ProductLogPath) + Digits;
+        bool copied = false;
+        auto moved = kv::console::moveAside(files, ProductLogPath, kept, true, copied);
+        if (!moved) {
+            if (copied)
+                Files.logCopy = kept;
+            AddLog("Log dosyası yedeklenemedi: " + kv::console::fileErrorText(moved.code()) + ".");
+            StopRepair(Files);
+            return;
+        }
+        Files.log = kept;
+        AddLog("Yedek alındı: " + kept);
+    }
+
+    // 18.-19. A new log for the scratch database at the product log file's path.
+    LastTraceText.clear();
+    switch (RunRepairStatement(LogRebuild)) {
+    case StatementEnd::Done:
+        break;
+    case StatementEnd::Failed:
+        AddLog("Log oluşturulamadı.");
+        LogTraceError();
+        StopRepair(Files);
+        return;
+    case StatementEnd::LinkLost:
+        lost();
+        return;
+    }
+
+    // 20.-21. Check, and repair allowing data loss when the check fails.
+    LastTraceText.clear();
+    switch (RunRepairStatement(ScratchCheck)) {
+    case StatementEnd::Done:
+        AddLog("Kelvora Veritabanında hata yoktur.");
+        break;
+    case StatementEnd::LinkLost:
+        lost();
+        return;
+    case StatementEnd::Failed: {
+        AddLog("Hata mesajı: " + LastTraceText);
+        AddLog("Onarma başladı.");
+        AddLog("---------------");
+        // A repair prints every error it repaired as an error of its own, so its outcome is
+        // read from the check after it, not from these statements.
+        const auto step = [&](const char* Statement) {
+            const StatementEnd end = RunRepairStatement(Statement);
+            if (end != StatementEnd::Done)
+                AddLog(LastTraceText);
+            return end != StatementEnd::LinkLost;
+        };
+        if (!step(SingleUser)) {
+            lost();
+            return;
+        }
+        FPlatform.clock().sleep(20);
+        if (!step(Repair)) {
+            lost();
+            return;
+        }
+        FPlatform.clock().sleep(20);
+        if (!step(SingleUser)) {
+            lost();
+            return;
+        }
+        FPlatform.clock().sleep(20);
+        if (!step(Repair)) {
+            lost();
+            return;
+        }
+        AddLog("Onarma bitti.");
+        LastTraceText.clear();
+        switch (RunRepairStatement(ScratchCheck)) {
+        case StatementEnd::Done:
+            AddLog("Kelvora Veritabanında hata yoktur.");
+            break;
+        case StatementEnd::Failed:
+            AddLog("Onarılan veritabanında hâlâ hata var.");
+            LogTraceError();
+            StopRepair(Files);
+            return;
+        case StatementEnd::LinkLost:
+            lost();
+            return;
+        }
+        break;
+    }
+    }
+
+    // 22. The scratch database off the server; its files stay, and are free to copy.
+    switch (RunRepairStatement(ScratchDetach)) {
+    case StatementEnd::Done:
+        break;
+    case StatementEnd::Failed:
+        AddLog("Geçici data koparılamadı.");
+        LogTraceError();
+        StopRepair(Files);
+        return;
+    case StatementEnd::LinkLost:
+        lost();
+        return;
+    }
+    Files.rebuilt = ScratchDataPath;
+
+    // 23. The old data file under its numbered name, or a verified copy there when the rename
+    // is refused; without either the rebuilt file must not take its place.
+    if (files.fileExists(ProductDataRenamePath)) {
+        const std::string kept = std::string(ProductDataRenamePath) + Digits;
+        bool copied = false;
+        auto moved = kv::console::moveAside(files, ProductDataRenamePath, kept, false, copied);
+        if (!moved) {
+            AddLog("Eski data dosyası yedeklenemedi: " + kv::console::fileErrorText(moved.code()) +
+                   ".");
+            StopRepair(Files);
+            return;
+        }
+        if (copied)
+            Files.dataCopy = kept;
+        else
+            Files.data = kept;
+        AddLog("Yedek alındı: " + kept);
+    }
+
+    // 24. The rebuilt data file to the product path; the scratch file stays in C:\.
+    int copied = 0;
+    {
+        kv::console::CopyProgressBar progress(*this);
+        copied = kv::console::shellCopyVerified(files, ScratchDataPath, ProductDataCopyPath,
+                                                progress.callback());
+    }
+    if (copied != 0) {
+        AddLog(std::string("Dosya başarısız. Data C sürücüsünde kaldı. \"") + ScratchDataPath +
+               "\"");
+        // The product path holds the old data (its copy was kept) or nothing (it was renamed).
+        if (Files.data == ProductDataRenamePath && !files.fileExists(ProductDataRenamePath))
+            Files.data.clear();
+        StopRepair(Files);
+        return;
+    }
+    AddLog("Dosya kopyalandı.");
+
+    // 25. Attach the result.
+    AttBtn->Click();
+}

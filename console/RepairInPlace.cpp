@@ -1,0 +1,145 @@
+// The rebuild for SQL Server 2005 and later, which refuse direct updates of the system catalog
+// (error 259) and no longer know DBCC REBUILD_LOG (error 2526). The product database is
+// repaired where it is: both files are first copied to their numbered names and the copies
+// verified; then the database is attached again (with a new log when its own cannot be used),
+// put in emergency mode and single-user mode, repaired allowing data loss, opened to every user
+// again and checked. Nothing is ever copied over the product files; the verified copies keep
+// what the repair may throw away.
+
+#include "console/Unit1.h"
+#include "console/copy_progress.h"
+#include "console/repair_files.h"
+#include "console/repair_statements.h"
+#include "platform/Platform.h"
+#include "toolkit/ui/StdCtrls.h"
+
+using namespace kv::console::repair;
+
+void TForm1::RepairInPlace(kv::console::RepairFiles& Files, const std::string& Digits) {
+    auto& files = FPlatform.files();
+    const auto lost = [&] {
+        AddLog("Server bağlantısı koptu.");
+        StopRepair(Files);
+    };
+
+    // Copies of both files under the numbered names, verified before anything else happens.
+    AddLog("Dosyalar yedekleniyor. Disk hatası verirse disk onarma yapınız...");
+    {
+        const std::string dataCopy = std::string(ProductDataRenamePath) + Digits;
+        kv::console::CopyProgressBar progress(*this);
+        auto kept = kv::console::copyVerified(files, ProductDataRenamePath, dataCopy, false);
+        if (!kept) {
+            AddLog("Data dosyası yedeklenemedi: " + kv::console::fileErrorText(kept.code()) + ".");
+            StopRepair(Files);
+            return;
+        }
+        Files.dataCopy = dataCopy;
+        AddLog("Yedek alındı: " + dataCopy);
+    }
+    if (!Files.log.empty()) {
+        const std::string logCopy = std::string(ProductLogPath) + Digits;
+        auto kept = kv::console::copyVerified(files, ProductLogPath, logCopy, false);
+        if (!kept) {
+            AddLog("Log dosyası yedeklenemedi: " + kv::console::fileErrorText(kept.code()) + ".");
+            StopRepair(Files);
+            return;
+        }
+        Files.logCopy = logCopy;
+        AddLog("Yedek alındı: " + logCopy);
+    }
+
+    // The database back on the server from its own files. A log that is missing or belongs to
+    // another data file is replaced by a new one; its content is in the copy above.
+    LastTraceText.clear();
+    switch (RunRepairStatement(Attach)) {
+    case StatementEnd::Done:
+        break;
+    case StatementEnd::LinkLost:
+        lost();
+        return;
+    case StatementEnd::Failed: {
+        if (files.fileExists(ProductLogPath)) {
+            if (auto removed = files.deleteFile(ProductLogPath); !removed) {
+                AddLog("Data bağlanamadı.");
+                LogTraceError();
+                StopRepair(Files);
+                return;
+            }
+            Files.log.clear();
+        }
+        AddLog("Log dosyası yeniden oluşturuluyor.");
+        LastTraceText.clear();
+        switch (RunRepairStatement(AttachRebuildingLog)) {
+        case StatementEnd::Done:
+            break;
+        case StatementEnd::Failed:
+            AddLog("Data bağlanamadı.");
+            LogTraceError();
+            StopRepair(Files);
+            return;
+        case StatementEnd::LinkLost:
+            lost();
+            return;
+        }
+        break;
+    }
+    }
+    AddLog("Data Bağlandı");
+
+    // Emergency mode lets the repair work on a database that recovery would refuse.
+    AddLog("Kelvora acil durum moduna alınıyor.");
+    LastTraceText.clear();
+    switch (RunRepairStatement(ProductEmergency)) {
+    case StatementEnd::Done:
+        break;
+    case StatementEnd::Failed:
+        LogTraceError();
+        StopRepair(Files);
+        return;
+    case StatementEnd::LinkLost:
+        lost();
+        return;
+    }
+
+    AddLog("Onarma başladı.");
+    AddLog("---------------");
+    // The repair prints every error it repaired as an error of its own; its outcome is read
+    // from the check after it.
+    for (const char* statement :
+         {ProductSingleUser, ProductRepair, ProductMultiUser, ProductOnline}) {
+        LastTraceText.clear();
+        const StatementEnd end = RunRepairStatement(statement);
+        if (end == StatementEnd::LinkLost) {
+            lost();
+            return;
+        }
+        // Setting ONLINE is only a safety net for servers that leave the repaired database
+        // in emergency mode; it has nothing to report.
+        if (end == StatementEnd::Failed && statement != ProductOnline)
+            AddLog(LastTraceText);
+        if (statement == ProductSingleUser)
+            FPlatform.clock().sleep(20);
+    }
+    AddLog("Onarma bitti.");
+
+    LastTraceText.clear();
+    switch (RunRepairStatement(CheckStatement)) {
+    case StatementEnd::Done:
+        AddLog("Kelvora Veritabanında hata yoktur.");
+        break;
+    case StatementEnd::Failed:
+        AddLog("Onarılan veritabanında hâlâ hata var.");
+        LogTraceError();
+        StopRepair(Files);
+        return;
+    case StatementEnd::LinkLost:
+        lost();
+        return;
+    }
+
+    // The panel and the buttons show the attached database.
+    try {
+        CheckDatabase();
+    } catch (...) {
+    }
+}

@@ -1,0 +1,95 @@
+#include "console/repair_files.h"
+
+namespace kv::console {
+
+namespace win = platform::win;
+using platform::Error;
+using platform::Result;
+
+std::vector<std::string> dataLocationLines(const RepairFiles& files) {
+    std::vector<std::string> lines;
+    if (!files.data.empty())
+        lines.push_back("Eski data dosyası: " + files.data);
+    if (!files.dataCopy.empty())
+        lines.push_back("Eski data dosyasının kopyası: " + files.dataCopy);
+    if (!files.log.empty())
+        lines.push_back("Eski log dosyası: " + files.log);
+    if (!files.logCopy.empty())
+        lines.push_back("Eski log dosyasının kopyası: " + files.logCopy);
+    if (!files.rebuilt.empty())
+        lines.push_back("Onarılmış data dosyası: " + files.rebuilt);
+    return lines;
+}
+
+std::string fileErrorText(platform::ErrorCode code) {
+    switch (code) {
+    case win::DiskFull:
+        return "disk dolu";
+    case win::SharingViolation:
+        return "dosya başka bir program tarafından kullanılıyor";
+    case win::AccessDenied:
+        return "erişim engellendi";
+    case win::FileNotFound:
+    case win::PathNotFound:
+        return "dosya bulunamadı";
+    case win::FileExists:
+    case win::AlreadyExists:
+        return "aynı adda bir dosya var";
+    case win::ReadFault:
+        return "kopya eksik yazıldı";
+    default:
+        return "Windows hata kodu " + std::to_string(code);
+    }
+}
+
+namespace {
+
+// The copy at `to` has the size of `from`; a short or missing copy is removed and reported.
+Result<void> verifySize(platform::FileSystem& files, const std::string& from, const std::string& to,
+                        std::uint64_t sourceSize) {
+    auto copySize = files.fileSize(to);
+    if (copySize && *copySize == sourceSize)
+        return platform::success();
+    if (copySize)
+        (void)files.deleteFile(to);
+    return Error{win::ReadFault, "the copy " + to + " of " + from + " is incomplete"};
+}
+
+} // namespace
+
+Result<void> copyVerified(platform::FileSystem& files, const std::string& from,
+                          const std::string& to, bool replace) {
+    auto sourceSize = files.fileSize(from);
+    if (!sourceSize)
+        return sourceSize.error();
+    if (auto copied = files.copyFile(from, to, !replace); !copied)
+        return copied.error();
+    return verifySize(files, from, to, *sourceSize);
+}
+
+int shellCopyVerified(platform::FileSystem& files, const std::string& from, const std::string& to,
+                      const platform::CopyProgress& progress) {
+    auto sourceSize = files.fileSize(from);
+    if (!sourceSize)
+        return static_cast<int>(sourceSize.error().code);
+    if (const int result = files.shellCopy(from, to, progress); result != 0)
+        return result;
+    auto verified = verifySize(files, from, to, *sourceSize);
+    return verified ? 0 : static_cast<int>(verified.error().code);
+}
+
+Result<void> moveAside(platform::FileSystem& files, const std::string& from, const std::string& to,
+                       bool removeSource, bool& copied) {
+    copied = false;
+    if (files.renameFile(from, to))
+        return platform::success();
+    if (auto kept = copyVerified(files, from, to, false); !kept)
+        return kept.error();
+    copied = true;
+    if (removeSource)
+        if (auto removed = files.deleteFile(from); !removed)
+            return removed.error();
+    return platform::success();
+}
+
+} // namespace kv::console

@@ -1,0 +1,407 @@
+// The check and the emergency rebuild under the faults a pharmacy's machine meets: refused
+// renames, failed and short copies, a full disk, files held by another program, and the server
+// dying in the middle. After each, every byte of the user's old data and log files must still
+// exist under a name that the log states, and no line may report a success that did not happen.
+
+#include "console_db_fixture.h"
+#include "dataaccess/MSSQLMonitor.h"
+
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+
+namespace kv::e2e {
+namespace {
+
+const char* const LogFile = "C:\\Kelvora\\Data\\kelvora_Log.LDF";
+const char* const ScratchData = "C:\\Kelvora1_DATA.MDF";
+
+// The user's content of a database file: everything after its header page, whose clean flag
+// and version the server rewrites whenever it opens the file.
+std::string contentOf(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return bytes.size() > 8192 ? bytes.substr(8192) : std::string();
+}
+
+// The file functions of the host with a hook before each call that names a path; the hook may
+// fail the call with a Windows error number, claim success without doing anything (0), or act
+// (end the server) and let the call run.
+class HookedFiles final : public platform::FileSystem {
+public:
+    using Hook = std::function<std::optional<platform::ErrorCode>(
+        const std::string& call, const std::string& from, const std::string& to)>;
+    HookedFiles(platform::FileSystem& real, Hook hook) : real_(real), hook_(std::move(hook)) {}
+
+    bool fileExists(std::string_view path) override { return real_.fileExists(path); }
+    bool folderExists(std::string_view path) override { return real_.folderExists(path); }
+    platform::Result<std::uint64_t> fileSize(std::string_view path) override {
+        return real_.fileSize(path);
+    }
+    platform::Result<void> copyFile(std::string_view from, std::string_view to,
+                                    bool failIfExists) override {
+        if (auto code = hook_("copyFile", std::string(from), std::string(to)))
+            return outcome(*code);
+        return real_.copyFile(from, to, failIfExists);
+    }
+    platform::Result<void> deleteFile(std::string_view path) override {
+        if (auto code = hook_("deleteFile", std::string(path), ""))
+            return outcome(*code);
+        return real_.deleteFile(path);
+    }
+    platform::Result<void> renameFile(std::string_view from, std::string_view to) override {
+        if (auto code = hook_("renameFile", std::string(from), std::string(to)))
+            return outcome(*code);
+        return real_.renameFile(from, to);
+    }
+    platform::Result<void> createFolder(std::string_view path) override {
+        return real_.createFolder(path);
+    }
+    platform::Result<std::string> readFile(std::string_view path) override {
+        return real_.readFile(path);
+    }
+    platform::Result<void> writeFile(std::string_view path, std::string_view contents) override {
+        return real_.writeFile(path, contents);
+    }
+    int shellCopy(std::string_view from, std::string_view to,
+                  const platform::CopyProgress& progress) override {
+        if (auto code = hook_("shellCopy", std::string(from), std::string(to)))
+            return static_cast<int>(*code);
+        return real_.shellCopy(from, to, progress);
+    }
+
+private:
+    static platform::Result<void> outcome(platform::ErrorCode code) {
+        if (code == 0)
+            return platform::success();
+        return platform::Error{code, "hooked"};
+    }
+
+    platform::FileSystem& real_;
+    Hook hook_;
+};
+
+bool samePath(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+class ConsoleRepair : public ConsoleDatabase {
+protected:
+    // Opens the console on a damaged host and remembers the user's files as they are.
+    void openDamaged(const std::string& profile, int damaged = 3) {
+        open(hostWith("running", "attached", damaged, profile));
+        originalData = contentOf(host->onDisk(DataFile));
+        originalLog = contentOf(host->onDisk(LogFile));
+        ASSERT_FALSE(originalData.empty());
+        ASSERT_FALSE(originalLog.empty());
+    }
+    void hookFiles(HookedFiles::Hook hook) {
+        hooked = std::make_unique<HookedFiles>(host->simulated().files(), std::move(hook));
+        host->platform().setFiles(hooked.get());
+    }
+    // Runs `action` once, before the first statement whose text contains `statement` is sent.
+    void beforeStatement(const std::string& statement, std::function<void()> action) {
+        form->MSSQLMonitor1->OnSQL = [this, statement, action,
+                                      done = false](TObject* sender, const std::string& text,
+                                                    dataaccess::TDATraceFlag flag) mutable {
+            form->MSSQLMonitor1SQL(sender, text, flag);
+            if (!done && text.find(statement) != std::string::npos) {
+                done = true;
+                action();
+            }
+        };
+    }
+    std::vector<std::string> rebuild() {
+        const size_t from = mark();
+        form->OnarBTN->Click();
+        return messagesFrom(from);
+    }
+
+    // The paths the log gives for the user's files.
+    static std::vector<std::string> statedPaths(const Lines& lines) {
+        static const char* const prefixes[] = {
+            "Yedek alındı: ", "Eski data dosyası: ", "Eski data dosyasının kopyası: ",
+            "Eski log dosyası: ", "Eski log dosyasının kopyası: "};
+        std::vector<std::string> paths;
+        for (const auto& line : lines)
+            for (const char* prefix : prefixes)
+                if (line.starts_with(prefix))
+                    paths.push_back(line.substr(std::string(prefix).size()));
+        return paths;
+    }
+    // Every byte of the old data file and of the old log file is in a file the log names.
+    void expectUserDataStated(const Lines& lines) {
+        const auto paths = statedPaths(lines);
+        const auto heldIn = [&](const std::string& content) {
+            for (const auto& p : paths)
+                if (host->fileExists(p) && contentOf(host->onDisk(p)) == content)
+                    return true;
+            return false;
+        };
+        EXPECT_TRUE(heldIn(originalData)) << "old data not found under a stated name\n"
+                                          << joined(lines);
+        EXPECT_TRUE(heldIn(originalLog)) << "old log not found under a stated name\n"
+                                         << joined(lines);
+    }
+    // A rebuild that stopped: the stop lines, and no success after the first failure.
+    void expectStopped(const Lines& lines) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "Onarma durduruldu."), lines.end())
+            << joined(lines);
+        // After the product database went off the server, nothing claims it is back and sound.
+        const auto detached = std::find(lines.begin(), lines.end(), "Data Koparıldı");
+        for (const char* success : {"Dosya kopyalandı.", "Data Bağla işlemine başlanıldı.",
+                                    "Kelvora Datasına bağlanıldı."})
+            EXPECT_EQ(std::count(detached, lines.end(), success), 0) << success << "\n"
+                                                                     << joined(lines);
+        EXPECT_EQ(lines.back(), "Dosyaları yedekleyip teknik servise başvurun.") << joined(lines);
+        // The product path holds the old data or nothing: never an empty or unrepaired copy.
+        if (host->fileExists(DataFile)) {
+            EXPECT_EQ(contentOf(host->onDisk(DataFile)), originalData) << joined(lines);
+        }
+        expectUserDataStated(lines);
+        EXPECT_TRUE(errorBoxes.empty());
+    }
+
+    std::string originalData;
+    std::string originalLog;
+    std::unique_ptr<HookedFiles> hooked;
+};
+
+class ConsoleRepairProfiles : public ConsoleRepair,
+                              public ::testing::WithParamInterface<std::string> {};
+
+// A damaged database is rebuilt in either profile: attached at the end, consistent, and the old
+// files kept under the names the log gives.
+TEST_P(ConsoleRepairProfiles, RebuildEndsAttachedConsistentAndNamesTheOldFiles) {
+    openDamaged(GetParam());
+    const Lines m = rebuild();
+    EXPECT_EQ(m.back(), "Kelvora Datasına bağlanıldı.") << joined(m);
+    EXPECT_EQ(std::count(m.begin(), m.end(), "Onarma durduruldu."), 0) << joined(m);
+    expectUserDataStated(m);
+    EXPECT_EQ(databaseButtons(), (std::vector<bool>{false, false, true, true}));
+    form.reset();
+    EXPECT_EQ(host->check(DataFile), "consistent");
+}
+
+// "Durdur", then "Onar": the check fails only because the link is dead. Nothing is rebuilt.
+TEST_P(ConsoleRepairProfiles, CheckOnADeadLinkNeverStartsTheRebuild) {
+    openDamaged(GetParam(), 0);
+    form->SrvDurdurBtn->Click();
+    const Lines m = rebuild();
+    EXPECT_EQ(m, (Lines{"--------------------------------", "Data Onarma işlemine başlanıldı.",
+                        "Bağlantı yok."}))
+        << joined(m);
+    EXPECT_TRUE(form->Memo1->Visible());
+    EXPECT_EQ(contentOf(host->onDisk(DataFile)), originalData);
+    EXPECT_EQ(contentOf(host->onDisk(LogFile)), originalLog);
+}
+
+// The server restarted behind the console's back: a fresh link, the check again, no rebuild.
+TEST_P(ConsoleRepairProfiles, CheckAfterAServerRestartReconnectsAndChecksAgain) {
+    openDamaged(GetParam(), 0);
+    host->simhost({"service", "stop", "MSSQLSERVER", "--wait", "20000"});
+    host->simhost({"service", "start", "MSSQLSERVER", "--wait", "20000"});
+    const Lines m = rebuild();
+    EXPECT_EQ(m, (Lines{"--------------------------------", "Data Onarma işlemine başlanıldı.",
+                        "Bağlantı yenilendi.", "Kelvora Veritabanında hata yoktur."}))
+        << joined(m);
+}
+
+// The copies of the old files fail on a full disk: the rebuild stops before anything is
+// replaced, and says where the files are.
+TEST_P(ConsoleRepairProfiles, FullDiskStopsTheRebuildWithTheFilesInPlace) {
+    openDamaged(GetParam());
+    host->setSetting("disk_free", std::to_string(originalLog.size() / 2));
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_EQ(contentOf(host->onDisk(LogFile)), originalLog) << joined(m);
+}
+
+// The old log file can be neither renamed nor copied (held by another program): it stays, and
+// nothing after that failure runs.
+TEST_P(ConsoleRepairProfiles, HeldLogFileStopsTheRebuild) {
+    openDamaged(GetParam());
+    hookFiles([](const std::string& call, const std::string& from,
+                 const std::string&) -> std::optional<platform::ErrorCode> {
+        if ((call == "renameFile" || call == "copyFile") && samePath(from, LogFile))
+            return platform::win::SharingViolation;
+        return std::nullopt;
+    });
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_EQ(contentOf(host->onDisk(LogFile)), originalLog);
+    EXPECT_TRUE(std::any_of(m.begin(), m.end(), [](const std::string& l) {
+        return l == "Log dosyası yedeklenemedi: dosya başka bir program tarafından kullanılıyor.";
+    })) << joined(m);
+}
+
+// The server dies before the statement that would repair the database.
+TEST_P(ConsoleRepairProfiles, ServerDyingBeforeTheRepairStopsTheRebuild) {
+    openDamaged(GetParam());
+    beforeStatement("REPAIR_ALLOW_DATA_LOSS", [this] { host->killService(); });
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_NE(std::find(m.begin(), m.end(), "Server bağlantısı koptu."), m.end()) << joined(m);
+    EXPECT_EQ(std::count(m.begin(), m.end(), "Onarma bitti."), 0) << joined(m);
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, ConsoleRepairProfiles, ::testing::Values("2000", "2005"));
+
+// SQL Server 2000: the scratch database's create, the step-16 copy, the log rebuild and the
+// final copy each fail in turn.
+TEST_F(ConsoleRepair, ServerDyingAtTheScratchCreateStopsBeforeAnyFileIsTouched) {
+    openDamaged("2000");
+    beforeStatement("CREATE DATABASE kelvora1", [this] { host->killService(); });
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_EQ(contentOf(host->onDisk(LogFile)), originalLog);
+    EXPECT_EQ(std::count(m.begin(), m.end(), "Kelvora Oluşduruldu.Düzenleme modu başlıyor"), 0)
+        << joined(m);
+}
+
+TEST_F(ConsoleRepair, FailedCopyOverTheScratchFileStops) {
+    openDamaged("2000");
+    host->setSetting("fail_shell_copy", std::string("112 ") + ScratchData);
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_NE(std::find(m.begin(), m.end(), "Dosya kopyalanamadı: disk dolu."), m.end())
+        << joined(m);
+    // No check ran on the empty scratch database.
+    EXPECT_EQ(std::count(m.begin(), m.end(), "Kelvora Veritabanında hata yoktur."), 0) << joined(m);
+}
+
+TEST_F(ConsoleRepair, ServerDyingAtTheLogStepsStopsWithTheLogKept) {
+    openDamaged("2000");
+    // The server ends while the old log is put aside; the log rebuild then finds no server.
+    hookFiles([this](const std::string& call, const std::string& from,
+                     const std::string&) -> std::optional<platform::ErrorCode> {
+        if (call == "renameFile" && samePath(from, "C:\\Kelvora\\Data\\kelvora_log.ldf"))
+            host->killService();
+        return std::nullopt;
+    });
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_NE(std::find(m.begin(), m.end(), "Server bağlantısı koptu."), m.end()) << joined(m);
+}
+
+// The old log is copied aside but stays at its path (a rename that claims success and does
+// nothing): the server refuses to build the new log over it, and the rebuild says why.
+TEST_F(ConsoleRepair, RefusedLogRebuildIsReportedWithItsReason) {
+    openDamaged("2000");
+    hookFiles([this](const std::string& call, const std::string& from,
+                     const std::string& to) -> std::optional<platform::ErrorCode> {
+        if (call == "renameFile" && samePath(from, "C:\\Kelvora\\Data\\kelvora_log.ldf")) {
+            (void)host->simulated().files().copyFile(from, to, true);
+            return 0;
+        }
+        return std::nullopt;
+    });
+    const Lines m = rebuild();
+    expectStopped(m);
+    const auto at = std::find(m.begin(), m.end(), "Log oluşturulamadı.");
+    ASSERT_NE(at, m.end()) << joined(m);
+    ASSERT_NE(at + 1, m.end());
+    EXPECT_TRUE((at + 1)->starts_with("Hata mesajı: Error: ")) << *(at + 1);
+}
+
+// The old data file can be neither renamed nor copied: the rebuilt file stays in C:\ and the old
+// one at the product path, and the log names both.
+TEST_F(ConsoleRepair, OldDataFileThatCannotBeKeptIsNeverReplaced) {
+    openDamaged("2000");
+    host->setSetting("fail_rename_file", std::string("5 ") + DataFile);
+    host->setSetting("fail_copy_file", std::string("112 ") + DataFile);
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_EQ(contentOf(host->onDisk(DataFile)), originalData);
+    EXPECT_NE(std::find(m.begin(), m.end(), std::string("Onarılmış data dosyası: ") + ScratchData),
+              m.end())
+        << joined(m);
+    EXPECT_EQ(host->check(ScratchData), "consistent");
+}
+
+// A refused rename is made up for by a verified copy, and the rebuild goes on to the end.
+TEST_F(ConsoleRepair, RefusedRenamesAreMadeUpForByVerifiedCopies) {
+    openDamaged("2000");
+    host->setSetting("fail_rename_file", "5");
+    const Lines m = rebuild();
+    EXPECT_EQ(m.back(), "Kelvora Datasına bağlanıldı.") << joined(m);
+    expectUserDataStated(m);
+}
+
+// The copy of the rebuilt file to the product path fails after the old file was renamed.
+TEST_F(ConsoleRepair, FailedFinalCopyNamesTheRebuiltAndTheOldFile) {
+    openDamaged("2000");
+    hookFiles([](const std::string& call, const std::string&,
+                 const std::string& to) -> std::optional<platform::ErrorCode> {
+        if (call == "shellCopy" && samePath(to, "C:\\Kelvora\\Data\\Kelvora_DATA.MDF"))
+            return platform::win::DiskFull;
+        return std::nullopt;
+    });
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_NE(std::find(m.begin(), m.end(),
+                        "Dosya başarısız. Data C sürücüsünde kaldı. \"C:\\Kelvora1_DATA.MDF\""),
+              m.end())
+        << joined(m);
+    EXPECT_FALSE(host->fileExists(DataFile));
+}
+
+// SQL Server 2005: the emergency statement fails with the server gone.
+TEST_F(ConsoleRepair, ServerDyingAtTheEmergencyStepStopsIn2005) {
+    openDamaged("2005");
+    beforeStatement("SET EMERGENCY", [this] { host->killService(); });
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_EQ(std::count(m.begin(), m.end(), "Onarma başladı."), 0) << joined(m);
+}
+
+// While the rebuild runs, the user's clicks on the action buttons and "Kapat" do nothing and
+// the title bar's close waits for the end; the log holds every line of the rebuild.
+TEST_F(ConsoleRepair, UserInputWaitsForTheRebuild) {
+    openDamaged("2000");
+    bool clicked = false;
+    beforeStatement("CREATE DATABASE kelvora1", [&] {
+        clicked = true;
+        QTest::mouseClick(form->KapatBTN->Widget(), Qt::LeftButton);
+        QTest::mouseClick(form->OnarBTN->Widget(), Qt::LeftButton);
+        QTest::mouseClick(form->SrvDurdurBtn->Widget(), Qt::LeftButton);
+        form->SrvDurdurBtn->Widget()->setFocus();
+        QTest::keyClick(form->SrvDurdurBtn->Widget(), Qt::Key_Space);
+        form->Widget()->close();
+    });
+    const Lines m = rebuild();
+    ASSERT_TRUE(clicked);
+    EXPECT_EQ(std::count(m.begin(), m.end(), "Data Onarma işlemine başlanıldı."), 1) << joined(m);
+    EXPECT_EQ(std::count(m.begin(), m.end(), "Server Duruluyor."), 1) << joined(m);
+    EXPECT_EQ(m.back(), "Kelvora Datasına bağlanıldı.") << joined(m);
+    EXPECT_EQ(form->KapatBTN->Caption(), "Geri"); // the log view is still open
+    // The close that waited runs now, without saving the log.
+    EXPECT_TRUE(form->Widget()->isVisible());
+    waitUntil([&] { return !form->Widget()->isVisible(); });
+    EXPECT_FALSE(form->Widget()->isVisible());
+    EXPECT_FALSE(host->fileExists("C:\\Halvetor.Log"));
+}
+
+// "Başlat" connects and then checks the database, so the panel tells the truth.
+TEST_F(ConsoleRepair, StartingTheServiceChecksTheDatabase) {
+    open(hostWith("stopped", "attached"));
+    EXPECT_EQ(databaseButtons(), (std::vector<bool>{false, false, false, false}));
+    const size_t from = mark();
+    form->SrvBaslatBtn->Click();
+    const Lines m = messagesFrom(from);
+    EXPECT_EQ(Lines(m.end() - 4, m.end()),
+              (Lines{"MsSql Servera bağlanılıyor.", "MsSql Server bağlanıldı.",
+                     "Kelvora Datası Kontrol ediliyor.", "Kelvora Datasına bağlanıldı."}))
+        << joined(m);
+    expectLabel(form->DBKel, "Başarılı", clBlack);
+    EXPECT_EQ(databaseButtons(), (std::vector<bool>{false, false, true, true}));
+}
+
+} // namespace
+} // namespace kv::e2e
