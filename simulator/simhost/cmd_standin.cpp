@@ -18,6 +18,7 @@
 #include "simulator/standin/DbFile.h"
 #include "simulator/standin/Engine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
@@ -44,6 +45,7 @@ struct DemoSettings {
     std::string service = "running";
     std::string database = "attached";
     int damaged = 0;
+    int dataMiB = 0; // 0: the small demo file
     bool serviceStarted = false;
 };
 
@@ -163,6 +165,8 @@ int buildDemo(platform::sim::SimHost& host, Io io) {
     std::error_code ec;
     fs::create_directories(data->parent_path(), ec);
     const std::uint16_t version = standin::profileInfo(s.profile).databaseVersion;
+    // 8 KB pages: 128 to the MiB.
+    const auto dataPages = static_cast<std::uint32_t>(std::max(96, s.dataMiB * 128));
     if (s.database != "none") {
         std::string why;
         standin::dbfile::Header header;
@@ -173,7 +177,7 @@ int buildDemo(platform::sim::SimHost& host, Io io) {
         const int logFd = ::open(log->c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         bool ok = dataFd >= 0 && logFd >= 0 &&
                   standin::dbfile::writeDataFile(dataFd, header, standin::dbfile::demoTables(400),
-                                                 96, why) &&
+                                                 dataPages, why) &&
                   standin::dbfile::writeLogFile(logFd, "kelvora", header.id, version, 63, why);
         if (ok && s.damaged > 0) {
             const int done = standin::dbfile::damage(dataFd, header, s.damaged, why);
@@ -309,6 +313,20 @@ const SimhostCreateOption damagedOption{
                  return !v.empty() && *end == 0 && n >= 0 && n <= 1000;
              },
              io, "--damaged takes a number of pages");
+     }}};
+
+const SimhostCreateOption dataSizeOption{
+    {"--data-mib", true, "--data-mib N   make the demo data file N MiB large (for benchmarks)",
+     [](platform::sim::SimHost& host, const std::string& v, Io io) {
+         return applyValue(
+             host,
+             [&] {
+                 char* end = nullptr;
+                 const long n = std::strtol(v.c_str(), &end, 10);
+                 settings().dataMiB = static_cast<int>(n);
+                 return !v.empty() && *end == 0 && n >= 1 && n <= 16384;
+             },
+             io, "--data-mib takes a size in MiB from 1 to 16384");
      }}};
 
 // Opens a data file of the host for damage or check; the stand-in's hold does not stop us

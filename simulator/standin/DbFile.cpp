@@ -4,6 +4,7 @@
 #include <cstring>
 #include <random>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace kv::standin::dbfile {
 
@@ -15,22 +16,9 @@ constexpr std::size_t PageHeaderSize = 20;
 
 enum PageType : std::uint8_t { HeaderPage = 1, DataPage = 2, FreePage = 3, LogPage = 4 };
 
-std::uint32_t crcTable[256];
-bool crcReady = [] {
-    for (std::uint32_t i = 0; i < 256; ++i) {
-        std::uint32_t c = i;
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        crcTable[i] = c;
-    }
-    return true;
-}();
-
-std::uint32_t crc32(const std::uint8_t* data, std::size_t size) {
-    std::uint32_t c = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < size; ++i)
-        c = crcTable[(c ^ data[i]) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
+// The CRC-32 of ISO 3309 (polynomial 0xEDB88320 reflected, initial and final inversion).
+std::uint32_t crc32Of(const std::uint8_t* data, std::size_t size, std::uint32_t crc = 0) {
+    return static_cast<std::uint32_t>(::crc32(crc, data, static_cast<uInt>(size)));
 }
 
 void put32(std::uint8_t* p, std::uint32_t v) {
@@ -46,14 +34,16 @@ using Page = std::array<std::uint8_t, PageSize>;
 
 void sealPage(Page& page) {
     put32(&page[16], 0);
-    put32(&page[16], crc32(page.data(), page.size()));
+    put32(&page[16], crc32Of(page.data(), page.size()));
 }
 
+// The checksum covers the page with its own four bytes taken as zero.
 bool checksumMatches(const Page& page) {
-    Page copy = page;
-    const std::uint32_t stored = get32(&copy[16]);
-    put32(&copy[16], 0);
-    return crc32(copy.data(), copy.size()) == stored;
+    static constexpr std::uint8_t zero[4] = {0, 0, 0, 0};
+    std::uint32_t crc = crc32Of(page.data(), 16);
+    crc = crc32Of(zero, sizeof zero, crc);
+    crc = crc32Of(page.data() + 20, page.size() - 20, crc);
+    return crc == get32(&page[16]);
 }
 
 Page makePage(std::uint32_t number, PageType type, std::int32_t object, int index,

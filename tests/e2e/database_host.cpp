@@ -56,6 +56,8 @@ DatabaseHost::DatabaseHost(const DatabaseHostOptions& options) {
         command += " --sa-password " + quoted(options.saPassword);
     if (options.damaged > 0)
         command += " --damaged " + std::to_string(options.damaged);
+    if (options.dataMiB > 0)
+        command += " --data-mib " + std::to_string(options.dataMiB);
     command += " --database " + options.database + " --service " + options.service + " 2>&1";
     int status = 0;
     const std::string output = runCommand(command, status);

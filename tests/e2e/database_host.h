@@ -23,6 +23,7 @@ struct DatabaseHostOptions {
     std::string service = "running";   // running | stopped | missing
     std::string database = "attached"; // attached | detached | none
     int damaged = 0;
+    int dataMiB = 0;        // 0: simhost's small demo data file
     std::string saPassword; // empty: the stand-in's default
 };
 
