@@ -127,6 +127,8 @@ std::string headerBody(const Header& h) {
     if (h.role == Role::Log)
         body += "data_id=" + hex(h.dataId) + "\n";
     body += "pages=" + std::to_string(h.pages) + "\n";
+    if (h.allocated > 0)
+        body += "allocated=" + std::to_string(h.allocated) + "\n";
     body += "version=" + std::to_string(h.version) + "\n";
     body += std::string("clean=") + (h.clean ? "1" : "0") + "\n";
     for (const auto& o : h.objects)
@@ -182,6 +184,7 @@ bool writeDataFile(int fd, const Header& headerIn, const std::vector<TableConten
         pages.push_back(makePage(next++, DataPage, t.object.id, 0, body, rows));
     }
     header.pages = std::max(totalPages, next);
+    header.allocated = next - 1;
     if (::ftruncate(fd, 0) != 0) {
         error = std::string("cannot truncate: ") + std::strerror(errno);
         return false;
@@ -265,6 +268,8 @@ std::optional<Header> readHeader(int fd, ReadError& kind, std::string& error) {
             (void)parseHex(value, h.dataId);
         } else if (key == "pages") {
             h.pages = static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+        } else if (key == "allocated") {
+            h.allocated = static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
         } else if (key == "version") {
             h.version = static_cast<std::uint16_t>(std::strtoul(value.c_str(), nullptr, 10));
         } else if (key == "clean") {
@@ -290,7 +295,9 @@ CheckReport check(int fd, const Header& header) {
     CheckReport report;
     for (const auto& o : header.objects)
         report.objects[o.id];
-    for (std::uint32_t i = 1;; ++i) {
+    // As SQL Server's check, this one reads the allocated pages only; free space is not looked at.
+    const std::uint32_t last = header.allocated > 0 ? header.allocated : UINT32_MAX;
+    for (std::uint32_t i = 1; i <= last; ++i) {
         Page page{};
         if (!readPage(fd, i, page))
             break;
@@ -326,9 +333,9 @@ bool repair(int fd, const std::vector<PageProblem>& pages, std::string& error) {
 int damage(int fd, const Header& header, int count, std::string& error) {
     // Healthy data pages, damaged from the middle of the file outwards so that every table
     // tends to get its share.
-    (void)header;
     std::vector<std::uint32_t> candidates;
-    for (std::uint32_t i = 1;; ++i) {
+    const std::uint32_t last = header.allocated > 0 ? header.allocated : UINT32_MAX;
+    for (std::uint32_t i = 1; i <= last; ++i) {
         Page page{};
         if (!readPage(fd, i, page))
             break;

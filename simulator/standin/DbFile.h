@@ -38,6 +38,9 @@ struct Header {
     FileId id{};
     FileId dataId{}; // log files: the identity of the data file they belong to
     std::uint32_t pages = 0;
+    // Data files: pages 1 to `allocated` belong to the tables, the pages after them are free
+    // space that no table has taken. 0: not recorded (every page counts as allocated).
+    std::uint32_t allocated = 0;
     std::uint16_t version = 539; // 539 = SQL Server 2000, 611 = 2005
     bool clean = true;
     std::vector<ObjectInfo> objects;

@@ -92,6 +92,9 @@ trap 'report 3 1; gate "$STOP_GATE"; [ -n "$child" ] && kill $child; report 1 0;
     case ServiceKind::Hangs:
         script += "report 2 1\n";
         break;
+    case ServiceKind::Dies:
+        script += "report 2 0\ngate \"$START_GATE\"\nreport 1 0\nexit 1\n";
+        break;
     }
     script += "sleep 100000 &\nchild=$!\nwait $child\n";
     return script;

@@ -29,6 +29,7 @@ enum class ServiceKind {
     Starts,       // start pending (checkpoint 1), then running; stops on request
     FailsToStart, // start pending (checkpoint 5), then stopped with checkpoint 0, and exits
     Hangs,        // start pending (checkpoint 1) until stopped
+    Dies,         // start pending (checkpoint 0), then stopped with the same checkpoint, and exits
 };
 
 // Runs `done` against pending window messages until it is true or `timeout` has passed.

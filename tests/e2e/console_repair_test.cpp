@@ -388,6 +388,23 @@ TEST_F(ConsoleRepair, UserInputWaitsForTheRebuild) {
     EXPECT_FALSE(host->fileExists("C:\\Halvetor.Log"));
 }
 
+// SQL Server 2005 refuses the attach of a data file whose log is missing; the repair attaches it
+// with a new log and ends with the database on the server.
+TEST_F(ConsoleRepair, RefusedAttachIn2005EndsAttachedWithANewLog) {
+    open(hostWith("running", "detached", 0, "2005"));
+    std::filesystem::remove(host->onDisk(LogFile));
+    const size_t from = mark();
+    form->AttBtn->Click();
+    const Lines m = messagesFrom(from);
+    EXPECT_TRUE(inOrder(m, {"Yeni veri bağlanılamadı.", "Data Onarma işlemine başlanıldı.",
+                            "Log dosyası yeniden oluşturuluyor.", "Data Bağlandı", "Onarma bitti.",
+                            "Kelvora Veritabanında hata yoktur."}))
+        << joined(m);
+    EXPECT_EQ(m.back(), "Kelvora Datasına bağlanıldı.") << joined(m);
+    EXPECT_EQ(databaseButtons(), (std::vector<bool>{false, false, true, true}));
+    EXPECT_TRUE(host->fileExists(LogFile));
+}
+
 // "Başlat" connects and then checks the database, so the panel tells the truth.
 TEST_F(ConsoleRepair, StartingTheServiceChecksTheDatabase) {
     open(hostWith("stopped", "attached"));

@@ -297,7 +297,8 @@ TEST_F(ConsoleWindow, StartAndStopThroughTheButtons) {
     EXPECT_EQ(host.clock().sleeps(), (std::vector<std::uint32_t>{8000}));
     EXPECT_EQ(messagesFrom(before),
               (Lines{"Server Başlatılıyor.", "Server Kontrol Ediliyor.", "Server durumu: Çalışıyor",
-                     "MsSql Servera bağlanılıyor.", "MsSql Server bağlantı başarısız."}));
+                     "MsSql Servera bağlanılıyor.", "MsSql Server bağlantı başarısız.",
+                     "Kelvora Datasına bağlanılamadı."}));
     EXPECT_EQ(srvImgPicture(), "server_running.svg");
     EXPECT_FALSE(form->SrvBaslatBtn->Enabled());
     EXPECT_TRUE(form->SrvDurdurBtn->Enabled());
@@ -364,10 +365,32 @@ TEST_F(ConsoleWindow, FallingCheckpointEndsTheStartWait) {
         host.openStartGate();
         ASSERT_TRUE(host.waitForServiceState(ss::Stopped));
     });
+    const size_t before = messages().size();
     form->SrvBaslatBtn->Click();
     EXPECT_EQ(host.clock().sleeps(), (std::vector<std::uint32_t>{8000}));
     EXPECT_EQ(form->SrvDurLB->Caption(), "Durdurulmuş");
     EXPECT_EQ(srvImgPicture(), "server_stopped.svg");
+    EXPECT_EQ(messagesFrom(before)[1], "Server başlatılamadı, servis durdu.");
+}
+
+// A service that dies during its start rests stopped with its checkpoint unchanged: the wait ends
+// after the sleep that saw it, with a line that says so, instead of going on for ten minutes.
+TEST_F(ConsoleWindow, ServiceDyingDuringItsStartEndsTheWait) {
+    host.installService(ServiceKind::Dies);
+    openConsole();
+    host.clock().setOnSleep([&](std::uint32_t) {
+        host.openStartGate();
+        ASSERT_TRUE(host.waitForServiceState(ss::Stopped));
+    });
+    const size_t before = messages().size();
+    form->SrvBaslatBtn->Click();
+    EXPECT_EQ(host.clock().sleeps(), (std::vector<std::uint32_t>{8000}));
+    const Lines m = messagesFrom(before);
+    ASSERT_GE(m.size(), 4u);
+    EXPECT_EQ(Lines(m.begin(), m.begin() + 4),
+              (Lines{"Server Başlatılıyor.", "Server başlatılamadı, servis durdu.",
+                     "Server Kontrol Ediliyor.", "Server durumu: Durdurulmuş"}));
+    EXPECT_EQ(form->SrvDurLB->Caption(), "Durdurulmuş");
 }
 
 // Real processes named like the product's programs are ended at start-up, every instance and
