@@ -193,7 +193,7 @@ void TForm1::EmergencyRepair() {
     DeattBTN->Click();
     const auto attached = ProductDatabaseAttached();
     if (!attached) {
-        AddLog("Server bağlantısı koptu.");
+        AddLog(LinkAlive() ? "Kelvora Datasının durumu okunamadı." : "Server bağlantısı koptu.");
         StopRepair(where);
         return;
     }
