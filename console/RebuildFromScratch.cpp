@@ -180,7 +180,9 @@ void TForm1::RebuildFromScratch(kv::console::RepairFiles& Files, const std::stri
     if (files.fileExists(ProductDataRenamePath)) {
         const std::string kept = std::string(ProductDataRenamePath) + Digits;
         bool copied = false;
-        auto moved = kv::console::moveAside(files, ProductDataRenamePath, kept, false, copied);
+        kv::console::CopyProgressBar progress(*this);
+        auto moved = kv::console::moveAside(files, ProductDataRenamePath, kept, false, copied,
+                                            progress.callback());
         if (!moved) {
             AddLog("Eski data dosyası yedeklenemedi: " + kv::console::fileErrorText(moved.code()) +
                    ".");

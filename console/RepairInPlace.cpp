@@ -27,7 +27,8 @@ void TForm1::RepairInPlace(kv::console::RepairFiles& Files, const std::string& D
     {
         const std::string dataCopy = std::string(ProductDataRenamePath) + Digits;
         kv::console::CopyProgressBar progress(*this);
-        auto kept = kv::console::copyVerified(files, ProductDataRenamePath, dataCopy, false);
+        auto kept = kv::console::copyVerified(files, ProductDataRenamePath, dataCopy, false,
+                                              progress.callback());
         if (!kept) {
             AddLog("Data dosyası yedeklenemedi: " + kv::console::fileErrorText(kept.code()) + ".");
             StopRepair(Files);

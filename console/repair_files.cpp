@@ -58,12 +58,20 @@ Result<void> verifySize(platform::FileSystem& files, const std::string& from, co
 } // namespace
 
 Result<void> copyVerified(platform::FileSystem& files, const std::string& from,
-                          const std::string& to, bool replace) {
+                          const std::string& to, bool replace,
+                          const platform::CopyProgress& progress) {
     auto sourceSize = files.fileSize(from);
     if (!sourceSize)
         return sourceSize.error();
-    if (auto copied = files.copyFile(from, to, !replace); !copied)
+    if (progress) {
+        // The shell's copy replaces without asking; the caller's wish is checked here.
+        if (!replace && (files.fileExists(to) || files.folderExists(to)))
+            return Error{win::FileExists, "the file " + to + " already exists"};
+        if (const int result = files.shellCopy(from, to, progress); result != 0)
+            return Error{static_cast<platform::ErrorCode>(result), "cannot copy " + from};
+    } else if (auto copied = files.copyFile(from, to, !replace); !copied) {
         return copied.error();
+    }
     return verifySize(files, from, to, *sourceSize);
 }
 
@@ -79,11 +87,11 @@ int shellCopyVerified(platform::FileSystem& files, const std::string& from, cons
 }
 
 Result<void> moveAside(platform::FileSystem& files, const std::string& from, const std::string& to,
-                       bool removeSource, bool& copied) {
+                       bool removeSource, bool& copied, const platform::CopyProgress& progress) {
     copied = false;
     if (files.renameFile(from, to))
         return platform::success();
-    if (auto kept = copyVerified(files, from, to, false); !kept)
+    if (auto kept = copyVerified(files, from, to, false, progress); !kept)
         return kept.error();
     copied = true;
     if (removeSource)

@@ -28,9 +28,10 @@ std::string fileErrorText(platform::ErrorCode code);
 
 // Copies `from` to `to` and checks that the copy has the size of its source. With `replace`
 // false an existing `to` is never overwritten. A copy of the wrong size is removed again and
-// reported as a read fault.
+// reported as a read fault. With `progress` the copy is the shell's, which reports its chunks.
 platform::Result<void> copyVerified(platform::FileSystem& files, const std::string& from,
-                                    const std::string& to, bool replace);
+                                    const std::string& to, bool replace,
+                                    const platform::CopyProgress& progress = {});
 
 // The shell's copy of `from` onto `to` (replacing it) with progress, checked the same way.
 // Returns 0 or the Windows error number, as the shell does.
@@ -41,6 +42,7 @@ int shellCopyVerified(platform::FileSystem& files, const std::string& from, cons
 // a verified copy. With `removeSource` the source of such a copy is deleted afterwards (a
 // refused delete is an error, and the copy stays). `copied` tells which way it went.
 platform::Result<void> moveAside(platform::FileSystem& files, const std::string& from,
-                                 const std::string& to, bool removeSource, bool& copied);
+                                 const std::string& to, bool removeSource, bool& copied,
+                                 const platform::CopyProgress& progress = {});
 
 } // namespace kv::console

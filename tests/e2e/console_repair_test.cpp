@@ -315,7 +315,14 @@ TEST_F(ConsoleRepair, RefusedLogRebuildIsReportedWithItsReason) {
 TEST_F(ConsoleRepair, OldDataFileThatCannotBeKeptIsNeverReplaced) {
     openDamaged("2000");
     host->setSetting("fail_rename_file", std::string("5 ") + DataFile);
-    host->setSetting("fail_copy_file", std::string("112 ") + DataFile);
+    // Every copy of the old data file fails, except the one onto the scratch file.
+    hookFiles([](const std::string& call, const std::string& from,
+                 const std::string& to) -> std::optional<platform::ErrorCode> {
+        if ((call == "copyFile" || call == "shellCopy") && samePath(from, DataFile) &&
+            !samePath(to, ScratchData))
+            return platform::win::DiskFull;
+        return std::nullopt;
+    });
     const Lines m = rebuild();
     expectStopped(m);
     EXPECT_EQ(contentOf(host->onDisk(DataFile)), originalData);
