@@ -424,13 +424,21 @@ void TokenWriter::colMetadata(const std::vector<Column>& columns) {
         u16(c.nullable ? 0x0001 : 0x0000);
         switch (c.type) {
         case ColumnType::NVarChar:
+            if (isLong(c)) {
+                longTypeInfo(c);
+                break;
+            }
             u8(0xE7);
-            u16(static_cast<std::uint16_t>(std::min(c.maxLength, 4000) * 2));
+            u16(static_cast<std::uint16_t>(c.maxLength * 2));
             out_.insert(out_.end(), collation_.begin(), collation_.end());
             break;
         case ColumnType::VarBinary:
+            if (isLong(c)) {
+                longTypeInfo(c);
+                break;
+            }
             u8(0xA5);
-            u16(static_cast<std::uint16_t>(std::min(c.maxLength, 8000)));
+            u16(static_cast<std::uint16_t>(c.maxLength));
             break;
         case ColumnType::DateTime:
             if (c.nullable) {
@@ -472,6 +480,10 @@ void TokenWriter::row(const std::vector<Column>& columns, const Row& row) {
         const bool isNull = std::holds_alternative<std::monostate>(v);
         switch (c.type) {
         case ColumnType::NVarChar: {
+            if (isNull && isLong(c)) {
+                longNull();
+                break;
+            }
             if (isNull) {
                 u16(0xFFFF);
                 break;
@@ -481,13 +493,23 @@ void TokenWriter::row(const std::vector<Column>& columns, const Row& row) {
                 u = utf8ToUtf16(*s);
             else if (auto* n = std::get_if<std::int64_t>(&v))
                 u = utf8ToUtf16(std::to_string(*n));
-            if (u.size() > static_cast<std::size_t>(std::min(c.maxLength, 4000)))
-                u.resize(static_cast<std::size_t>(std::min(c.maxLength, 4000)));
-            u16(static_cast<std::uint16_t>(u.size() * 2));
-            appendUtf16le(out_, u);
+            if (u.size() > static_cast<std::size_t>(c.maxLength))
+                u.resize(static_cast<std::size_t>(c.maxLength));
+            std::vector<std::uint8_t> bytes;
+            appendUtf16le(bytes, u);
+            if (isLong(c)) {
+                longValue(bytes);
+                break;
+            }
+            u16(static_cast<std::uint16_t>(bytes.size()));
+            out_.insert(out_.end(), bytes.begin(), bytes.end());
             break;
         }
         case ColumnType::VarBinary: {
+            if (isNull && isLong(c)) {
+                longNull();
+                break;
+            }
             if (isNull) {
                 u16(0xFFFF);
                 break;
@@ -495,8 +517,12 @@ void TokenWriter::row(const std::vector<Column>& columns, const Row& row) {
             Bytes b;
             if (auto* p = std::get_if<Bytes>(&v))
                 b = *p;
-            if (b.size() > static_cast<std::size_t>(std::min(c.maxLength, 8000)))
-                b.resize(static_cast<std::size_t>(std::min(c.maxLength, 8000)));
+            if (b.size() > static_cast<std::size_t>(c.maxLength))
+                b.resize(static_cast<std::size_t>(c.maxLength));
+            if (isLong(c)) {
+                longValue(b);
+                break;
+            }
             u16(static_cast<std::uint16_t>(b.size()));
             out_.insert(out_.end(), b.begin(), b.end());
             break;
@@ -537,6 +563,57 @@ void TokenWriter::row(const std::vector<Column>& columns, const Row& row) {
         }
         }
     }
+}
+
+// Values longer than nvarchar(4000) / varbinary(8000) travel as SQL Server sends them: from
+// TDS 7.2 on as nvarchar(max) / varbinary(max) with partly length-prefixed (PLP) values, in TDS
+// 7.1 as ntext / image with a text pointer before each value.
+bool TokenWriter::isLong(const Column& c) const {
+    return (c.type == ColumnType::NVarChar && c.maxLength > 4000) ||
+           (c.type == ColumnType::VarBinary && c.maxLength > 8000);
+}
+
+void TokenWriter::longTypeInfo(const Column& c) {
+    const bool text = c.type == ColumnType::NVarChar;
+    if (isAtLeast72(version_)) {
+        u8(text ? 0xE7 : 0xA5);
+        u16(0xFFFF);
+        if (text)
+            out_.insert(out_.end(), collation_.begin(), collation_.end());
+        return;
+    }
+    u8(text ? 0x63 : 0x22); // ntext, image
+    u32(0x7FFFFFFF);
+    if (text)
+        out_.insert(out_.end(), collation_.begin(), collation_.end());
+    u16(0); // the table name (US_VARCHAR in 7.1): none for a computed column
+}
+
+void TokenWriter::longValue(const std::vector<std::uint8_t>& bytes) {
+    if (isAtLeast72(version_)) {
+        u64(bytes.size());
+        // Chunks of at most 8000 bytes, then the zero-length terminator.
+        for (std::size_t at = 0; at < bytes.size(); at += 8000) {
+            const std::size_t n = std::min<std::size_t>(8000, bytes.size() - at);
+            u32(static_cast<std::uint32_t>(n));
+            out_.insert(out_.end(), bytes.begin() + static_cast<long>(at),
+                        bytes.begin() + static_cast<long>(at + n));
+        }
+        u32(0);
+        return;
+    }
+    u8(16); // text pointer
+    out_.insert(out_.end(), 16, 0xAB);
+    out_.insert(out_.end(), 8, 0); // timestamp
+    u32(static_cast<std::uint32_t>(bytes.size()));
+    out_.insert(out_.end(), bytes.begin(), bytes.end());
+}
+
+void TokenWriter::longNull() {
+    if (isAtLeast72(version_))
+        u64(0xFFFFFFFFFFFFFFFFull);
+    else
+        u8(0); // no text pointer
 }
 
 void TokenWriter::returnStatus(std::int32_t value) {

@@ -158,6 +158,10 @@ private:
     void u64(std::uint64_t v);
     void bVarchar(const std::string& text);
     void usVarchar(const std::string& text);
+    bool isLong(const Column& c) const;
+    void longTypeInfo(const Column& c);
+    void longValue(const std::vector<std::uint8_t>& bytes);
+    void longNull();
 
     std::uint32_t version_;
     std::vector<std::uint8_t> collation_;

@@ -1,0 +1,84 @@
+// Statements whose outcome depends on the wire, through TMSConnection and TMSQuery against the
+// stand-in SQL Server in both profiles (TDS 7.1 and 7.2): long texts, errors later in a batch.
+#include "dataaccess/MSQuery.h"
+#include "dataaccess/MSSQLMonitor.h"
+#include "tests/oledb/standin_fixture.h"
+
+#include <gtest/gtest.h>
+
+using namespace kv::dataaccess;
+
+namespace {
+
+class StandinStatements : public testing::TestWithParam<kv::standin::Profile> {
+protected:
+    void SetUp() override {
+        monitor.OnSQL = [this](TObject*, const std::string& t, TDATraceFlag) { last = t; };
+        con.SetLoginPrompt(false);
+        con.OnError = [this](TObject*, EDAError& e, bool&) { errors.push_back(e.Message()); };
+        con.SetDatabase("master");
+        con.SetUsername("sa");
+        con.SetPassword("k");
+        con.SetServer("KELVORA-PC");
+        q.SetConnection(&con);
+    }
+    void setSQL(const std::string& text) {
+        q.Close();
+        q.SQL()->Clear();
+        q.SQL()->Add(text);
+    }
+
+    std::string last;
+    std::vector<std::string> errors;
+    kv::oledb::ComScope com;
+    kv::oledb::testing::StandinHost host{GetParam()};
+    TMSSQLMonitor monitor{nullptr};
+    TMSConnection con{nullptr};
+    TMSQuery q{nullptr};
+};
+
+std::string longText(int repeats) {
+    std::string text;
+    for (int i = 0; i < repeats; ++i)
+        text += "Şişli " + std::to_string(i) + " ";
+    return text;
+}
+
+} // namespace
+
+// A text parameter of more than 4000 characters reaches the server whole, and the server's
+// long text (ntext in TDS 7.1, nvarchar(max) from 7.2 on) comes back whole.
+TEST_P(StandinStatements, LongTextsTravelWhole) {
+    con.SetConnected(true);
+    const std::string memo = longText(1000); // about 10000 characters
+    setSQL("select :memo as memo, N'short' as s");
+    q.Params().ParamByName("memo").SetAsString(memo);
+    q.Open();
+    ASSERT_EQ(q.RecordCount(), 1);
+    EXPECT_EQ(q.FieldText(0, "memo"), memo);
+    EXPECT_EQ(q.FieldText(0, "s"), "short");
+    EXPECT_TRUE(errors.empty());
+}
+
+// An error of a statement after the batch's rows raises, after the rows were read.
+TEST_P(StandinStatements, ErrorAfterTheRowsetIsRaised) {
+    con.SetConnected(true);
+    setSQL("select name from sysdatabases select * from nothere");
+    EXPECT_THROW(q.Open(), EMSError);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("nothere"), std::string::npos) << errors[0];
+    EXPECT_EQ(last, "Error: " + errors[0]);
+    EXPECT_FALSE(q.Active());
+    EXPECT_TRUE(con.Connected());
+    setSQL("select name from sysdatabases");
+    q.Open(); // the link is free again
+    EXPECT_GT(q.RecordCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, StandinStatements,
+                         testing::Values(kv::standin::Profile::Sql2000,
+                                         kv::standin::Profile::Sql2005),
+                         [](const testing::TestParamInfo<kv::standin::Profile>& p) {
+                             return p.param == kv::standin::Profile::Sql2000 ? "Sql2000"
+                                                                             : "Sql2005";
+                         });
