@@ -56,8 +56,10 @@ void TOLEDBCommand::EnsureCommand() {
         kv::oledb::ComPtr<ISessionProperties>::share(FSession->SessionProperties())
             .as(IID_IDBCreateCommand, factory),
         FComponent);
-    FSession->CheckResult(factory->CreateCommand(nullptr, IID_ICommandText, FCommand.putUnknown()),
+    kv::oledb::ComPtr<ICommandText> command;
+    FSession->CheckResult(factory->CreateCommand(nullptr, IID_ICommandText, command.putUnknown()),
                           FComponent);
+    SetCommandObject(std::move(command));
     const kv::oledb::OleString text = kv::oledb::toOle(FCommandText);
     FSession->CheckResult(FCommand->SetCommandText(DBGUID_DEFAULT, text.c_str()), FComponent);
     SetProperties();
@@ -99,8 +101,24 @@ void TOLEDBCommand::Unprepare() {
 
 void TOLEDBCommand::ReleaseProviderObjects() {
     FMultipleResults.reset();
-    FCommand.reset();
+    SetCommandObject({});
     FPrepared = false;
+}
+
+void TOLEDBCommand::SetCommandObject(kv::oledb::ComPtr<ICommandText> Command) {
+    std::lock_guard lock(FCommandLock);
+    FCommand = std::move(Command);
+}
+
+void TOLEDBCommand::Cancel() {
+    kv::oledb::ComPtr<ICommandText> command;
+    {
+        std::lock_guard lock(FCommandLock);
+        FCancelRequested.store(true);
+        command = FCommand;
+    }
+    if (command)
+        command->Cancel();
 }
 
 namespace {
@@ -172,6 +190,7 @@ void TOLEDBCommand::CheckParamStatuses(HRESULT hr) {
 
 kv::oledb::ComPtr<IRowset> TOLEDBCommand::Execute(TDAParams* Params) {
     EnsureCommand();
+    FCancelRequested.store(false);
     FExecuting = true;
     FCursorState = csExecuting;
     FRowsAffected = -1;
@@ -252,7 +271,7 @@ kv::oledb::ComPtr<IRowset> TOLEDBCommand::Execute(TDAParams* Params) {
         FCursorState = FPrepared ? csPrepared : csInactive;
         FMultipleResults.reset();
         if (!FPrepared)
-            FCommand.reset();
+            SetCommandObject({});
         throw;
     }
 }
@@ -292,6 +311,11 @@ kv::oledb::ComPtr<IRowset> TOLEDBCommand::WalkResults() {
             throw;
         }
         FSession->RaiseProviderError(S_OK, FComponent); // PRINT and informational messages
+        if (FCancelRequested.load()) {
+            // Cancelled while the batch was still answering: the rest is not wanted.
+            DrainResults();
+            FSession->CheckResult(DB_E_CANCELED, FComponent);
+        }
         if (rows >= 0)
             lastCount = rows;
         FRowsAffected = lastCount;

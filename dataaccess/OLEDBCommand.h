@@ -9,7 +9,9 @@
 #include "dataaccess/ParamScan.h"
 #include "platform/oledb/com_lite.h"
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -51,7 +53,10 @@ public:
     int CommandTimeout = 0;
     bool MultipleResults = true;
 
-    bool Executing() const { return FExecuting; }
+    bool Executing() const { return FExecuting.load(); }
+    // Asks the running execution, result walk or fetch to stop; callable from any thread. The
+    // running call then raises the provider's cancel error (DB_E_CANCELED, 0x80040E4E).
+    void Cancel();
     TCursorState CursorState() const { return FCursorState; }
     void SetCursorState(TCursorState Value) { FCursorState = Value; }
     bool Prepared() const { return FPrepared; }
@@ -79,6 +84,9 @@ public:
 
 private:
     void EnsureCommand();
+    // The provider command is replaced under FCommandLock, so that Cancel from another thread
+    // never meets a command being released.
+    void SetCommandObject(kv::oledb::ComPtr<ICommandText> Command);
     void SetProperties();
     kv::oledb::ComPtr<IRowset> WalkResults();
     void CheckParamStatuses(HRESULT hr);
@@ -89,7 +97,9 @@ private:
     std::string FSQL;
     std::string FCommandText;
     TParamDescs FParamDescs;
-    bool FExecuting = false;
+    std::atomic<bool> FExecuting = false;
+    std::atomic<bool> FCancelRequested = false;
+    std::mutex FCommandLock;
     bool FPrepared = false;
     TCursorState FCursorState = csInactive;
     std::int64_t FRowsAffected = -1;

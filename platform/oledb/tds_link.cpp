@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <sybdb.h>
 #include <unistd.h>
@@ -18,6 +19,10 @@ namespace {
 
 // ---------------------------------------------------------------------------------------------
 // Callbacks.
+
+// The open links by their DBPROCESS, for db-lib's interrupt callbacks.
+std::mutex g_linksMutex;
+std::map<DBPROCESS*, Link*> g_links;
 
 // Where messages go while no DBPROCESS carries a collector (during dbopen).
 thread_local Messages* t_collector = nullptr;
@@ -380,12 +385,51 @@ std::unique_ptr<Link> Link::open(const LoginSettings& settings, Failure& failure
     link->dbproc_ = dbproc;
     link->serverName_ = settings.server.empty() ? "(local)" : settings.server;
     dbsetuserdata(dbproc, reinterpret_cast<BYTE*>(&link->messages_));
+    {
+        std::lock_guard lock(g_linksMutex);
+        g_links[dbproc] = link.get();
+    }
+    dbsetinterrupt(dbproc, &Link::checkInterrupt, &Link::handleInterrupt);
     information.server = std::move(collected.server);
     return link;
 }
 
+// db-lib asks these about once a second while it waits for the server. They run on the
+// thread that waits; only the request flag comes from elsewhere.
+int Link::checkInterrupt(void* dbproc) {
+    std::lock_guard lock(g_linksMutex);
+    auto it = g_links.find(static_cast<DBPROCESS*>(dbproc));
+    return it != g_links.end() && it->second->cancel_.load() && !it->second->attentionSent_;
+}
+
+int Link::handleInterrupt(void* dbproc) {
+    std::lock_guard lock(g_linksMutex);
+    auto it = g_links.find(static_cast<DBPROCESS*>(dbproc));
+    if (it == g_links.end())
+        return INT_CONTINUE;
+    it->second->attentionSent_ = true;
+    return INT_CANCEL; // db-lib sends the attention and reads the server's acknowledgement
+}
+
+void Link::clearCancel() {
+    cancel_.store(false);
+    attentionSent_ = false;
+}
+
+void Link::cancelBatch() {
+    if (dbproc_ && !isDead()) {
+        attentionSent_ = true;
+        dbcancel(dbproc_);
+    }
+    messages_.clear();
+}
+
 Link::~Link() {
     if (dbproc_) {
+        {
+            std::lock_guard lock(g_linksMutex);
+            g_links.erase(dbproc_);
+        }
         dbsetuserdata(dbproc_, nullptr);
         dbclose(dbproc_);
     }
@@ -401,6 +445,9 @@ bool Link::isDead() {
 Link::Step Link::afterFailure() {
     // db-lib's severities do not tell a dropped socket from a statement error; the state of
     // the connection does.
+    if (attentionSent_ && !isDead()) {
+        return Step::Cancelled;
+    }
     if (isDead() || messages_.hasClientError(SYBEREAD) || messages_.hasClientError(SYBEWRIT) ||
         messages_.hasClientError(SYBEDDNE) || messages_.hasClientError(SYBESEOF)) {
         dead_ = true;
@@ -433,7 +480,7 @@ Link::Step Link::execute(const std::string& sql, int timeoutSeconds) {
     if (dbsqlexec(dbproc_) != SUCCEED) {
         return afterFailure();
     }
-    return Step::Ok;
+    return attentionSent_ ? Step::Cancelled : Step::Ok;
 }
 
 Link::Step Link::nextResult() {
@@ -441,6 +488,9 @@ Link::Step Link::nextResult() {
         return Step::Dead;
     }
     const RETCODE rc = dbresults(dbproc_);
+    if (attentionSent_) {
+        return Step::Cancelled;
+    }
     if (rc == SUCCEED) {
         return Step::Ok;
     }
@@ -466,6 +516,9 @@ Link::Step Link::nextRow() {
         return Step::Dead;
     }
     const STATUS rc = dbnextrow(dbproc_);
+    if (attentionSent_) {
+        return Step::Cancelled;
+    }
     if (rc == REG_ROW) {
         return Step::Ok;
     }

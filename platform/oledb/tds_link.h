@@ -13,6 +13,7 @@
 #include "platform/oledb/rowset.h"
 #include "platform/oledb/server_names.h"
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -96,7 +97,7 @@ public:
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
 
-    enum class Step { Ok, Failed, NoMore, Dead, TimedOut };
+    enum class Step { Ok, Failed, NoMore, Dead, TimedOut, Cancelled };
 
     // Sends a batch (dbcmd + dbsqlexec). Failed: the first statement failed; the rest of the
     // batch may still have results.
@@ -113,6 +114,15 @@ public:
     // Reads and drops every remaining result of the batch (errors included).
     void drainResults();
 
+    // Asks the running call to stop: thread-safe, returns at once. While db-lib waits for the
+    // server it asks the connection's interrupt check about once a second; the check then sends
+    // an attention and the waiting call ends as Cancelled. A request stays until clearCancel.
+    void requestCancel() { cancel_.store(true); }
+    bool cancelRequested() const { return cancel_.load(); }
+    void clearCancel();
+    // Stops the batch now from the calling thread (attention, then the rest is flushed).
+    void cancelBatch();
+
     // Messages gathered since the last take.
     Messages takeMessages();
     bool isDead();
@@ -128,12 +138,16 @@ public:
 private:
     Link() = default;
     Step afterFailure();
+    static int checkInterrupt(void* dbproc);
+    static int handleInterrupt(void* dbproc);
 
     tds_dblib_dbprocess* dbproc_ = nullptr;
     Messages messages_;
     bool dead_ = false;
     int timeoutSeconds_ = -1; // unknown until the first command sets it
     std::string serverName_;
+    std::atomic<bool> cancel_{false};
+    bool attentionSent_ = false; // by the interrupt handler, for the current request
 };
 
 // The columns of the current result, and the current row in the neutral value form.

@@ -110,7 +110,7 @@ public:
         }
         Link& link = batch_->link();
         for (std::size_t i = 0; i < count; ++i) {
-            const Link::Step step = link.nextRow();
+            const Link::Step step = link.cancelRequested() ? Link::Step::Cancelled : link.nextRow();
             if (step == Link::Step::Ok) {
                 out.push_back(tds::readCurrentRow(link, columns_));
                 continue;
@@ -178,6 +178,10 @@ HRESULT Batch::start(const std::shared_ptr<Connection>& connection, const std::s
     case Link::Step::Dead:
         batch->finished_ = true;
         return fail(Situation::ConnectionLost, messages, iid);
+    case Link::Step::Cancelled:
+        batch->finished_ = true;
+        link.cancelBatch();
+        return fail(Situation::Cancelled, messages, iid);
     }
     connection->active = batch;
     out = std::move(batch);
@@ -200,6 +204,14 @@ ResultOutcome Batch::next() {
         return outcome;
     }
     Link& link = *connection_->link;
+    if (link.cancelRequested()) {
+        // Cancelled between two results: the rest of the batch is not wanted.
+        finished_ = true;
+        Messages none;
+        link.cancelBatch();
+        outcome.result = fail(Situation::Cancelled, none, iid_);
+        return outcome;
+    }
     const Link::Step step = link.nextResult();
     Messages messages = link.takeMessages();
     if (!firstInformation_.server.empty()) {
@@ -235,6 +247,11 @@ ResultOutcome Batch::next() {
         finished_ = true;
         outcome.result = fail(Situation::ConnectionLost, messages, iid_);
         return outcome;
+    case Link::Step::Cancelled:
+        finished_ = true;
+        link.cancelBatch();
+        outcome.result = fail(Situation::Cancelled, messages, iid_);
+        return outcome;
     }
     return outcome;
 }
@@ -250,6 +267,11 @@ HRESULT Batch::rowFailure(Link::Step step) {
         finished_ = true;
         link.drainResults();
         return fail(Situation::CommandTimeout, messages, iid_);
+    }
+    if (step == Link::Step::Cancelled) {
+        finished_ = true;
+        link.cancelBatch();
+        return fail(Situation::Cancelled, messages, iid_);
     }
     return fail(statementSituation(messages), messages, iid_);
 }
@@ -552,10 +574,13 @@ public:
         defineRowsetProperties(properties_);
     }
 
-    // ICommand
+    // ICommand. Called from another thread while Execute, a result walk or a fetch of this
+    // command runs on the connection: the running call ends with DB_E_CANCELED (an attention
+    // reaches the server when the call is waiting for it).
     HRESULT STDMETHODCALLTYPE Cancel() override {
-        // Commands run on the calling thread and finish before the call returns; there is
-        // nothing running that another call could stop.
+        if (connection_ && connection_->link) {
+            connection_->link->requestCancel();
+        }
         return S_OK;
     }
 
@@ -763,6 +788,9 @@ HRESULT Command::Execute(IUnknown* pUnkOuter, REFIID riid, DBPARAMS* pParams,
     }
     const int timeout =
         static_cast<int>(properties_.integer(DBPROPSET_ROWSET, DBPROP_COMMANDTIMEOUT, 0));
+    if (connection_ && connection_->link) {
+        connection_->link->clearCancel(); // a request meant for an earlier command
+    }
     std::shared_ptr<Batch> batch;
     hr = Batch::start(connection_, sql, timeout, IID_ICommand, batch);
     if (FAILED(hr)) {

@@ -275,7 +275,10 @@ class FakeCommand final
 public:
     explicit FakeCommand(std::shared_ptr<FakeState> s) : Counted(std::move(s)) {}
 
-    HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Cancel() override {
+        state->calls.push_back("Cancel");
+        return S_OK;
+    }
     // IAccessor (parameter bindings)
     HRESULT STDMETHODCALLTYPE AddRefAccessor(HACCESSOR, DBREFCOUNT*) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE CreateAccessor(DBACCESSORFLAGS, DBCOUNTITEM cBindings,

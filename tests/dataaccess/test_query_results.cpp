@@ -185,3 +185,29 @@ TEST_F(ResultsTest, LongValuesAreFetchedWhole) {
     EXPECT_EQ(q.FieldText(0, "short"), "a");
     EXPECT_EQ(q.FieldText(1, "memo"), "b");
 }
+
+// A cancel request that reaches the command while the batch answers reaches the provider's
+// command, and the result walk raises the cancel error instead of going on.
+TEST_F(ResultsTest, ACancelDuringTheWalkRaisesTheCancelError) {
+    st().statements["update t set x = 1\r\nselect name from t"] =
+        FakeStatement{S_OK, {}, {noRows(5), rows(2)}};
+    st().onExecute = [this](const std::string&) { q.BreakExec(); };
+    con.SetConnected(true);
+    setSQL({"update t set x = 1", "select name from t"});
+    try {
+        q.Execute();
+        ADD_FAILURE() << "no failure";
+    } catch (const EOLEDBError& e) {
+        EXPECT_EQ(e.ProviderResult(), DB_E_CANCELED);
+    }
+    EXPECT_EQ(std::count(st().calls.begin(), st().calls.end(), "Cancel"), 1);
+    EXPECT_EQ(errors.size(), 1u);
+    EXPECT_FALSE(q.Active());
+    EXPECT_TRUE(con.Connected());
+
+    // The next statement runs normally.
+    st().onExecute = nullptr;
+    q.Execute();
+    EXPECT_TRUE(q.Active());
+    EXPECT_EQ(q.RecordCount(), 2);
+}

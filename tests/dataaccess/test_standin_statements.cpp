@@ -4,7 +4,10 @@
 #include "dataaccess/MSSQLMonitor.h"
 #include "tests/oledb/standin_fixture.h"
 
+#include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace kv::dataaccess;
 
@@ -72,6 +75,38 @@ TEST_P(StandinStatements, ErrorAfterTheRowsetIsRaised) {
     EXPECT_TRUE(con.Connected());
     setSQL("select name from sysdatabases");
     q.Open(); // the link is free again
+    EXPECT_GT(q.RecordCount(), 0);
+}
+
+// A cancel from another thread stops a batch the server is still working on: the attention
+// reaches the server, the running Execute raises the cancel error, the link stays usable.
+TEST_P(StandinStatements, CancelStopsARunningBatch) {
+    con.SetConnected(true);
+    setSQL("waitfor delay '00:10:00' select 1");
+    std::atomic<bool> finished = false;
+    HRESULT outcome = S_OK;
+    std::thread runner([&] {
+        try {
+            q.Execute();
+        } catch (const EOLEDBError& e) {
+            outcome = e.ProviderResult();
+        } catch (...) {
+            outcome = E_FAIL;
+        }
+        finished = true;
+    });
+    // Ask until the running command has heard it; a request before the batch left is
+    // forgotten when the command starts.
+    while (!finished) {
+        if (q.Executing())
+            q.BreakExec();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    runner.join();
+    EXPECT_EQ(outcome, DB_E_CANCELED);
+    EXPECT_TRUE(con.Connected());
+    setSQL("select name from sysdatabases");
+    q.Open();
     EXPECT_GT(q.RecordCount(), 0);
 }
 
