@@ -459,10 +459,7 @@ Link::Step Link::afterFailure() {
     return Step::Failed;
 }
 
-Link::Step Link::execute(const std::string& sql, int timeoutSeconds) {
-    if (isDead()) {
-        return Step::Dead;
-    }
+void Link::applyTimeout(int timeoutSeconds) {
     // The per-connection time-out (db-lib's own is process-wide); 0 means none. Set only when
     // it changes: most commands keep the default.
     const int wanted = timeoutSeconds > 0 ? timeoutSeconds : 0;
@@ -474,6 +471,172 @@ Link::Step Link::execute(const std::string& sql, int timeoutSeconds) {
         }
         timeoutSeconds_ = wanted;
     }
+}
+
+namespace {
+
+// The db-lib form of a parameter value: type, maximal length (output only), bytes.
+struct RpcData {
+    int type = SYBVARCHAR;
+    DBINT maxLength = -1;
+    std::string bytes;
+    bool null = false;
+};
+
+RpcData rpcDataOf(const RpcArg& a) {
+    RpcData d;
+    const CellValue& v = a.value;
+    auto put = [&](const void* p, std::size_t n) {
+        d.bytes.assign(static_cast<const char*>(p), n);
+    };
+    switch (v.kind) {
+    case CellValue::Kind::Null:
+        d.null = true;
+        break;
+    case CellValue::Kind::Int: {
+        const std::int64_t i = v.i;
+        put(&i, 8);
+        break;
+    }
+    case CellValue::Kind::Real:
+        put(&v.d, 8);
+        break;
+    case CellValue::Kind::Bool: {
+        const unsigned char b = v.i ? 1 : 0;
+        put(&b, 1);
+        break;
+    }
+    case CellValue::Kind::Bytes:
+        d.bytes = v.s;
+        break;
+    default: {
+        std::string text;
+        asText(v, text);
+        d.bytes = std::move(text);
+        break;
+    }
+    }
+    // The declared type decides the wire type, so that a null or an output has one too.
+    const std::string& t = a.declaredType;
+    if (t == "ntext" || t == "nvarchar(max)") {
+        d.type = SYBNTEXT; // any length, in UTF-16 on the wire
+    } else if (t == "bigint") {
+        d.type = SYBINT8;
+    } else if (t == "float") {
+        d.type = SYBFLT8;
+    } else if (t == "bit") {
+        d.type = SYBBITN;
+        d.maxLength = a.output ? 1 : -1;
+    } else if (t.rfind("varbinary", 0) == 0) {
+        d.type = SYBVARBINARY;
+        d.maxLength = a.output ? 8000 : -1;
+    } else {
+        d.type = SYBVARCHAR;
+        d.maxLength = a.output ? 8000 : -1;
+    }
+    if (d.type == SYBINT8 || d.type == SYBFLT8) {
+        d.maxLength = -1;
+    }
+    return d;
+}
+
+CellValue returnedValue(int type, const BYTE* data, DBINT length) {
+    if (!data) {
+        return CellValue::null();
+    }
+    switch (type) {
+    case SYBINT1:
+        return CellValue::integer(*data);
+    case SYBINT2: {
+        std::int16_t v;
+        std::memcpy(&v, data, 2);
+        return CellValue::integer(v);
+    }
+    case SYBINT4: {
+        std::int32_t v;
+        std::memcpy(&v, data, 4);
+        return CellValue::integer(v);
+    }
+    case SYBINT8: {
+        std::int64_t v;
+        std::memcpy(&v, data, 8);
+        return CellValue::integer(v);
+    }
+    case SYBFLT8: {
+        double v;
+        std::memcpy(&v, data, 8);
+        return CellValue::real(v);
+    }
+    case SYBREAL: {
+        float v;
+        std::memcpy(&v, data, 4);
+        return CellValue::real(v);
+    }
+    case SYBBIT:
+    case SYBBITN:
+        return CellValue::boolean(*data != 0);
+    case SYBBINARY:
+    case SYBVARBINARY:
+    case SYBIMAGE:
+        return CellValue::bytes(
+            std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length)));
+    default:
+        return CellValue::text(
+            std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length)));
+    }
+}
+
+} // namespace
+
+Link::Step Link::call(const std::string& procedure, const std::vector<RpcArg>& args,
+                      int timeoutSeconds) {
+    if (isDead()) {
+        return Step::Dead;
+    }
+    applyTimeout(timeoutSeconds);
+    if (dbrpcinit(dbproc_, procedure.c_str(), 0) != SUCCEED) {
+        return afterFailure();
+    }
+    std::vector<RpcData> data; // kept until the call has been sent
+    data.reserve(args.size());
+    for (const RpcArg& a : args) {
+        data.push_back(rpcDataOf(a));
+        RpcData& d = data.back();
+        const DBINT length = d.null ? 0 : static_cast<DBINT>(d.bytes.size());
+        BYTE* value = d.null ? nullptr : reinterpret_cast<BYTE*>(d.bytes.data());
+        if (dbrpcparam(dbproc_, a.name.empty() ? nullptr : a.name.c_str(),
+                       a.output ? DBRPCRETURN : 0, d.type, d.maxLength, length, value) != SUCCEED) {
+            return afterFailure();
+        }
+    }
+    if (dbrpcsend(dbproc_) != SUCCEED) {
+        return afterFailure();
+    }
+    if (dbsqlok(dbproc_) != SUCCEED) {
+        return afterFailure();
+    }
+    return attentionSent_ ? Step::Cancelled : Step::Ok;
+}
+
+std::vector<ReturnValue> Link::returnValues() {
+    std::vector<ReturnValue> out;
+    if (!dbproc_ || isDead()) {
+        return out;
+    }
+    const int n = dbnumrets(dbproc_);
+    for (int i = 1; i <= n; ++i) {
+        const char* name = dbretname(dbproc_, i);
+        out.push_back({name ? name : "", returnedValue(dbrettype(dbproc_, i), dbretdata(dbproc_, i),
+                                                       dbretlen(dbproc_, i))});
+    }
+    return out;
+}
+
+Link::Step Link::execute(const std::string& sql, int timeoutSeconds) {
+    if (isDead()) {
+        return Step::Dead;
+    }
+    applyTimeout(timeoutSeconds);
     if (dbcmd(dbproc_, sql.c_str()) != SUCCEED) {
         return afterFailure();
     }

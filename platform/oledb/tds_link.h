@@ -87,6 +87,21 @@ struct LoginSettings {
     bool encrypt = false;
 };
 
+// One parameter of a remote procedure call.
+struct RpcArg {
+    std::string name; // "@P1"; empty for a positional parameter
+    bool output = false;
+    CellValue value;
+    // The declared type for sp_executesql's declaration list ("bigint", "nvarchar(max)", ...).
+    std::string declaredType;
+};
+
+// A value a procedure call returned for an output parameter.
+struct ReturnValue {
+    std::string name;
+    CellValue value;
+};
+
 class Link {
 public:
     // Logs in. On failure returns null and fills `failure` (unreachable server, refused login,
@@ -102,6 +117,10 @@ public:
     // Sends a batch (dbcmd + dbsqlexec). Failed: the first statement failed; the rest of the
     // batch may still have results.
     Step execute(const std::string& sql, int timeoutSeconds);
+    // Calls a procedure (dbrpcinit ... dbrpcsend, dbsqlok); results as for execute.
+    Step call(const std::string& procedure, const std::vector<RpcArg>& args, int timeoutSeconds);
+    // The output values of the last call; read once its results are done.
+    std::vector<ReturnValue> returnValues();
     // The next result of the batch (dbresults): Ok, Failed (the statement failed), NoMore.
     Step nextResult();
     int columnCount() const;
@@ -138,6 +157,7 @@ public:
 private:
     Link() = default;
     Step afterFailure();
+    void applyTimeout(int timeoutSeconds);
     static int checkInterrupt(void* dbproc);
     static int handleInterrupt(void* dbproc);
 

@@ -1,5 +1,6 @@
 #include "simulator/standin/Server.h"
 
+#include "simulator/standin/RpcParams.h"
 #include "simulator/standin/Tds.h"
 
 #include <arpa/inet.h>
@@ -130,6 +131,7 @@ private:
     bool readMessage(tds::Message& out);
     bool handleLogin();
     void handleBatch(const std::string& sql);
+    void handleCall(const std::string& statement, std::vector<tds::RpcParam> params);
     bool respond(const std::vector<std::uint8_t>& tokens, std::size_t packetSize) {
         return sendAll(fd_, tds::packetize(tokens, packetSize, static_cast<std::uint16_t>(spid())));
     }
@@ -230,10 +232,11 @@ void Server::Connection::run() {
                 }
                 std::string error;
                 std::optional<std::string> sql;
+                std::optional<tds::RpcRequest> rpc;
                 if (m.type == tds::packet::SqlBatch) {
                     sql = tds::parseSqlBatch(m.payload, version_, error);
                 } else {
-                    auto rpc = tds::parseRpc(m.payload, version_, error);
+                    rpc = tds::parseRpc(m.payload, version_, error);
                     if (rpc && rpc->statement)
                         sql = rpc->statement;
                     else if (rpc)
@@ -243,7 +246,10 @@ void Server::Connection::run() {
                     server_.log("Connection " + peer_ + " closed: " + error + ".");
                     break;
                 }
-                handleBatch(*sql);
+                if (rpc && rpc->statement && !rpc->params.empty())
+                    handleCall(*sql, rpc->params);
+                else
+                    handleBatch(*sql);
             } else if (m.type == tds::packet::Attention) {
                 // Nothing is running: acknowledge at once.
                 tds::TokenWriter w(version_, server_.engine().collationBytes());
@@ -324,6 +330,41 @@ bool Server::Connection::handleLogin() {
     packetSize_ = granted;
     reader_.setMaxPacket(granted);
     return true;
+}
+
+// sp_executesql with parameters: the statement runs with the inputs bound, the values
+// assigned to output parameters go back as RETURNVALUE tokens before the final DONEPROC.
+void Server::Connection::handleCall(const std::string& statement,
+                                    std::vector<tds::RpcParam> params) {
+    tds::TokenWriter w(version_, server_.engine().collationBytes());
+    TdsSink sink(w, server_.engine().serverName());
+    tds::AssignmentSink assignments(sink, params);
+    const BatchOutcome outcome =
+        server_.engine().execute(*session_, tds::bindRpcParams(statement, params), assignments,
+                                 [this](int ms) { return waitForAttention(ms); });
+    if (outcome == BatchOutcome::Cancelled) {
+        if (dead_)
+            return;
+        sink.flush(true);
+        w.done(tds::token::Done, 0, 0, 0);
+        if (!respond(w.bytes(), packetSize_))
+            return;
+        w.clear();
+        w.done(tds::token::Done, tds::done::Attention, 0, 0);
+        (void)respond(w.bytes(), packetSize_);
+        return;
+    }
+    if (outcome == BatchOutcome::Fatal) {
+        sink.finish(tds::done::Error | tds::done::ServerError);
+        (void)respond(w.bytes(), packetSize_);
+        dead_ = true;
+        return;
+    }
+    sink.flush(true);
+    tds::writeReturnValues(w, params);
+    w.done(tds::token::DoneProc, 0, 0, 0);
+    if (!respond(w.bytes(), packetSize_))
+        dead_ = true;
 }
 
 void Server::Connection::handleBatch(const std::string& sql) {

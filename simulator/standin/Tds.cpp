@@ -1,5 +1,6 @@
 #include "simulator/standin/Tds.h"
 
+#include "simulator/standin/RpcParams.h"
 #include "simulator/standin/Text.h"
 
 #include <algorithm>
@@ -225,6 +226,14 @@ std::optional<std::string> parseSqlBatch(const std::vector<std::uint8_t>& payloa
     return utf16leToUtf8(payload.data() + start, payload.size() - start);
 }
 
+namespace {
+
+bool isTextParam(std::uint8_t type) {
+    return type == 0xE7 || type == 0xEF || type == 0x63;
+}
+
+} // namespace
+
 std::optional<RpcRequest> parseRpc(const std::vector<std::uint8_t>& payload,
                                    std::uint32_t tdsVersion, std::string& error) {
     std::size_t pos = 0;
@@ -266,55 +275,23 @@ std::optional<RpcRequest> parseRpc(const std::vector<std::uint8_t>& payload,
     pos += 2; // option flags
     if (!keywordEquals(request.procedure, "sp_executesql"))
         return request;
-    // First parameter: name, status, then an nvarchar TYPE_INFO and its value.
-    if (!need(1))
+    // The statement is the first parameter (nvarchar, nvarchar(max) or ntext); the rest are
+    // the declaration list and the values.
+    auto params = readRpcParams(payload, pos, tdsVersion, error);
+    if (!params)
         return std::nullopt;
-    const std::size_t paramName = p[pos];
-    pos += 1;
-    if (!need(2 * paramName + 2))
-        return std::nullopt;
-    pos += 2 * paramName + 1;
-    const std::uint8_t type = p[pos++];
-    if (type != 0xE7 && type != 0xEF) {
-        error = "sp_executesql statement of type " + std::to_string(type);
+    if (params->empty() || !isTextParam(params->front().type)) {
+        error = params->empty()
+                    ? "sp_executesql without a statement"
+                    : "sp_executesql statement of type " + std::to_string(params->front().type);
         return std::nullopt;
     }
-    if (!need(2 + 5))
-        return std::nullopt;
-    const std::uint16_t maxLength = le16(p + pos);
-    pos += 2 + 5;
-    if (maxLength == 0xFFFF) {
-        // PLP: total length, then chunks ended by a zero-length chunk.
-        if (!need(8))
-            return std::nullopt;
-        pos += 8;
-        std::vector<std::uint8_t> text;
-        for (;;) {
-            if (!need(4))
-                return std::nullopt;
-            const std::uint32_t chunk = le32(p + pos);
-            pos += 4;
-            if (chunk == 0)
-                break;
-            if (!need(chunk))
-                return std::nullopt;
-            text.insert(text.end(), p + pos, p + pos + chunk);
-            pos += chunk;
-        }
-        request.statement = utf16leToUtf8(text.data(), text.size());
-    } else {
-        if (!need(2))
-            return std::nullopt;
-        const std::uint16_t length = le16(p + pos);
-        pos += 2;
-        if (length == 0xFFFF) {
-            request.statement = std::string();
-        } else {
-            if (!need(length))
-                return std::nullopt;
-            request.statement = utf16leToUtf8(p + pos, length);
-        }
-    }
+    if (auto* text = std::get_if<std::string>(&params->front().value))
+        request.statement = *text;
+    else
+        request.statement = std::string();
+    params->erase(params->begin());
+    request.params = std::move(*params);
     return request;
 }
 
@@ -614,6 +591,22 @@ void TokenWriter::longNull() {
         u64(0xFFFFFFFFFFFFFFFFull);
     else
         u8(0); // no text pointer
+}
+
+void TokenWriter::returnValue(std::uint16_t ordinal, const std::string& name,
+                              const std::vector<std::uint8_t>& typeInfo,
+                              const std::vector<std::uint8_t>& value) {
+    u8(token::ReturnValue);
+    u16(ordinal);
+    bVarchar(name);
+    u8(0x01); // an output parameter
+    if (isAtLeast72(version_))
+        u32(0);
+    else
+        u16(0);
+    u16(0x0001); // nullable
+    out_.insert(out_.end(), typeInfo.begin(), typeInfo.end());
+    out_.insert(out_.end(), value.begin(), value.end());
 }
 
 void TokenWriter::returnStatus(std::int32_t value) {

@@ -110,6 +110,36 @@ TEST_P(StandinStatements, CancelStopsARunningBatch) {
     EXPECT_GT(q.RecordCount(), 0);
 }
 
+// A statement with output parameters runs as a call of sp_executesql; the values the
+// statement assigns come back into Params, also after a select whose rows the dataset reads.
+TEST_P(StandinStatements, OutputParametersComeBack) {
+    con.SetConnected(true);
+    setSQL("select :copy = :text, :number = 42");
+    q.Params().ParamByName("text").SetAsString("kelvora");
+    TDAParam& copy = q.Params().ParamByName("copy");
+    copy.SetDataType(ftString);
+    copy.SetParamType(ptOutput);
+    TDAParam& number = q.Params().ParamByName("number");
+    number.SetDataType(ftInteger);
+    number.SetParamType(ptOutput);
+    q.Execute();
+    EXPECT_EQ(copy.AsString(), "kelvora");
+    EXPECT_EQ(number.Value(), TParamValue(std::int64_t{42}));
+    EXPECT_TRUE(errors.empty());
+
+    setSQL("select name from sysdatabases where name = :db\r\nset :found = 1");
+    q.Params().ParamByName("db").SetAsString("master");
+    TDAParam& found = q.Params().ParamByName("found");
+    found.SetDataType(ftInteger);
+    found.SetParamType(ptInputOutput);
+    found.SetAsInteger(0);
+    q.Execute();
+    ASSERT_TRUE(q.Active());
+    EXPECT_EQ(q.RecordCount(), 1);
+    EXPECT_EQ(q.FieldText(0, "name"), "master");
+    EXPECT_EQ(found.Value(), TParamValue(std::int64_t{1}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Profiles, StandinStatements,
                          testing::Values(kv::standin::Profile::Sql2000,
                                          kv::standin::Profile::Sql2005),
