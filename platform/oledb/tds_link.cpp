@@ -654,6 +654,11 @@ Link::Step Link::nextResult() {
     if (attentionSent_) {
         return Step::Cancelled;
     }
+    // A connection that died in the middle of a response ends the results too; that is no
+    // clean end of the batch.
+    if (rc != SUCCEED && isDead()) {
+        return afterFailure();
+    }
     if (rc == SUCCEED) {
         return Step::Ok;
     }
@@ -684,6 +689,9 @@ Link::Step Link::nextRow() {
     }
     if (rc == REG_ROW) {
         return Step::Ok;
+    }
+    if (rc == NO_MORE_ROWS && isDead()) {
+        return afterFailure();
     }
     if (rc == NO_MORE_ROWS) {
         return Step::NoMore;

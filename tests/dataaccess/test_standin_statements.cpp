@@ -110,6 +110,32 @@ TEST_P(StandinStatements, CancelStopsARunningBatch) {
     EXPECT_GT(q.RecordCount(), 0);
 }
 
+// A cancel while the dataset still reads the first result of a batch whose next statement is
+// still running on the server: the fetch raises the cancel error, the attention stops the
+// server, and the link is free again.
+TEST_P(StandinStatements, CancelWhileFetching) {
+    con.SetConnected(true);
+    q.SetFetchAll(false);
+    q.SetFetchRows(1);
+    setSQL("select name from sysdatabases waitfor delay '00:10:00' select 1");
+    q.Open();
+    ASSERT_EQ(q.RecordCount(), 1);
+    q.BreakExec();
+    try {
+        while (q.FetchNext()) {
+        }
+        ADD_FAILURE() << "no failure";
+    } catch (const EOLEDBError& e) {
+        EXPECT_EQ(e.ProviderResult(), DB_E_CANCELED);
+    }
+    EXPECT_FALSE(q.Active());
+    EXPECT_TRUE(con.Connected());
+    q.SetFetchAll(true);
+    setSQL("select name from sysdatabases");
+    q.Open();
+    EXPECT_GT(q.RecordCount(), 1);
+}
+
 // A statement with output parameters runs as a call of sp_executesql; the values the
 // statement assigns come back into Params, also after a select whose rows the dataset reads.
 TEST_P(StandinStatements, OutputParametersComeBack) {
