@@ -20,6 +20,13 @@ protected:
         con.BeforeDisconnect = [this](TObject*) { ++beforeDisconnect; };
         con.AfterDisconnect = [this](TObject*) { ++afterDisconnect; };
     }
+    void TearDown() override {
+        // The connection outlives this part of the fixture; its events must not call back.
+        con.OnError = nullptr;
+        con.BeforeDisconnect = nullptr;
+        con.AfterDisconnect = nullptr;
+        con.OnInfoMessage = nullptr;
+    }
     std::string lastTrace() const { return traces.empty() ? "" : traces.back().first; }
 
     std::vector<std::string> errors;
