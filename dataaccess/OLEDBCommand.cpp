@@ -123,6 +123,10 @@ void TOLEDBCommand::Cancel() {
 
 namespace {
 
+// A walk over the rest of a batch gives up after this many results, so that a provider that
+// keeps answering with failures cannot hold the caller for ever.
+constexpr int kMaxResults = 1000;
+
 const char* bindStatusText(DBBINDSTATUS s) {
     switch (s) {
     case DBBINDSTATUS_BADORDINAL:
@@ -332,7 +336,7 @@ void TOLEDBCommand::DrainResults() {
     FOutputPending = false;
     if (!walker)
         return;
-    for (;;) {
+    for (int guard = 0; guard < kMaxResults; ++guard) {
         DBROWCOUNT rows = 0;
         kv::oledb::ComPtr<IUnknown> result;
         HRESULT hr =
@@ -356,7 +360,7 @@ void TOLEDBCommand::FinishResults() {
     HRESULT first = S_OK;
     kv::oledb::ComPtr<IErrorInfo> firstError;
     std::int64_t lastCount = FRowsAffected;
-    for (;;) {
+    for (int guard = 0; guard < kMaxResults; ++guard) {
         DBROWCOUNT rows = -1;
         kv::oledb::ComPtr<IUnknown> result;
         HRESULT hr =
