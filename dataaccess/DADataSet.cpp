@@ -2,6 +2,7 @@
 
 #include "dataaccess/DAConsts.h"
 #include "dataaccess/OLEDBAccess.h"
+#include "dataaccess/RecCountSQL.h"
 #include "toolkit/DB.h"
 
 #include <cstdlib>
@@ -102,6 +103,7 @@ void TCustomDADataSet::Prepare() {
     if (Prepared())
         return;
     CheckConnection();
+    FStatement.CheckScanned();
     FConnection->AcquireLink();
     try {
         FStatement.Command().SetSession(Session());
@@ -133,6 +135,7 @@ void TCustomDADataSet::Execute() {
         return;
     CheckConnection();
     CheckSQL();
+    FStatement.CheckScanned();
     FConnection->AcquireLink();
     bool held = true; // our hold of the link, until a cursor takes it over
     internal::ConnectionGate::PushOperation(*FConnection, clExecute, this);
@@ -223,6 +226,7 @@ void TCustomDADataSet::RunExecute(bool& Held) {
 void TCustomDADataSet::OpenCursor() {
     CheckConnection();
     CheckSQL();
+    FStatement.CheckScanned();
     FConnection->AcquireLink();
     bool held = true;
     try {
@@ -247,10 +251,13 @@ void TCustomDADataSet::OpenCursor() {
 }
 
 std::int64_t TCustomDADataSet::QueryServerRecordCount() {
+    const std::optional<std::string> text = RecCountSQL(FinalSQL());
+    if (!text)
+        return -1; // RecordCount counts the fetched rows
     TOLEDBCommand count;
     count.SetComponent(this);
     count.SetSession(Session());
-    count.SetSQL("SELECT COUNT(*) FROM (" + FinalSQL() + ") AS counted");
+    count.SetSQL(*text);
     kv::oledb::ComPtr<IRowset> rowset = count.Execute(&Params());
     if (!rowset)
         return -1;
@@ -303,7 +310,9 @@ bool TCustomDADataSet::FetchRound() {
         AfterFetch(this);
     if (got == 0) {
         FStatement.Command().SetCursorState(csFetched);
-        FStatement.Command().DrainResults();
+        // The statements after this result still run; their first error is raised here.
+        FStatement.Command().FinishResults();
+        FRowsAffected = FStatement.Command().RowsAffected();
         if (!Prepared())
             FStatement.Command().ReleaseProviderObjects();
         ReleaseCursorHold();
@@ -364,8 +373,9 @@ void TCustomDADataSet::ConnectChange(bool Connecting) {
     if (Connecting)
         return;
     // A dataset whose rows are all in memory stays open when a disconnected-mode link
-    // closes under it; one that still reads from the provider closes.
-    if (FCursorHold || FInExecute || FConnection == nullptr ||
+    // closes under it, also when that happens at the end of its own Execute; one that still
+    // reads from the provider closes.
+    if (FCursorHold || RecordSet().HasRowset() || FConnection == nullptr ||
         !FConnection->Options()->DisconnectedMode())
         Close();
 }

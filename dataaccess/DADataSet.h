@@ -60,6 +60,9 @@ public:
     void Unprepare();
     bool Prepared() const { return FStatement.Command().Prepared(); }
     bool Executing() const { return FStatement.Command().Executing(); }
+    // Stops a statement that runs on another thread (Execute, Open or a fetch): the running
+    // call raises the provider's cancel error through the connection's error path.
+    void BreakExec() { FStatement.Command().Cancel(); }
     std::int64_t RowsAffected() const { return FRowsAffected; }
     // Reads the next round of rows of a cursor opened without FetchAll.
     bool FetchNext();

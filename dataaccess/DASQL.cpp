@@ -33,8 +33,24 @@ std::string TCustomDASQL::FinalSQL() const {
 void TCustomDASQL::SQLChanged() {
     if (BeforeSQLChange)
         BeforeSQLChange();
-    FMacros.Scan(FSQL.Text());
-    Rescan();
+    ScanAll();
+}
+
+void TCustomDASQL::ScanAll() {
+    FScanned = false;
+    try {
+        FMacros.Scan(FSQL.Text());
+        Rescan();
+    } catch (...) {
+        FCommand.ClearSQL();
+        throw;
+    }
+    FScanned = true;
+}
+
+void TCustomDASQL::CheckScanned() {
+    if (!FScanned)
+        ScanAll();
 }
 
 void TCustomDASQL::Rescan() {

@@ -37,14 +37,21 @@ public:
     // Runs before the rescan of a change (the dataset closes and unprepares here).
     std::function<void()> BeforeSQLChange;
 
+    // Raises the scan's error again while the lines do not scan. A line the macro or parameter
+    // scan refused is already in SQL, so nothing may run until the text is fixed: the command
+    // holds no text in the meantime.
+    void CheckScanned();
+
 private:
     void SQLChanged();
     void Rescan();
+    void ScanAll();
 
     TStringList FSQL;
     TDAParams FParams;
     TMacros FMacros;
     bool FParamCheck = true;
+    bool FScanned = true;
     TOLEDBCommand FCommand;
 };
 

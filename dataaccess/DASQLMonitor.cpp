@@ -1,5 +1,6 @@
 #include "dataaccess/DASQLMonitor.h"
 
+#include "platform/oledb/com_lite.h"
 #include "toolkit/SysUtils.h"
 
 #include <cstdio>
@@ -186,7 +187,10 @@ bool isBlobType(TFieldType t) {
 std::string TCustomDASQLMonitor::GetParamDataType(const TDAParam& Param) const {
     std::string name = FieldTypeName(Param.DataType());
     if (isStringType(Param.DataType()))
-        name += "[" + IntToStr(static_cast<std::int64_t>(Param.AsString().size())) + "]";
+        // The length in characters (UTF-16 units, as the provider counts them), not bytes.
+        name += "[" +
+                IntToStr(static_cast<std::int64_t>(kv::oledb::toOle(Param.AsString()).size())) +
+                "]";
     return name;
 }
 

@@ -442,8 +442,21 @@ void TCustomDAConnection::SendConnectEvent(bool Connecting) {
 }
 
 void TCustomDAConnection::Disconnect() {
-    if (!Connected())
+    // A client that closes while the link closes may release its hold or report a fatal
+    // error, both of which ask for a disconnect again; the running one finishes the job.
+    if (!Connected() || FDisconnecting)
         return;
+    FDisconnecting = true;
+    try {
+        RunDisconnect();
+    } catch (...) {
+        FDisconnecting = false;
+        throw;
+    }
+    FDisconnecting = false;
+}
+
+void TCustomDAConnection::RunDisconnect() {
     FUseCount = 0;
     FPromptAllowed = true;
     if (BeforeDisconnect && !FMaskBeforeDisconnect)

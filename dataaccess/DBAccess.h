@@ -243,6 +243,7 @@ private:
     friend class TDAConnectionOptions;
 
     void Disconnect();
+    void RunDisconnect();
     void SendConnectEvent(bool Connecting);
     void DropSessionObject();
     void PushOperation(TConnLostCause Cause, TComponent* Component);
@@ -266,6 +267,7 @@ private:
     bool FPendingConnect = false;
     bool FInErrorClose = false;
     bool FMaskBeforeDisconnect = false;
+    bool FDisconnecting = false; // inside Disconnect: a nested request does nothing
     TPVTransaction FTransaction;
 
     mutable std::mutex FClientLock;

@@ -262,12 +262,27 @@ void TOLEDBConnection::RaiseProviderError(HRESULT hr, TComponent* Component,
             FInfoMessageHook(*ms);
         return;
     }
+    RaiseThroughHandler(std::move(error));
+}
+
+void TOLEDBConnection::RaiseLayerError(HRESULT hr, const std::string& Message,
+                                       TComponent* Component) {
+    kv::oledb::ComPtr<IErrorInfo> stale;
+    GetErrorInfo(0, stale.put());
+    auto error =
+        std::make_unique<EOLEDBError>(static_cast<std::int32_t>(hr), kv::oledb::toOle(Message));
+    error->SetComponent(Component);
+    error->SetProviderResult(hr);
+    RaiseThroughHandler(std::move(error));
+}
+
+void TOLEDBConnection::RaiseThroughHandler(std::unique_ptr<EOLEDBError> Error) {
     bool fail = true;
     if (HasErrorHandler())
-        RunErrorHandler(*error, fail);
+        RunErrorHandler(*Error, fail);
     if (fail)
-        error->Raise();
-    error.reset();
+        Error->Raise();
+    Error.reset();
     throw EAbort(SOperationAborted);
 }
 

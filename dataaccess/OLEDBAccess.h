@@ -83,6 +83,12 @@ public:
     // Builds the error object of hr and raises it (or the silent abort when the error handler
     // cleared Fail). With S_OK it only delivers information messages to the hook.
     void RaiseProviderError(HRESULT hr, TComponent* Component, const TStatusCallback& Status = {});
+    // Raises a failure of hr that the layer words itself (another result set still open, a
+    // parameter the provider refused) as an EOLEDBError with Message, through the same error
+    // handling as a provider error: the monitor's "Error: ", OnError, the fatal-error close.
+    // Whatever error object the provider left on the thread is dropped.
+    [[noreturn]] void RaiseLayerError(HRESULT hr, const std::string& Message,
+                                      TComponent* Component);
 
     // Receives the server's informational messages that came with a successful call.
     void SetInfoMessageHook(std::function<void(EMSError&)> Hook) {
@@ -118,6 +124,9 @@ public:
     void AssignLink(TOLEDBConnection* Source);
 
 private:
+    // The error path shared by provider and layer errors: the handler decides, then the error
+    // object (or the silent abort) is raised.
+    [[noreturn]] void RaiseThroughHandler(std::unique_ptr<EOLEDBError> Error);
     void CreateDataSource();
     void SetInitProperties();
     // Applies one property set; a failure is re-raised with the status report (and Extra,

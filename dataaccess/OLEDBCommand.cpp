@@ -29,11 +29,21 @@ void TOLEDBCommand::SetSQL(const std::string& Text) {
     TParamScanResult scan = ScanParams(Text);
     if (FPrepared)
         Unprepare();
+    ReleaseProviderObjects(); // a provider command keeps the text it was given
     FSQL = Text;
     FCommandText = std::move(scan.CommandText);
     FParamDescs.clear();
     for (std::string& n : scan.Names)
         FParamDescs.push_back(std::make_unique<TParamDesc>(std::move(n)));
+}
+
+void TOLEDBCommand::ClearSQL() {
+    if (FPrepared)
+        Unprepare();
+    ReleaseProviderObjects();
+    FSQL.clear();
+    FCommandText.clear();
+    FParamDescs.clear();
 }
 
 void TOLEDBCommand::EnsureCommand() {
@@ -46,8 +56,10 @@ void TOLEDBCommand::EnsureCommand() {
         kv::oledb::ComPtr<ISessionProperties>::share(FSession->SessionProperties())
             .as(IID_IDBCreateCommand, factory),
         FComponent);
-    FSession->CheckResult(factory->CreateCommand(nullptr, IID_ICommandText, FCommand.putUnknown()),
+    kv::oledb::ComPtr<ICommandText> command;
+    FSession->CheckResult(factory->CreateCommand(nullptr, IID_ICommandText, command.putUnknown()),
                           FComponent);
+    SetCommandObject(std::move(command));
     const kv::oledb::OleString text = kv::oledb::toOle(FCommandText);
     FSession->CheckResult(FCommand->SetCommandText(DBGUID_DEFAULT, text.c_str()), FComponent);
     SetProperties();
@@ -89,55 +101,31 @@ void TOLEDBCommand::Unprepare() {
 
 void TOLEDBCommand::ReleaseProviderObjects() {
     FMultipleResults.reset();
-    FCommand.reset();
+    SetCommandObject({});
     FPrepared = false;
+}
+
+void TOLEDBCommand::SetCommandObject(kv::oledb::ComPtr<ICommandText> Command) {
+    std::lock_guard lock(FCommandLock);
+    FCommand = std::move(Command);
+}
+
+void TOLEDBCommand::Cancel() {
+    kv::oledb::ComPtr<ICommandText> command;
+    {
+        std::lock_guard lock(FCommandLock);
+        FCancelRequested.store(true);
+        command = FCommand;
+    }
+    if (command)
+        command->Cancel();
 }
 
 namespace {
 
-// The parameter buffer: one fixed-size slot per parameter (status, length, value).
-struct ParamBuffer {
-    std::vector<DBBINDING> bindings;
-    std::vector<unsigned char> data;
-};
-
-constexpr DBLENGTH kParamTextBytes = 8002;
-
-ParamBuffer bindParams(const TParamDescs& descs, const TDAParams& params) {
-    ParamBuffer pb;
-    const std::size_t n =
-        std::min<std::size_t>(descs.size(), static_cast<std::size_t>(params.Count()));
-    std::size_t offset = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        DBBINDING b{};
-        b.iOrdinal = i + 1;
-        b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
-        b.dwMemOwner = DBMEMOWNER_CLIENTOWNED;
-        b.eParamIO = DBPARAMIO_INPUT;
-        b.obStatus = offset;
-        b.obLength = offset + 8;
-        b.obValue = offset + 16;
-        b.wType = DBTYPE_WSTR;
-        b.cbMaxLen = kParamTextBytes;
-        offset += 16 + kParamTextBytes;
-        offset = (offset + 7) & ~std::size_t{7};
-        pb.bindings.push_back(b);
-    }
-    pb.data.assign(std::max<std::size_t>(offset, 1), 0);
-    for (std::size_t i = 0; i < n; ++i) {
-        const DBBINDING& b = pb.bindings[i];
-        const TDAParam* p = const_cast<TDAParams&>(params).FindParam(descs[i]->GetName());
-        if (p == nullptr)
-            p = &params[static_cast<int>(i)];
-        DBSTATUS status = p->IsNull() ? DBSTATUS_S_ISNULL : DBSTATUS_S_OK;
-        kv::oledb::OleString text = kv::oledb::toOle(p->AsString());
-        DBLENGTH length = std::min<DBLENGTH>(text.size() * 2, kParamTextBytes - 2);
-        std::memcpy(pb.data.data() + b.obStatus, &status, sizeof status);
-        std::memcpy(pb.data.data() + b.obLength, &length, sizeof length);
-        std::memcpy(pb.data.data() + b.obValue, text.data(), length);
-    }
-    return pb;
-}
+// A walk over the rest of a batch gives up after this many results, so that a provider that
+// keeps answering with failures cannot hold the caller for ever.
+constexpr int kMaxResults = 1000;
 
 const char* bindStatusText(DBBINDSTATUS s) {
     switch (s) {
@@ -188,50 +176,56 @@ std::string paramFailureText(std::size_t Index, const std::string& Name, const c
     return buf;
 }
 
+} // namespace
+
 // Raises the failure of the first parameter whose status the provider marked as failed.
-void checkParamStatuses(const ParamBuffer& Pb, const TParamDescs& Descs) {
-    for (std::size_t i = 0; i < Pb.bindings.size() && i < Descs.size(); ++i) {
-        DBSTATUS status = DBSTATUS_S_OK;
-        std::memcpy(&status, Pb.data.data() + Pb.bindings[i].obStatus, sizeof status);
+void TOLEDBCommand::CheckParamStatuses(HRESULT hr) {
+    for (std::size_t i = 0; i < FParamBuffer.Bindings().size() && i < FParamDescs.size(); ++i) {
+        const DBSTATUS status = FParamBuffer.Status(i);
         if (status == DBSTATUS_S_OK || status == DBSTATUS_S_ISNULL || status == DBSTATUS_S_DEFAULT)
             continue;
-        kv::oledb::ComPtr<IErrorInfo> stale;
-        GetErrorInfo(0, stale.put());
-        DatabaseError(paramFailureText(i, Descs[i]->GetName(), paramStatusText(status),
-                                       static_cast<unsigned>(status)));
+        FSession->RaiseLayerError(hr,
+                                  paramFailureText(i, FParamDescs[i]->GetName(),
+                                                   paramStatusText(status),
+                                                   static_cast<unsigned>(status)),
+                                  FComponent);
     }
 }
 
-} // namespace
-
-kv::oledb::ComPtr<IRowset> TOLEDBCommand::Execute(const TDAParams* Params) {
+kv::oledb::ComPtr<IRowset> TOLEDBCommand::Execute(TDAParams* Params) {
     EnsureCommand();
+    FCancelRequested.store(false);
     FExecuting = true;
     FCursorState = csExecuting;
     FRowsAffected = -1;
+    FOutputPending = false;
     try {
         DBPARAMS dbParams{};
-        ParamBuffer pb;
         kv::oledb::ComPtr<IAccessor> accessor;
         HACCESSOR hAccessor = 0;
-        if (Params != nullptr && !FParamDescs.empty() && Params->Count() > 0) {
-            pb = bindParams(FParamDescs, *Params);
+        FParamBuffer = TOLEDBParamBuffer();
+        if (Params != nullptr && !FParamDescs.empty())
+            FParamBuffer.Bind(FParamDescs, *Params);
+        if (!FParamBuffer.Empty()) {
+            // A value the buffer could not convert to its parameter's type never leaves.
+            CheckParamStatuses(DB_E_ERRORSOCCURRED);
+            const auto& bindings = FParamBuffer.Bindings();
             FSession->CheckResult(FCommand.as(IID_IAccessor, accessor), FComponent);
-            std::vector<DBBINDSTATUS> status(pb.bindings.size());
-            HRESULT hr = accessor->CreateAccessor(DBACCESSOR_PARAMETERDATA, pb.bindings.size(),
-                                                  pb.bindings.data(), 0, &hAccessor, status.data());
+            std::vector<DBBINDSTATUS> status(bindings.size());
+            HRESULT hr = accessor->CreateAccessor(DBACCESSOR_PARAMETERDATA, bindings.size(),
+                                                  bindings.data(), 0, &hAccessor, status.data());
             if (FAILED(hr)) {
                 for (std::size_t i = 0; i < status.size(); ++i)
-                    if (status[i] != DBBINDSTATUS_OK) {
-                        kv::oledb::ComPtr<IErrorInfo> stale;
-                        GetErrorInfo(0, stale.put());
-                        DatabaseError(paramFailureText(i, FParamDescs[i]->GetName(),
-                                                       bindStatusText(status[i]),
-                                                       static_cast<unsigned>(status[i])));
-                    }
+                    if (status[i] != DBBINDSTATUS_OK)
+                        FSession->RaiseLayerError(
+                            hr,
+                            paramFailureText(i, FParamDescs[i]->GetName(),
+                                             bindStatusText(status[i]),
+                                             static_cast<unsigned>(status[i])),
+                            FComponent);
                 FSession->CheckResult(hr, FComponent);
             }
-            dbParams.pData = pb.data.data();
+            dbParams.pData = FParamBuffer.Data();
             dbParams.cParamSets = 1;
             dbParams.hAccessor = hAccessor;
         }
@@ -248,14 +242,12 @@ kv::oledb::ComPtr<IRowset> TOLEDBCommand::Execute(const TDAParams* Params) {
             ReleaseProviderObjects();
         }
         if (FAILED(hr) && dbParams.pData != nullptr)
-            checkParamStatuses(pb, FParamDescs);
-        if (hr == DB_E_OBJECTOPEN) {
-            kv::oledb::ComPtr<IErrorInfo> stale;
-            GetErrorInfo(0, stale.put());
-            DatabaseError(SDefaultResultSetOpen);
-        }
+            CheckParamStatuses(hr);
+        if (hr == DB_E_OBJECTOPEN)
+            FSession->RaiseLayerError(hr, SDefaultResultSetOpen, FComponent);
         FSession->CheckResult(hr, FComponent);
         FRowsAffected = rows;
+        FOutputPending = !FParamBuffer.Empty();
 
         kv::oledb::ComPtr<IRowset> rowset;
         if (result && SUCCEEDED(result.as(IID_IMultipleResults, FMultipleResults)) &&
@@ -266,6 +258,8 @@ kv::oledb::ComPtr<IRowset> TOLEDBCommand::Execute(const TDAParams* Params) {
             FSession->RaiseProviderError(S_OK, FComponent); // messages of the single result
             result.as(IID_IRowset, rowset);
         }
+        if (!FMultipleResults && !rowset)
+            ReadOutputParams();
         FExecuting = false;
         if (rowset) {
             FCursorState = csExecuted;
@@ -277,12 +271,28 @@ kv::oledb::ComPtr<IRowset> TOLEDBCommand::Execute(const TDAParams* Params) {
         return rowset;
     } catch (...) {
         FExecuting = false;
+        FOutputPending = false;
         FCursorState = FPrepared ? csPrepared : csInactive;
         FMultipleResults.reset();
         if (!FPrepared)
-            FCommand.reset();
+            SetCommandObject({});
         throw;
     }
+}
+
+void TOLEDBCommand::ReadOutputParams() {
+    if (!FOutputPending)
+        return;
+    FOutputPending = false;
+    FParamBuffer.ReadOutput();
+    // An output value longer than the room given for it arrived cut: say so.
+    for (std::size_t i = 0; i < FParamBuffer.Bindings().size() && i < FParamDescs.size(); ++i)
+        if ((FParamBuffer.Bindings()[i].eParamIO & DBPARAMIO_OUTPUT) &&
+            FParamBuffer.Status(i) == DBSTATUS_S_TRUNCATED)
+            FSession->RaiseLayerError(DB_E_ERRORSOCCURRED,
+                                      paramFailureText(i, FParamDescs[i]->GetName(), SDataTruncated,
+                                                       static_cast<unsigned>(DBSTATUS_S_TRUNCATED)),
+                                      FComponent);
 }
 
 kv::oledb::ComPtr<IRowset> TOLEDBCommand::WalkResults() {
@@ -295,6 +305,7 @@ kv::oledb::ComPtr<IRowset> TOLEDBCommand::WalkResults() {
         if (hr == DB_S_NORESULT) {
             FMultipleResults.reset();
             FRowsAffected = lastCount;
+            ReadOutputParams();
             return {};
         }
         try {
@@ -304,6 +315,11 @@ kv::oledb::ComPtr<IRowset> TOLEDBCommand::WalkResults() {
             throw;
         }
         FSession->RaiseProviderError(S_OK, FComponent); // PRINT and informational messages
+        if (FCancelRequested.load()) {
+            // Cancelled while the batch was still answering: the rest is not wanted.
+            DrainResults();
+            FSession->CheckResult(DB_E_CANCELED, FComponent);
+        }
         if (rows >= 0)
             lastCount = rows;
         FRowsAffected = lastCount;
@@ -314,20 +330,71 @@ kv::oledb::ComPtr<IRowset> TOLEDBCommand::WalkResults() {
 }
 
 void TOLEDBCommand::DrainResults() {
-    if (!FMultipleResults)
+    // Taken off the command first: an error handler run from here may close the dataset,
+    // which drains again.
+    kv::oledb::ComPtr<IMultipleResults> walker = std::move(FMultipleResults);
+    FOutputPending = false;
+    if (!walker)
         return;
-    for (int guard = 0; guard < 1000; ++guard) {
+    for (int guard = 0; guard < kMaxResults; ++guard) {
         DBROWCOUNT rows = 0;
         kv::oledb::ComPtr<IUnknown> result;
-        HRESULT hr = FMultipleResults->GetResult(nullptr, DBRESULTFLAG_DEFAULT, IID_NULL, &rows,
-                                                 result.put());
+        HRESULT hr =
+            walker->GetResult(nullptr, DBRESULTFLAG_DEFAULT, IID_NULL, &rows, result.put());
         kv::oledb::ComPtr<IErrorInfo> dropped; // errors of the drained results are dropped
         GetErrorInfo(0, dropped.put());
-        if (hr == DB_S_NORESULT || hr == E_UNEXPECTED)
+        if (hr == DB_S_NORESULT || hr == E_UNEXPECTED || hr == DB_E_CANCELED)
             break;
         // A failing result is consumed too; keep going until the batch says it is done.
     }
-    FMultipleResults.reset();
+}
+
+void TOLEDBCommand::FinishResults() {
+    kv::oledb::ComPtr<IMultipleResults> walker = std::move(FMultipleResults);
+    if (!walker) {
+        ReadOutputParams();
+        return;
+    }
+    // The first failure of the rest of the batch, with its error object, raised once the
+    // batch has been read to its end so that the link is free for the error handling.
+    HRESULT first = S_OK;
+    kv::oledb::ComPtr<IErrorInfo> firstError;
+    std::int64_t lastCount = FRowsAffected;
+    for (int guard = 0; guard < kMaxResults; ++guard) {
+        DBROWCOUNT rows = -1;
+        kv::oledb::ComPtr<IUnknown> result;
+        HRESULT hr =
+            walker->GetResult(nullptr, DBRESULTFLAG_DEFAULT, IID_NULL, &rows, result.put());
+        if (hr == DB_S_NORESULT)
+            break;
+        if (FAILED(hr)) {
+            kv::oledb::ComPtr<IErrorInfo> error;
+            GetErrorInfo(0, error.put());
+            if (SUCCEEDED(first)) {
+                first = hr;
+                firstError = std::move(error);
+            }
+            if (hr == E_UNEXPECTED || hr == DB_E_CANCELED)
+                break;
+            continue;
+        }
+        if (SUCCEEDED(first))
+            FSession->RaiseProviderError(S_OK, FComponent); // PRINT and informational messages
+        else {
+            kv::oledb::ComPtr<IErrorInfo> dropped;
+            GetErrorInfo(0, dropped.put());
+        }
+        if (rows >= 0)
+            lastCount = rows;
+    }
+    walker.reset();
+    FRowsAffected = lastCount;
+    if (FAILED(first)) {
+        FOutputPending = false;
+        SetErrorInfo(0, firstError.get());
+        FSession->CheckResult(first, FComponent);
+    }
+    ReadOutputParams();
 }
 
 } // namespace kv::dataaccess

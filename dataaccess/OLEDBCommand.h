@@ -5,10 +5,13 @@
 // has rows. Results without rows are skipped; their informational messages are delivered.
 
 #include "dataaccess/DAParams.h"
+#include "dataaccess/OLEDBParamBuffer.h"
 #include "dataaccess/ParamScan.h"
 #include "platform/oledb/com_lite.h"
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -50,40 +53,60 @@ public:
     int CommandTimeout = 0;
     bool MultipleResults = true;
 
-    bool Executing() const { return FExecuting; }
+    bool Executing() const { return FExecuting.load(); }
+    // Asks the running execution, result walk or fetch to stop; callable from any thread. The
+    // running call then raises the provider's cancel error (DB_E_CANCELED, 0x80040E4E).
+    void Cancel();
     TCursorState CursorState() const { return FCursorState; }
     void SetCursorState(TCursorState Value) { FCursorState = Value; }
     bool Prepared() const { return FPrepared; }
     void Prepare();
     void Unprepare();
 
-    // Runs the batch with the values of Params (at most as many descriptors as Params has
-    // entries are bound). Returns the rowset of the first result with rows, or null.
-    kv::oledb::ComPtr<IRowset> Execute(const TDAParams* Params);
+    // Runs the batch with the values of Params, every marker bound to the parameter of its
+    // name. Returns the rowset of the first result with rows, or null. Output parameters are
+    // written back into Params once the batch has been read to its end.
+    kv::oledb::ComPtr<IRowset> Execute(TDAParams* Params);
     std::int64_t RowsAffected() const { return FRowsAffected; }
     // True while results of the batch after the returned rowset are still unread.
     bool HasPendingResults() const { return static_cast<bool>(FMultipleResults); }
-    // Reads and drops the remaining results of the batch, ignoring their errors.
+    // Reads and drops the remaining results of the batch, ignoring their errors (closing a
+    // cursor early, cleaning up after a failure).
     void DrainResults();
+    // Reads the remaining results of the batch after its rowset was read to the end: their
+    // messages are delivered, the first error among them is raised through the connection's
+    // error path once the batch is done, and output parameters are read back.
+    void FinishResults();
+    // Forgets the text: the scan of a new text failed, so nothing may run until it scans.
+    void ClearSQL();
     // Releases the command's provider objects.
     void ReleaseProviderObjects();
 
 private:
     void EnsureCommand();
+    // The provider command is replaced under FCommandLock, so that Cancel from another thread
+    // never meets a command being released.
+    void SetCommandObject(kv::oledb::ComPtr<ICommandText> Command);
     void SetProperties();
     kv::oledb::ComPtr<IRowset> WalkResults();
+    void CheckParamStatuses(HRESULT hr);
+    void ReadOutputParams();
 
     TOLEDBConnection* FSession = nullptr;
     TComponent* FComponent = nullptr;
     std::string FSQL;
     std::string FCommandText;
     TParamDescs FParamDescs;
-    bool FExecuting = false;
+    std::atomic<bool> FExecuting = false;
+    std::atomic<bool> FCancelRequested = false;
+    std::mutex FCommandLock;
     bool FPrepared = false;
     TCursorState FCursorState = csInactive;
     std::int64_t FRowsAffected = -1;
     kv::oledb::ComPtr<ICommandText> FCommand;
     kv::oledb::ComPtr<IMultipleResults> FMultipleResults;
+    TOLEDBParamBuffer FParamBuffer;
+    bool FOutputPending = false; // output values still to be read back into Params
 };
 
 } // namespace kv::dataaccess

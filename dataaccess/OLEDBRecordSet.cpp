@@ -1,5 +1,6 @@
 #include "dataaccess/OLEDBRecordSet.h"
 
+#include "dataaccess/DAConsts.h"
 #include "dataaccess/OLEDBAccess.h"
 
 #include <algorithm>
@@ -9,7 +10,8 @@ namespace kv::dataaccess {
 
 namespace {
 
-// Text buffer per column: enough for every scalar type as text; longer values are cut.
+// Text buffer per column: enough for every scalar type as text; longer values are read again
+// on their own (ReadLongValue).
 constexpr DBLENGTH kMaxTextBytes = 8002;
 
 } // namespace
@@ -82,50 +84,43 @@ void TOLEDBRecordSet::Open(kv::oledb::ComPtr<IRowset> Rowset, TOLEDBConnection* 
 int TOLEDBRecordSet::FetchRound(int FetchRows) {
     if (!FRowset)
         return 0;
+    // The round works on its own references: a fatal error reported from inside it runs the
+    // connection's error handling, which closes the dataset and releases FRowset and the
+    // accessor while the round still holds row handles of that rowset.
+    const kv::oledb::ComPtr<IRowset> rowset = FRowset;
+    const HACCESSOR accessor = FHAccessor;
     DBCOUNTITEM obtained = 0;
     HROW* rows = nullptr;
-    HRESULT hr = FRowset->GetNextRows(0, 0, FetchRows, &obtained, &rows);
+    HRESULT hr = rowset->GetNextRows(0, 0, FetchRows, &obtained, &rows);
     if (hr != DB_S_ENDOFROWSET && hr != DB_S_ROWLIMITEXCEEDED) {
         try {
             FSession->CheckResult(hr, FComponent);
         } catch (...) {
+            if (obtained > 0)
+                rowset->ReleaseRows(obtained, rows, nullptr, nullptr, nullptr);
             CoTaskMemFree(rows);
             throw;
         }
     }
     std::vector<TRecord> block;
     block.reserve(obtained);
+    const std::vector<DBBINDING> bindings = FBindings;
     std::vector<unsigned char> buffer(std::max<std::size_t>(FRowSize, 1));
     try {
         for (DBCOUNTITEM r = 0; r < obtained; ++r) {
             std::fill(buffer.begin(), buffer.end(), 0);
-            if (!FBindings.empty())
-                FSession->CheckResult(FRowset->GetData(rows[r], FHAccessor, buffer.data()),
+            if (!bindings.empty())
+                FSession->CheckResult(rowset->GetData(rows[r], accessor, buffer.data()),
                                       FComponent);
-            TRecord rec(FBindings.size());
-            for (std::size_t c = 0; c < FBindings.size(); ++c) {
-                const DBBINDING& b = FBindings[c];
-                DBSTATUS status = 0;
-                DBLENGTH length = 0;
-                std::memcpy(&status, buffer.data() + b.obStatus, sizeof status);
-                std::memcpy(&length, buffer.data() + b.obLength, sizeof length);
-                if (status == DBSTATUS_S_ISNULL)
-                    continue;
-                length = std::min<DBLENGTH>(length, kMaxTextBytes - 2);
-                std::u16string text(length / 2, u'\0');
-                std::memcpy(text.data(), buffer.data() + b.obValue, text.size() * 2);
-                rec[c].IsNull = false;
-                rec[c].Text = kv::oledb::fromOle(text.data(), text.size());
-            }
-            block.push_back(std::move(rec));
+            block.push_back(ReadRecord(rowset, rows[r], bindings, buffer));
         }
     } catch (...) {
-        FRowset->ReleaseRows(obtained, rows, nullptr, nullptr, nullptr);
+        rowset->ReleaseRows(obtained, rows, nullptr, nullptr, nullptr);
         CoTaskMemFree(rows);
         throw;
     }
     if (obtained > 0)
-        FRowset->ReleaseRows(obtained, rows, nullptr, nullptr, nullptr);
+        rowset->ReleaseRows(obtained, rows, nullptr, nullptr, nullptr);
     CoTaskMemFree(rows);
     const int count = static_cast<int>(obtained);
     if (count > 0)
@@ -133,6 +128,63 @@ int TOLEDBRecordSet::FetchRound(int FetchRows) {
     else
         ReleaseRowset();
     return count;
+}
+
+// A column value longer than the row buffer's slot (long text, nvarchar(max), binary as
+// text) is read again on its own, with a buffer of the length the provider reported, so
+// that it arrives whole.
+TRecord TOLEDBRecordSet::ReadRecord(const kv::oledb::ComPtr<IRowset>& Rowset, HROW Row,
+                                    const std::vector<DBBINDING>& Bindings,
+                                    const std::vector<unsigned char>& Buffer) {
+    TRecord rec(Bindings.size());
+    for (std::size_t c = 0; c < Bindings.size(); ++c) {
+        const DBBINDING& b = Bindings[c];
+        DBSTATUS status = 0;
+        DBLENGTH length = 0;
+        std::memcpy(&status, Buffer.data() + b.obStatus, sizeof status);
+        std::memcpy(&length, Buffer.data() + b.obLength, sizeof length);
+        if (status == DBSTATUS_S_ISNULL)
+            continue;
+        rec[c].IsNull = false;
+        if (status == DBSTATUS_S_TRUNCATED && length + sizeof(OLECHAR) > b.cbMaxLen) {
+            rec[c].Text = ReadLongValue(Rowset, Row, b, length);
+            continue;
+        }
+        length = std::min<DBLENGTH>(length, b.cbMaxLen - sizeof(OLECHAR));
+        std::u16string text(length / 2, u'\0');
+        std::memcpy(text.data(), Buffer.data() + b.obValue, text.size() * 2);
+        rec[c].Text = kv::oledb::fromOle(text.data(), text.size());
+    }
+    return rec;
+}
+
+std::string TOLEDBRecordSet::ReadLongValue(const kv::oledb::ComPtr<IRowset>& Rowset, HROW Row,
+                                           const DBBINDING& Binding, DBLENGTH Length) {
+    kv::oledb::ComPtr<IAccessor> accessors;
+    FSession->CheckResult(Rowset.as(IID_IAccessor, accessors), FComponent);
+    DBBINDING b = Binding;
+    b.obStatus = 0;
+    b.obLength = 8;
+    b.obValue = 16;
+    b.cbMaxLen = Length + sizeof(OLECHAR);
+    HACCESSOR handle = 0;
+    DBBINDSTATUS bindStatus = DBBINDSTATUS_OK;
+    FSession->CheckResult(
+        accessors->CreateAccessor(DBACCESSOR_ROWDATA, 1, &b, 0, &handle, &bindStatus), FComponent);
+    std::vector<unsigned char> buffer(16 + b.cbMaxLen);
+    const HRESULT hr = Rowset->GetData(Row, handle, buffer.data());
+    accessors->ReleaseAccessor(handle, nullptr);
+    FSession->CheckResult(hr, FComponent);
+    DBSTATUS status = 0;
+    DBLENGTH length = 0;
+    std::memcpy(&status, buffer.data(), sizeof status);
+    std::memcpy(&length, buffer.data() + 8, sizeof length);
+    if (status == DBSTATUS_S_TRUNCATED)
+        FSession->RaiseLayerError(DB_E_ERRORSOCCURRED, SDataTruncated, FComponent);
+    length = std::min<DBLENGTH>(length, b.cbMaxLen - sizeof(OLECHAR));
+    std::u16string text(length / 2, u'\0');
+    std::memcpy(text.data(), buffer.data() + 16, text.size() * 2);
+    return kv::oledb::fromOle(text.data(), text.size());
 }
 
 void TOLEDBRecordSet::ReleaseRowset() {

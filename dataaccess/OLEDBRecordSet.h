@@ -1,6 +1,7 @@
 #pragma once
 // TOLEDBRecordSet: the cursor over one provider rowset. It reads the column descriptions,
-// binds every column as text through one row accessor, and copies rows into the record cache
+// binds every column as text through one row accessor (a value longer than its slot is read
+// again whole), and copies rows into the record cache
 // one fetch round at a time, releasing the row handles after every round.
 
 #include "dataaccess/MemData.h"
@@ -35,6 +36,12 @@ public:
     void ReleaseRowset();
 
 private:
+    TRecord ReadRecord(const kv::oledb::ComPtr<IRowset>& Rowset, HROW Row,
+                       const std::vector<DBBINDING>& Bindings,
+                       const std::vector<unsigned char>& Buffer);
+    std::string ReadLongValue(const kv::oledb::ComPtr<IRowset>& Rowset, HROW Row,
+                              const DBBINDING& Binding, DBLENGTH Length);
+
     TCommandType FCommandType = ctUnknown;
     kv::oledb::ComPtr<IRowset> FRowset;
     kv::oledb::ComPtr<IAccessor> FAccessor;

@@ -63,6 +63,8 @@ std::string formatTimestamp(const DBTIMESTAMP& ts) {
     return buffer;
 }
 
+} // namespace
+
 // The value as text, for the string bindings.
 bool asText(const CellValue& v, std::string& out) {
     char buffer[64];
@@ -100,6 +102,8 @@ bool asText(const CellValue& v, std::string& out) {
     }
     return false;
 }
+
+namespace {
 
 enum class NumberResult { Ok, CantConvert };
 

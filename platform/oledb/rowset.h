@@ -126,6 +126,8 @@ private:
 DBSTATUS writeBinding(const DBBINDING& binding, const CellValue& value, BYTE* data);
 // Whether a column of type `from` can be delivered as `to`.
 bool canConvert(DBTYPE from, DBTYPE to);
+// The value as text, as the string bindings deliver it; false for null.
+bool asText(const CellValue& value, std::string& out);
 // Reads one parameter value from the caller's buffer (for commands with parameters).
 bool readBinding(const DBBINDING& binding, const BYTE* data, CellValue& value);
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <sybdb.h>
 #include <unistd.h>
@@ -18,6 +19,10 @@ namespace {
 
 // ---------------------------------------------------------------------------------------------
 // Callbacks.
+
+// The open links by their DBPROCESS, for db-lib's interrupt callbacks.
+std::mutex g_linksMutex;
+std::map<DBPROCESS*, Link*> g_links;
 
 // Where messages go while no DBPROCESS carries a collector (during dbopen).
 thread_local Messages* t_collector = nullptr;
@@ -380,12 +385,51 @@ std::unique_ptr<Link> Link::open(const LoginSettings& settings, Failure& failure
     link->dbproc_ = dbproc;
     link->serverName_ = settings.server.empty() ? "(local)" : settings.server;
     dbsetuserdata(dbproc, reinterpret_cast<BYTE*>(&link->messages_));
+    {
+        std::lock_guard lock(g_linksMutex);
+        g_links[dbproc] = link.get();
+    }
+    dbsetinterrupt(dbproc, &Link::checkInterrupt, &Link::handleInterrupt);
     information.server = std::move(collected.server);
     return link;
 }
 
+// db-lib asks these about once a second while it waits for the server. They run on the
+// thread that waits; only the request flag comes from elsewhere.
+int Link::checkInterrupt(void* dbproc) {
+    std::lock_guard lock(g_linksMutex);
+    auto it = g_links.find(static_cast<DBPROCESS*>(dbproc));
+    return it != g_links.end() && it->second->cancel_.load() && !it->second->attentionSent_;
+}
+
+int Link::handleInterrupt(void* dbproc) {
+    std::lock_guard lock(g_linksMutex);
+    auto it = g_links.find(static_cast<DBPROCESS*>(dbproc));
+    if (it == g_links.end())
+        return INT_CONTINUE;
+    it->second->attentionSent_ = true;
+    return INT_CANCEL; // db-lib sends the attention and reads the server's acknowledgement
+}
+
+void Link::clearCancel() {
+    cancel_.store(false);
+    attentionSent_ = false;
+}
+
+void Link::cancelBatch() {
+    if (dbproc_ && !isDead()) {
+        attentionSent_ = true;
+        dbcancel(dbproc_);
+    }
+    messages_.clear();
+}
+
 Link::~Link() {
     if (dbproc_) {
+        {
+            std::lock_guard lock(g_linksMutex);
+            g_links.erase(dbproc_);
+        }
         dbsetuserdata(dbproc_, nullptr);
         dbclose(dbproc_);
     }
@@ -401,6 +445,9 @@ bool Link::isDead() {
 Link::Step Link::afterFailure() {
     // db-lib's severities do not tell a dropped socket from a statement error; the state of
     // the connection does.
+    if (attentionSent_ && !isDead()) {
+        return Step::Cancelled;
+    }
     if (isDead() || messages_.hasClientError(SYBEREAD) || messages_.hasClientError(SYBEWRIT) ||
         messages_.hasClientError(SYBEDDNE) || messages_.hasClientError(SYBESEOF)) {
         dead_ = true;
@@ -412,10 +459,7 @@ Link::Step Link::afterFailure() {
     return Step::Failed;
 }
 
-Link::Step Link::execute(const std::string& sql, int timeoutSeconds) {
-    if (isDead()) {
-        return Step::Dead;
-    }
+void Link::applyTimeout(int timeoutSeconds) {
     // The per-connection time-out (db-lib's own is process-wide); 0 means none. Set only when
     // it changes: most commands keep the default.
     const int wanted = timeoutSeconds > 0 ? timeoutSeconds : 0;
@@ -427,13 +471,179 @@ Link::Step Link::execute(const std::string& sql, int timeoutSeconds) {
         }
         timeoutSeconds_ = wanted;
     }
+}
+
+namespace {
+
+// The db-lib form of a parameter value: type, maximal length (output only), bytes.
+struct RpcData {
+    int type = SYBVARCHAR;
+    DBINT maxLength = -1;
+    std::string bytes;
+    bool null = false;
+};
+
+RpcData rpcDataOf(const RpcArg& a) {
+    RpcData d;
+    const CellValue& v = a.value;
+    auto put = [&](const void* p, std::size_t n) {
+        d.bytes.assign(static_cast<const char*>(p), n);
+    };
+    switch (v.kind) {
+    case CellValue::Kind::Null:
+        d.null = true;
+        break;
+    case CellValue::Kind::Int: {
+        const std::int64_t i = v.i;
+        put(&i, 8);
+        break;
+    }
+    case CellValue::Kind::Real:
+        put(&v.d, 8);
+        break;
+    case CellValue::Kind::Bool: {
+        const unsigned char b = v.i ? 1 : 0;
+        put(&b, 1);
+        break;
+    }
+    case CellValue::Kind::Bytes:
+        d.bytes = v.s;
+        break;
+    default: {
+        std::string text;
+        asText(v, text);
+        d.bytes = std::move(text);
+        break;
+    }
+    }
+    // The declared type decides the wire type, so that a null or an output has one too.
+    const std::string& t = a.declaredType;
+    if (t == "ntext" || t == "nvarchar(max)") {
+        d.type = SYBNTEXT; // any length, in UTF-16 on the wire
+    } else if (t == "bigint") {
+        d.type = SYBINT8;
+    } else if (t == "float") {
+        d.type = SYBFLT8;
+    } else if (t == "bit") {
+        d.type = SYBBITN;
+        d.maxLength = a.output ? 1 : -1;
+    } else if (t.rfind("varbinary", 0) == 0) {
+        d.type = SYBVARBINARY;
+        d.maxLength = a.output ? 8000 : -1;
+    } else {
+        d.type = SYBVARCHAR;
+        d.maxLength = a.output ? 8000 : -1;
+    }
+    if (d.type == SYBINT8 || d.type == SYBFLT8) {
+        d.maxLength = -1;
+    }
+    return d;
+}
+
+CellValue returnedValue(int type, const BYTE* data, DBINT length) {
+    if (!data) {
+        return CellValue::null();
+    }
+    switch (type) {
+    case SYBINT1:
+        return CellValue::integer(*data);
+    case SYBINT2: {
+        std::int16_t v;
+        std::memcpy(&v, data, 2);
+        return CellValue::integer(v);
+    }
+    case SYBINT4: {
+        std::int32_t v;
+        std::memcpy(&v, data, 4);
+        return CellValue::integer(v);
+    }
+    case SYBINT8: {
+        std::int64_t v;
+        std::memcpy(&v, data, 8);
+        return CellValue::integer(v);
+    }
+    case SYBFLT8: {
+        double v;
+        std::memcpy(&v, data, 8);
+        return CellValue::real(v);
+    }
+    case SYBREAL: {
+        float v;
+        std::memcpy(&v, data, 4);
+        return CellValue::real(v);
+    }
+    case SYBBIT:
+    case SYBBITN:
+        return CellValue::boolean(*data != 0);
+    case SYBBINARY:
+    case SYBVARBINARY:
+    case SYBIMAGE:
+        return CellValue::bytes(
+            std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length)));
+    default:
+        return CellValue::text(
+            std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length)));
+    }
+}
+
+} // namespace
+
+Link::Step Link::call(const std::string& procedure, const std::vector<RpcArg>& args,
+                      int timeoutSeconds) {
+    if (isDead()) {
+        return Step::Dead;
+    }
+    applyTimeout(timeoutSeconds);
+    if (dbrpcinit(dbproc_, procedure.c_str(), 0) != SUCCEED) {
+        return afterFailure();
+    }
+    std::vector<RpcData> data; // kept until the call has been sent
+    data.reserve(args.size());
+    for (const RpcArg& a : args) {
+        data.push_back(rpcDataOf(a));
+        RpcData& d = data.back();
+        const DBINT length = d.null ? 0 : static_cast<DBINT>(d.bytes.size());
+        BYTE* value = d.null ? nullptr : reinterpret_cast<BYTE*>(d.bytes.data());
+        if (dbrpcparam(dbproc_, a.name.empty() ? nullptr : a.name.c_str(),
+                       a.output ? DBRPCRETURN : 0, d.type, d.maxLength, length, value) != SUCCEED) {
+            return afterFailure();
+        }
+    }
+    if (dbrpcsend(dbproc_) != SUCCEED) {
+        return afterFailure();
+    }
+    if (dbsqlok(dbproc_) != SUCCEED) {
+        return afterFailure();
+    }
+    return attentionSent_ ? Step::Cancelled : Step::Ok;
+}
+
+std::vector<ReturnValue> Link::returnValues() {
+    std::vector<ReturnValue> out;
+    if (!dbproc_ || isDead()) {
+        return out;
+    }
+    const int n = dbnumrets(dbproc_);
+    for (int i = 1; i <= n; ++i) {
+        const char* name = dbretname(dbproc_, i);
+        out.push_back({name ? name : "", returnedValue(dbrettype(dbproc_, i), dbretdata(dbproc_, i),
+                                                       dbretlen(dbproc_, i))});
+    }
+    return out;
+}
+
+Link::Step Link::execute(const std::string& sql, int timeoutSeconds) {
+    if (isDead()) {
+        return Step::Dead;
+    }
+    applyTimeout(timeoutSeconds);
     if (dbcmd(dbproc_, sql.c_str()) != SUCCEED) {
         return afterFailure();
     }
     if (dbsqlexec(dbproc_) != SUCCEED) {
         return afterFailure();
     }
-    return Step::Ok;
+    return attentionSent_ ? Step::Cancelled : Step::Ok;
 }
 
 Link::Step Link::nextResult() {
@@ -441,6 +651,14 @@ Link::Step Link::nextResult() {
         return Step::Dead;
     }
     const RETCODE rc = dbresults(dbproc_);
+    if (attentionSent_) {
+        return Step::Cancelled;
+    }
+    // A connection that died in the middle of a response ends the results too; that is no
+    // clean end of the batch.
+    if (rc != SUCCEED && isDead()) {
+        return afterFailure();
+    }
     if (rc == SUCCEED) {
         return Step::Ok;
     }
@@ -466,8 +684,14 @@ Link::Step Link::nextRow() {
         return Step::Dead;
     }
     const STATUS rc = dbnextrow(dbproc_);
+    if (attentionSent_) {
+        return Step::Cancelled;
+    }
     if (rc == REG_ROW) {
         return Step::Ok;
+    }
+    if (rc == NO_MORE_ROWS && isDead()) {
+        return afterFailure();
     }
     if (rc == NO_MORE_ROWS) {
         return Step::NoMore;

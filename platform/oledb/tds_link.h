@@ -13,6 +13,7 @@
 #include "platform/oledb/rowset.h"
 #include "platform/oledb/server_names.h"
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -86,6 +87,21 @@ struct LoginSettings {
     bool encrypt = false;
 };
 
+// One parameter of a remote procedure call.
+struct RpcArg {
+    std::string name; // "@P1"; empty for a positional parameter
+    bool output = false;
+    CellValue value;
+    // The declared type for sp_executesql's declaration list ("bigint", "nvarchar(max)", ...).
+    std::string declaredType;
+};
+
+// A value a procedure call returned for an output parameter.
+struct ReturnValue {
+    std::string name;
+    CellValue value;
+};
+
 class Link {
 public:
     // Logs in. On failure returns null and fills `failure` (unreachable server, refused login,
@@ -96,11 +112,15 @@ public:
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
 
-    enum class Step { Ok, Failed, NoMore, Dead, TimedOut };
+    enum class Step { Ok, Failed, NoMore, Dead, TimedOut, Cancelled };
 
     // Sends a batch (dbcmd + dbsqlexec). Failed: the first statement failed; the rest of the
     // batch may still have results.
     Step execute(const std::string& sql, int timeoutSeconds);
+    // Calls a procedure (dbrpcinit ... dbrpcsend, dbsqlok); results as for execute.
+    Step call(const std::string& procedure, const std::vector<RpcArg>& args, int timeoutSeconds);
+    // The output values of the last call; read once its results are done.
+    std::vector<ReturnValue> returnValues();
     // The next result of the batch (dbresults): Ok, Failed (the statement failed), NoMore.
     Step nextResult();
     int columnCount() const;
@@ -112,6 +132,15 @@ public:
     void discardRows();
     // Reads and drops every remaining result of the batch (errors included).
     void drainResults();
+
+    // Asks the running call to stop: thread-safe, returns at once. While db-lib waits for the
+    // server it asks the connection's interrupt check about once a second; the check then sends
+    // an attention and the waiting call ends as Cancelled. A request stays until clearCancel.
+    void requestCancel() { cancel_.store(true); }
+    bool cancelRequested() const { return cancel_.load(); }
+    void clearCancel();
+    // Stops the batch now from the calling thread (attention, then the rest is flushed).
+    void cancelBatch();
 
     // Messages gathered since the last take.
     Messages takeMessages();
@@ -128,12 +157,17 @@ public:
 private:
     Link() = default;
     Step afterFailure();
+    void applyTimeout(int timeoutSeconds);
+    static int checkInterrupt(void* dbproc);
+    static int handleInterrupt(void* dbproc);
 
     tds_dblib_dbprocess* dbproc_ = nullptr;
     Messages messages_;
     bool dead_ = false;
     int timeoutSeconds_ = -1; // unknown until the first command sets it
     std::string serverName_;
+    std::atomic<bool> cancel_{false};
+    bool attentionSent_ = false; // by the interrupt handler, for the current request
 };
 
 // The columns of the current result, and the current row in the neutral value form.

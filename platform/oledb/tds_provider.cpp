@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 namespace kv::oledb {
@@ -79,6 +80,16 @@ public:
     // returned; statement errors are kept for the first result.
     static HRESULT start(const std::shared_ptr<Connection>& connection, const std::string& sql,
                          int timeoutSeconds, const IID& iid, std::shared_ptr<Batch>& out);
+    // The same for a procedure call; `send` makes the call on the link.
+    static HRESULT startWith(const std::shared_ptr<Connection>& connection,
+                             const std::function<Link::Step(Link&)>& send, const IID& iid,
+                             std::shared_ptr<Batch>& out);
+    // Where the output values of a call go once its results are done: the caller's parameter
+    // buffer and the output bindings of its accessor.
+    void setOutputs(BYTE* data, std::vector<DBBINDING> bindings) {
+        outputData_ = data;
+        outputBindings_ = std::move(bindings);
+    }
 
     ResultOutcome next();
     void drain();
@@ -96,6 +107,10 @@ private:
     std::optional<Failure> firstFailure_;
     Messages firstInformation_;
     std::weak_ptr<LinkRowSource> current_;
+    BYTE* outputData_ = nullptr;
+    std::vector<DBBINDING> outputBindings_;
+
+    void writeOutputs();
 };
 
 class LinkRowSource final : public RowSource {
@@ -110,7 +125,7 @@ public:
         }
         Link& link = batch_->link();
         for (std::size_t i = 0; i < count; ++i) {
-            const Link::Step step = link.nextRow();
+            const Link::Step step = link.cancelRequested() ? Link::Step::Cancelled : link.nextRow();
             if (step == Link::Step::Ok) {
                 out.push_back(tds::readCurrentRow(link, columns_));
                 continue;
@@ -144,6 +159,33 @@ private:
 
 HRESULT Batch::start(const std::shared_ptr<Connection>& connection, const std::string& sql,
                      int timeoutSeconds, const IID& iid, std::shared_ptr<Batch>& out) {
+    return startWith(
+        connection, [&](Link& link) { return link.execute(sql, timeoutSeconds); }, iid, out);
+}
+
+void Batch::writeOutputs() {
+    if (!outputData_) {
+        return;
+    }
+    const std::vector<tds::ReturnValue> values = connection_->link->returnValues();
+    for (const DBBINDING& b : outputBindings_) {
+        CellValue value; // null unless the server returned one
+        const std::string name = "@P" + std::to_string(b.iOrdinal);
+        for (const auto& v : values) {
+            if (v.name.size() == name.size() &&
+                std::equal(v.name.begin(), v.name.end(), name.begin(),
+                           [](char x, char y) { return std::toupper(x) == std::toupper(y); })) {
+                value = v.value;
+            }
+        }
+        writeBinding(b, value, outputData_);
+    }
+    outputData_ = nullptr;
+}
+
+HRESULT Batch::startWith(const std::shared_ptr<Connection>& connection,
+                         const std::function<Link::Step(Link&)>& send, const IID& iid,
+                         std::shared_ptr<Batch>& out) {
     out.reset();
     Messages none;
     if (!connection || !connection->link) {
@@ -160,7 +202,7 @@ HRESULT Batch::start(const std::shared_ptr<Connection>& connection, const std::s
         return fail(Situation::ConnectionLost, none, iid);
     }
     auto batch = std::make_shared<Batch>(connection, iid);
-    const Link::Step step = link.execute(sql, timeoutSeconds);
+    const Link::Step step = send(link);
     Messages messages = link.takeMessages();
     switch (step) {
     case Link::Step::Ok:
@@ -178,6 +220,10 @@ HRESULT Batch::start(const std::shared_ptr<Connection>& connection, const std::s
     case Link::Step::Dead:
         batch->finished_ = true;
         return fail(Situation::ConnectionLost, messages, iid);
+    case Link::Step::Cancelled:
+        batch->finished_ = true;
+        link.cancelBatch();
+        return fail(Situation::Cancelled, messages, iid);
     }
     connection->active = batch;
     out = std::move(batch);
@@ -200,6 +246,14 @@ ResultOutcome Batch::next() {
         return outcome;
     }
     Link& link = *connection_->link;
+    if (link.cancelRequested()) {
+        // Cancelled between two results: the rest of the batch is not wanted.
+        finished_ = true;
+        Messages none;
+        link.cancelBatch();
+        outcome.result = fail(Situation::Cancelled, none, iid_);
+        return outcome;
+    }
     const Link::Step step = link.nextResult();
     Messages messages = link.takeMessages();
     if (!firstInformation_.server.empty()) {
@@ -221,6 +275,7 @@ ResultOutcome Batch::next() {
         return outcome;
     case Link::Step::NoMore:
         finished_ = true;
+        writeOutputs();
         outcome.result = DB_S_NORESULT;
         return outcome;
     case Link::Step::Failed:
@@ -234,6 +289,11 @@ ResultOutcome Batch::next() {
     case Link::Step::Dead:
         finished_ = true;
         outcome.result = fail(Situation::ConnectionLost, messages, iid_);
+        return outcome;
+    case Link::Step::Cancelled:
+        finished_ = true;
+        link.cancelBatch();
+        outcome.result = fail(Situation::Cancelled, messages, iid_);
         return outcome;
     }
     return outcome;
@@ -250,6 +310,11 @@ HRESULT Batch::rowFailure(Link::Step step) {
         finished_ = true;
         link.drainResults();
         return fail(Situation::CommandTimeout, messages, iid_);
+    }
+    if (step == Link::Step::Cancelled) {
+        finished_ = true;
+        link.cancelBatch();
+        return fail(Situation::Cancelled, messages, iid_);
     }
     return fail(statementSituation(messages), messages, iid_);
 }
@@ -552,10 +617,13 @@ public:
         defineRowsetProperties(properties_);
     }
 
-    // ICommand
+    // ICommand. Called from another thread while Execute, a result walk or a fetch of this
+    // command runs on the connection: the running call ends with DB_E_CANCELED (an attention
+    // reaches the server when the call is waiting for it).
     HRESULT STDMETHODCALLTYPE Cancel() override {
-        // Commands run on the calling thread and finish before the call returns; there is
-        // nothing running that another call could stop.
+        if (connection_ && connection_->link) {
+            connection_->link->requestCancel();
+        }
         return S_OK;
     }
 
@@ -683,6 +751,8 @@ public:
 
 private:
     HRESULT substitute(const DBPARAMS* params, std::string& sql);
+    HRESULT buildCall(const DBPARAMS* params, std::vector<tds::RpcArg>& args,
+                      std::vector<DBBINDING>& outputs, bool& isCall);
 
     ComPtr<IUnknown> session_;
     std::shared_ptr<Connection> connection_;
@@ -692,6 +762,108 @@ private:
     bool hasText_ = false;
     bool prepared_ = false;
 };
+
+namespace {
+
+// The type a parameter is declared with in sp_executesql's list.
+std::string declaredTypeOf(const DBBINDING& b, int serverMajor) {
+    const bool output = (b.eParamIO & DBPARAMIO_OUTPUT) != 0;
+    switch (b.wType & ~DBTYPE_BYREF) {
+    case DBTYPE_I1:
+    case DBTYPE_UI1:
+    case DBTYPE_I2:
+    case DBTYPE_UI2:
+    case DBTYPE_I4:
+    case DBTYPE_UI4:
+    case DBTYPE_I8:
+    case DBTYPE_UI8:
+        return "bigint";
+    case DBTYPE_R4:
+    case DBTYPE_R8:
+        return "float";
+    case DBTYPE_BOOL:
+        return "bit";
+    case DBTYPE_BYTES:
+        return "varbinary(8000)";
+    case DBTYPE_DBTIMESTAMP:
+        return "datetime";
+    default:
+        if (output) {
+            return "nvarchar(4000)";
+        }
+        return serverMajor >= 9 ? "nvarchar(max)" : "ntext";
+    }
+}
+
+} // namespace
+
+// A command with output parameters runs as a call of sp_executesql: the markers become @P1,
+// @P2 ..., declared in the call's list, and the outputs come back as return values.
+HRESULT Command::buildCall(const DBPARAMS* params, std::vector<tds::RpcArg>& args,
+                           std::vector<DBBINDING>& outputs, bool& isCall) {
+    isCall = false;
+    const auto markers = parameterMarkers(text_);
+    if (markers.empty() || !params || !params->pData || params->cParamSets == 0) {
+        return S_OK;
+    }
+    const auto* accessor = accessors_.find(params->hAccessor);
+    if (!accessor || !(accessor->flags & DBACCESSOR_PARAMETERDATA)) {
+        return S_OK; // substitute reports it
+    }
+    for (const auto& b : accessor->bindings) {
+        if (b.eParamIO & DBPARAMIO_OUTPUT) {
+            isCall = true;
+        }
+    }
+    if (!isCall) {
+        return S_OK;
+    }
+    const int major = connection_ ? connection_->serverMajor : 0;
+    std::string statement;
+    std::string declaration;
+    std::vector<tds::RpcArg> values;
+    std::size_t from = 0;
+    for (std::size_t k = 0; k < markers.size(); ++k) {
+        const DBBINDING* binding = nullptr;
+        for (const auto& b : accessor->bindings) {
+            if (b.iOrdinal == k + 1) {
+                binding = &b;
+            }
+        }
+        const std::string name = "@P" + std::to_string(k + 1);
+        tds::RpcArg arg;
+        arg.name = name;
+        CellValue value;
+        const bool input = binding && (binding->eParamIO & DBPARAMIO_INPUT);
+        if (!binding ||
+            (input && !readBinding(*binding, static_cast<const BYTE*>(params->pData), value))) {
+            postErrorRecords(
+                {{DB_E_ERRORSOCCURRED, IID_ICommand, 0,
+                  "Parameter " + std::to_string(k + 1) + " has no usable value.", std::nullopt}});
+            return DB_E_ERRORSOCCURRED;
+        }
+        arg.output = (binding->eParamIO & DBPARAMIO_OUTPUT) != 0;
+        arg.value = value;
+        arg.declaredType = declaredTypeOf(*binding, major);
+        if (arg.output) {
+            outputs.push_back(*binding);
+        }
+        statement.append(text_, from, markers[k] - from);
+        statement += name;
+        from = markers[k] + 1;
+        declaration +=
+            (k > 0 ? ", " : "") + name + " " + arg.declaredType + (arg.output ? " OUTPUT" : "");
+        values.push_back(std::move(arg));
+    }
+    statement.append(text_, from, std::string::npos);
+    const std::string textType = major >= 9 ? "nvarchar(max)" : "ntext";
+    args.push_back({"@stmt", false, CellValue::text(statement), textType});
+    args.push_back({"@params", false, CellValue::text(declaration), textType});
+    for (auto& v : values) {
+        args.push_back(std::move(v));
+    }
+    return S_OK;
+}
 
 HRESULT Command::substitute(const DBPARAMS* params, std::string& sql) {
     sql = text_;
@@ -756,17 +928,38 @@ HRESULT Command::Execute(IUnknown* pUnkOuter, REFIID riid, DBPARAMS* pParams,
     if (!hasText_) {
         return DB_E_NOCOMMAND;
     }
-    std::string sql;
-    HRESULT hr = substitute(pParams, sql);
+    std::vector<tds::RpcArg> callArgs;
+    std::vector<DBBINDING> outputs;
+    bool isCall = false;
+    HRESULT hr = buildCall(pParams, callArgs, outputs, isCall);
     if (FAILED(hr)) {
         return hr;
     }
+    std::string sql;
+    if (!isCall) {
+        hr = substitute(pParams, sql);
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
     const int timeout =
         static_cast<int>(properties_.integer(DBPROPSET_ROWSET, DBPROP_COMMANDTIMEOUT, 0));
+    if (connection_ && connection_->link) {
+        connection_->link->clearCancel(); // a request meant for an earlier command
+    }
     std::shared_ptr<Batch> batch;
-    hr = Batch::start(connection_, sql, timeout, IID_ICommand, batch);
+    if (isCall) {
+        hr = Batch::startWith(
+            connection_, [&](Link& link) { return link.call("sp_executesql", callArgs, timeout); },
+            IID_ICommand, batch);
+    } else {
+        hr = Batch::start(connection_, sql, timeout, IID_ICommand, batch);
+    }
     if (FAILED(hr)) {
         return hr;
+    }
+    if (isCall) {
+        batch->setOutputs(static_cast<BYTE*>(pParams->pData), std::move(outputs));
     }
 
     const bool multiple = IsEqualIID(riid, IID_IMultipleResults) ||

@@ -1,5 +1,6 @@
 #include "simulator/standin/Server.h"
 
+#include "simulator/standin/RpcParams.h"
 #include "simulator/standin/Tds.h"
 
 #include <arpa/inet.h>
@@ -130,8 +131,18 @@ private:
     bool readMessage(tds::Message& out);
     bool handleLogin();
     void handleBatch(const std::string& sql);
+    void handleCall(const std::string& statement, std::vector<tds::RpcParam> params);
     bool respond(const std::vector<std::uint8_t>& tokens, std::size_t packetSize) {
         return sendAll(fd_, tds::packetize(tokens, packetSize, static_cast<std::uint16_t>(spid())));
+    }
+    // Sends what the batch has produced so far as packets of a response that goes on (no
+    // EOM), as SQL Server does while a statement is still running: the client reads the first
+    // results and may cancel in the middle of the response.
+    void stream(tds::TokenWriter& w, TdsSink& sink);
+    // The engine's attention poll for a batch whose output so far is in w.
+    bool pollWhileStreaming(tds::TokenWriter& w, TdsSink& sink, int milliseconds) {
+        stream(w, sink);
+        return waitForAttention(milliseconds);
     }
     int spid() const { return session_ ? session_->spid : 0; }
     bool waitForAttention(int milliseconds);
@@ -230,10 +241,11 @@ void Server::Connection::run() {
                 }
                 std::string error;
                 std::optional<std::string> sql;
+                std::optional<tds::RpcRequest> rpc;
                 if (m.type == tds::packet::SqlBatch) {
                     sql = tds::parseSqlBatch(m.payload, version_, error);
                 } else {
-                    auto rpc = tds::parseRpc(m.payload, version_, error);
+                    rpc = tds::parseRpc(m.payload, version_, error);
                     if (rpc && rpc->statement)
                         sql = rpc->statement;
                     else if (rpc)
@@ -243,7 +255,10 @@ void Server::Connection::run() {
                     server_.log("Connection " + peer_ + " closed: " + error + ".");
                     break;
                 }
-                handleBatch(*sql);
+                if (rpc && rpc->statement && !rpc->params.empty())
+                    handleCall(*sql, rpc->params);
+                else
+                    handleBatch(*sql);
             } else if (m.type == tds::packet::Attention) {
                 // Nothing is running: acknowledge at once.
                 tds::TokenWriter w(version_, server_.engine().collationBytes());
@@ -326,11 +341,65 @@ bool Server::Connection::handleLogin() {
     return true;
 }
 
+void Server::Connection::stream(tds::TokenWriter& w, TdsSink& sink) {
+    sink.flush(true);
+    if (w.bytes().empty() || dead_)
+        return;
+    std::vector<std::uint8_t> packets =
+        tds::packetize(w.bytes(), packetSize_, static_cast<std::uint16_t>(spid()));
+    // packetize ends the message; this part does not.
+    for (std::size_t at = 0; at + tds::HeaderSize <= packets.size();) {
+        const std::size_t length = (std::size_t{packets[at + 2]} << 8) | packets[at + 3];
+        packets[at + 1] = static_cast<std::uint8_t>(packets[at + 1] & ~tds::StatusEom);
+        at += length;
+    }
+    if (!sendAll(fd_, packets))
+        dead_ = true;
+    w.clear();
+}
+
+// sp_executesql with parameters: the statement runs with the inputs bound, the values
+// assigned to output parameters go back as RETURNVALUE tokens before the final DONEPROC.
+void Server::Connection::handleCall(const std::string& statement,
+                                    std::vector<tds::RpcParam> params) {
+    tds::TokenWriter w(version_, server_.engine().collationBytes());
+    TdsSink sink(w, server_.engine().serverName());
+    tds::AssignmentSink assignments(sink, params);
+    const BatchOutcome outcome = server_.engine().execute(
+        *session_, tds::bindRpcParams(statement, params), assignments,
+        [this, &w, &sink](int ms) { return pollWhileStreaming(w, sink, ms); });
+    if (outcome == BatchOutcome::Cancelled) {
+        if (dead_)
+            return;
+        sink.flush(true);
+        w.done(tds::token::Done, 0, 0, 0);
+        if (!respond(w.bytes(), packetSize_))
+            return;
+        w.clear();
+        w.done(tds::token::Done, tds::done::Attention, 0, 0);
+        (void)respond(w.bytes(), packetSize_);
+        return;
+    }
+    if (outcome == BatchOutcome::Fatal) {
+        sink.finish(tds::done::Error | tds::done::ServerError);
+        (void)respond(w.bytes(), packetSize_);
+        dead_ = true;
+        return;
+    }
+    sink.flush(true);
+    tds::writeReturnValues(w, params);
+    w.done(tds::token::DoneProc, 0, 0, 0);
+    if (!respond(w.bytes(), packetSize_))
+        dead_ = true;
+}
+
 void Server::Connection::handleBatch(const std::string& sql) {
     tds::TokenWriter w(version_, server_.engine().collationBytes());
     TdsSink sink(w, server_.engine().serverName());
-    const BatchOutcome outcome = server_.engine().execute(
-        *session_, sql, sink, [this](int ms) { return waitForAttention(ms); });
+    const BatchOutcome outcome =
+        server_.engine().execute(*session_, sql, sink, [this, &w, &sink](int ms) {
+            return pollWhileStreaming(w, sink, ms);
+        });
     if (outcome == BatchOutcome::Cancelled) {
         if (dead_)
             return;

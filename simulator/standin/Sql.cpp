@@ -367,6 +367,15 @@ private:
         Select s;
         do {
             SelectItem item;
+            // "alias = expression" names the column in front.
+            if ((at(TokenKind::QuotedName) || (at(TokenKind::Word) && !isReserved(cur().text))) &&
+                t_[p_ + 1].kind == TokenKind::Symbol && t_[p_ + 1].text == "=") {
+                item.alias = nameOrString();
+                acceptSymbol("=");
+                item.expr = primary();
+                s.items.push_back(std::move(item));
+                continue;
+            }
             item.expr = primary();
             if (acceptWord("AS"))
                 item.alias = nameOrString();

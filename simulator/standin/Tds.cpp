@@ -1,5 +1,6 @@
 #include "simulator/standin/Tds.h"
 
+#include "simulator/standin/RpcParams.h"
 #include "simulator/standin/Text.h"
 
 #include <algorithm>
@@ -225,6 +226,14 @@ std::optional<std::string> parseSqlBatch(const std::vector<std::uint8_t>& payloa
     return utf16leToUtf8(payload.data() + start, payload.size() - start);
 }
 
+namespace {
+
+bool isTextParam(std::uint8_t type) {
+    return type == 0xE7 || type == 0xEF || type == 0x63;
+}
+
+} // namespace
+
 std::optional<RpcRequest> parseRpc(const std::vector<std::uint8_t>& payload,
                                    std::uint32_t tdsVersion, std::string& error) {
     std::size_t pos = 0;
@@ -266,55 +275,23 @@ std::optional<RpcRequest> parseRpc(const std::vector<std::uint8_t>& payload,
     pos += 2; // option flags
     if (!keywordEquals(request.procedure, "sp_executesql"))
         return request;
-    // First parameter: name, status, then an nvarchar TYPE_INFO and its value.
-    if (!need(1))
+    // The statement is the first parameter (nvarchar, nvarchar(max) or ntext); the rest are
+    // the declaration list and the values.
+    auto params = readRpcParams(payload, pos, tdsVersion, error);
+    if (!params)
         return std::nullopt;
-    const std::size_t paramName = p[pos];
-    pos += 1;
-    if (!need(2 * paramName + 2))
-        return std::nullopt;
-    pos += 2 * paramName + 1;
-    const std::uint8_t type = p[pos++];
-    if (type != 0xE7 && type != 0xEF) {
-        error = "sp_executesql statement of type " + std::to_string(type);
+    if (params->empty() || !isTextParam(params->front().type)) {
+        error = params->empty()
+                    ? "sp_executesql without a statement"
+                    : "sp_executesql statement of type " + std::to_string(params->front().type);
         return std::nullopt;
     }
-    if (!need(2 + 5))
-        return std::nullopt;
-    const std::uint16_t maxLength = le16(p + pos);
-    pos += 2 + 5;
-    if (maxLength == 0xFFFF) {
-        // PLP: total length, then chunks ended by a zero-length chunk.
-        if (!need(8))
-            return std::nullopt;
-        pos += 8;
-        std::vector<std::uint8_t> text;
-        for (;;) {
-            if (!need(4))
-                return std::nullopt;
-            const std::uint32_t chunk = le32(p + pos);
-            pos += 4;
-            if (chunk == 0)
-                break;
-            if (!need(chunk))
-                return std::nullopt;
-            text.insert(text.end(), p + pos, p + pos + chunk);
-            pos += chunk;
-        }
-        request.statement = utf16leToUtf8(text.data(), text.size());
-    } else {
-        if (!need(2))
-            return std::nullopt;
-        const std::uint16_t length = le16(p + pos);
-        pos += 2;
-        if (length == 0xFFFF) {
-            request.statement = std::string();
-        } else {
-            if (!need(length))
-                return std::nullopt;
-            request.statement = utf16leToUtf8(p + pos, length);
-        }
-    }
+    if (auto* text = std::get_if<std::string>(&params->front().value))
+        request.statement = *text;
+    else
+        request.statement = std::string();
+    params->erase(params->begin());
+    request.params = std::move(*params);
     return request;
 }
 
@@ -424,13 +401,21 @@ void TokenWriter::colMetadata(const std::vector<Column>& columns) {
         u16(c.nullable ? 0x0001 : 0x0000);
         switch (c.type) {
         case ColumnType::NVarChar:
+            if (isLong(c)) {
+                longTypeInfo(c);
+                break;
+            }
             u8(0xE7);
-            u16(static_cast<std::uint16_t>(std::min(c.maxLength, 4000) * 2));
+            u16(static_cast<std::uint16_t>(c.maxLength * 2));
             out_.insert(out_.end(), collation_.begin(), collation_.end());
             break;
         case ColumnType::VarBinary:
+            if (isLong(c)) {
+                longTypeInfo(c);
+                break;
+            }
             u8(0xA5);
-            u16(static_cast<std::uint16_t>(std::min(c.maxLength, 8000)));
+            u16(static_cast<std::uint16_t>(c.maxLength));
             break;
         case ColumnType::DateTime:
             if (c.nullable) {
@@ -472,6 +457,10 @@ void TokenWriter::row(const std::vector<Column>& columns, const Row& row) {
         const bool isNull = std::holds_alternative<std::monostate>(v);
         switch (c.type) {
         case ColumnType::NVarChar: {
+            if (isNull && isLong(c)) {
+                longNull();
+                break;
+            }
             if (isNull) {
                 u16(0xFFFF);
                 break;
@@ -481,13 +470,23 @@ void TokenWriter::row(const std::vector<Column>& columns, const Row& row) {
                 u = utf8ToUtf16(*s);
             else if (auto* n = std::get_if<std::int64_t>(&v))
                 u = utf8ToUtf16(std::to_string(*n));
-            if (u.size() > static_cast<std::size_t>(std::min(c.maxLength, 4000)))
-                u.resize(static_cast<std::size_t>(std::min(c.maxLength, 4000)));
-            u16(static_cast<std::uint16_t>(u.size() * 2));
-            appendUtf16le(out_, u);
+            if (u.size() > static_cast<std::size_t>(c.maxLength))
+                u.resize(static_cast<std::size_t>(c.maxLength));
+            std::vector<std::uint8_t> bytes;
+            appendUtf16le(bytes, u);
+            if (isLong(c)) {
+                longValue(bytes);
+                break;
+            }
+            u16(static_cast<std::uint16_t>(bytes.size()));
+            out_.insert(out_.end(), bytes.begin(), bytes.end());
             break;
         }
         case ColumnType::VarBinary: {
+            if (isNull && isLong(c)) {
+                longNull();
+                break;
+            }
             if (isNull) {
                 u16(0xFFFF);
                 break;
@@ -495,8 +494,12 @@ void TokenWriter::row(const std::vector<Column>& columns, const Row& row) {
             Bytes b;
             if (auto* p = std::get_if<Bytes>(&v))
                 b = *p;
-            if (b.size() > static_cast<std::size_t>(std::min(c.maxLength, 8000)))
-                b.resize(static_cast<std::size_t>(std::min(c.maxLength, 8000)));
+            if (b.size() > static_cast<std::size_t>(c.maxLength))
+                b.resize(static_cast<std::size_t>(c.maxLength));
+            if (isLong(c)) {
+                longValue(b);
+                break;
+            }
             u16(static_cast<std::uint16_t>(b.size()));
             out_.insert(out_.end(), b.begin(), b.end());
             break;
@@ -537,6 +540,73 @@ void TokenWriter::row(const std::vector<Column>& columns, const Row& row) {
         }
         }
     }
+}
+
+// Values longer than nvarchar(4000) / varbinary(8000) travel as SQL Server sends them: from
+// TDS 7.2 on as nvarchar(max) / varbinary(max) with partly length-prefixed (PLP) values, in TDS
+// 7.1 as ntext / image with a text pointer before each value.
+bool TokenWriter::isLong(const Column& c) const {
+    return (c.type == ColumnType::NVarChar && c.maxLength > 4000) ||
+           (c.type == ColumnType::VarBinary && c.maxLength > 8000);
+}
+
+void TokenWriter::longTypeInfo(const Column& c) {
+    const bool text = c.type == ColumnType::NVarChar;
+    if (isAtLeast72(version_)) {
+        u8(text ? 0xE7 : 0xA5);
+        u16(0xFFFF);
+        if (text)
+            out_.insert(out_.end(), collation_.begin(), collation_.end());
+        return;
+    }
+    u8(text ? 0x63 : 0x22); // ntext, image
+    u32(0x7FFFFFFF);
+    if (text)
+        out_.insert(out_.end(), collation_.begin(), collation_.end());
+    u16(0); // the table name (US_VARCHAR in 7.1): none for a computed column
+}
+
+void TokenWriter::longValue(const std::vector<std::uint8_t>& bytes) {
+    if (isAtLeast72(version_)) {
+        u64(bytes.size());
+        // Chunks of at most 8000 bytes, then the zero-length terminator.
+        for (std::size_t at = 0; at < bytes.size(); at += 8000) {
+            const std::size_t n = std::min<std::size_t>(8000, bytes.size() - at);
+            u32(static_cast<std::uint32_t>(n));
+            out_.insert(out_.end(), bytes.begin() + static_cast<long>(at),
+                        bytes.begin() + static_cast<long>(at + n));
+        }
+        u32(0);
+        return;
+    }
+    u8(16); // text pointer
+    out_.insert(out_.end(), 16, 0xAB);
+    out_.insert(out_.end(), 8, 0); // timestamp
+    u32(static_cast<std::uint32_t>(bytes.size()));
+    out_.insert(out_.end(), bytes.begin(), bytes.end());
+}
+
+void TokenWriter::longNull() {
+    if (isAtLeast72(version_))
+        u64(0xFFFFFFFFFFFFFFFFull);
+    else
+        u8(0); // no text pointer
+}
+
+void TokenWriter::returnValue(std::uint16_t ordinal, const std::string& name,
+                              const std::vector<std::uint8_t>& typeInfo,
+                              const std::vector<std::uint8_t>& value) {
+    u8(token::ReturnValue);
+    u16(ordinal);
+    bVarchar(name);
+    u8(0x01); // an output parameter
+    if (isAtLeast72(version_))
+        u32(0);
+    else
+        u16(0);
+    u16(0x0001); // nullable
+    out_.insert(out_.end(), typeInfo.begin(), typeInfo.end());
+    out_.insert(out_.end(), value.begin(), value.end());
 }
 
 void TokenWriter::returnStatus(std::int32_t value) {

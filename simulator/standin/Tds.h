@@ -102,15 +102,18 @@ std::optional<std::string> parseSqlBatch(const std::vector<std::uint8_t>& payloa
                                          std::uint32_t tdsVersion, std::string& error);
 // The statement text of an RPC to sp_executesql (procedure id 10 or by name); other RPCs give
 // the procedure name in `procedure` and no text.
+struct RpcParam;
 struct RpcRequest {
     std::string procedure;
     std::optional<std::string> statement;
+    std::vector<RpcParam> params; // those after the statement (the declaration list first)
 };
 std::optional<RpcRequest> parseRpc(const std::vector<std::uint8_t>& payload,
                                    std::uint32_t tdsVersion, std::string& error);
 
 namespace token {
 inline constexpr std::uint8_t ReturnStatus = 0x79;
+inline constexpr std::uint8_t ReturnValue = 0xAC;
 inline constexpr std::uint8_t ColMetadata = 0x81;
 inline constexpr std::uint8_t Error = 0xAA;
 inline constexpr std::uint8_t Info = 0xAB;
@@ -145,6 +148,10 @@ public:
     void colMetadata(const std::vector<Column>& columns);
     void row(const std::vector<Column>& columns, const Row& row);
     void returnStatus(std::int32_t value);
+    // RETURNVALUE of an output parameter: its TYPE_INFO and the value bytes in that type.
+    void returnValue(std::uint16_t ordinal, const std::string& name,
+                     const std::vector<std::uint8_t>& typeInfo,
+                     const std::vector<std::uint8_t>& value);
     void done(std::uint8_t tokenType, std::uint16_t status, std::uint16_t command,
               std::uint64_t count);
 
@@ -158,6 +165,10 @@ private:
     void u64(std::uint64_t v);
     void bVarchar(const std::string& text);
     void usVarchar(const std::string& text);
+    bool isLong(const Column& c) const;
+    void longTypeInfo(const Column& c);
+    void longValue(const std::vector<std::uint8_t>& bytes);
+    void longNull();
 
     std::uint32_t version_;
     std::vector<std::uint8_t> collation_;

@@ -1,5 +1,6 @@
 #include "fake_provider.h"
 
+#include <cstdio>
 #include <cstring>
 
 using kv::oledb::ComObject;
@@ -153,11 +154,12 @@ public:
                                              const DBBINDING rgBindings[], DBLENGTH,
                                              HACCESSOR* phAccessor,
                                              DBBINDSTATUS rgStatus[]) override {
-        bindings_.assign(rgBindings, rgBindings + cBindings);
+        const HACCESSOR handle = ++lastAccessor_;
+        accessors_[handle].assign(rgBindings, rgBindings + cBindings);
         if (rgStatus != nullptr)
             for (DBCOUNTITEM i = 0; i < cBindings; ++i)
                 rgStatus[i] = DBBINDSTATUS_OK;
-        *phAccessor = 1;
+        *phAccessor = handle;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetBindings(HACCESSOR, DBACCESSORFLAGS*, DBCOUNTITEM*,
@@ -175,22 +177,29 @@ public:
                                          DBROWSTATUS[]) override {
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetData(HROW hRow, HACCESSOR, void* pData) override {
+    HRESULT STDMETHODCALLTYPE GetData(HROW hRow, HACCESSOR hAccessor, void* pData) override {
+        if (static_cast<int>(hRow) - 1 == r_.failingRow) {
+            kv::oledb::postErrorRecords(r_.rowRecords);
+            return r_.rowError;
+        }
         const auto& row = r_.rows.at(hRow - 1);
         auto* base = static_cast<BYTE*>(pData);
-        for (const DBBINDING& b : bindings_) {
+        for (const DBBINDING& b : accessors_.at(hAccessor)) {
             const std::string& v = row.at(b.iOrdinal - 1);
             auto w = kv::oledb::toOle(v);
-            std::size_t bytes =
-                std::min<std::size_t>(w.size() * 2, b.cbMaxLen >= 2 ? b.cbMaxLen - 2 : 0);
+            // The whole length is reported; a value longer than the room is cut and marked.
+            const std::size_t whole = w.size() * 2;
+            std::size_t bytes = std::min<std::size_t>(whole, b.cbMaxLen >= 2 ? b.cbMaxLen - 2 : 0);
             if (b.dwPart & DBPART_VALUE) {
                 std::memcpy(base + b.obValue, w.c_str(), bytes);
                 std::memset(base + b.obValue + bytes, 0, 2);
             }
+            const DBLENGTH length = whole;
+            const DBSTATUS status = bytes < whole ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
             if (b.dwPart & DBPART_LENGTH)
-                *reinterpret_cast<DBLENGTH*>(base + b.obLength) = bytes;
+                std::memcpy(base + b.obLength, &length, sizeof length);
             if (b.dwPart & DBPART_STATUS)
-                *reinterpret_cast<DBSTATUS*>(base + b.obStatus) = DBSTATUS_S_OK;
+                std::memcpy(base + b.obStatus, &status, sizeof status);
         }
         return S_OK;
     }
@@ -220,7 +229,8 @@ public:
 
 private:
     FakeResult r_;
-    std::vector<DBBINDING> bindings_;
+    std::map<HACCESSOR, std::vector<DBBINDING>> accessors_;
+    HACCESSOR lastAccessor_ = 0;
     std::size_t next_ = 0;
 };
 
@@ -265,7 +275,10 @@ class FakeCommand final
 public:
     explicit FakeCommand(std::shared_ptr<FakeState> s) : Counted(std::move(s)) {}
 
-    HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Cancel() override {
+        state->calls.push_back("Cancel");
+        return S_OK;
+    }
     // IAccessor (parameter bindings)
     HRESULT STDMETHODCALLTYPE AddRefAccessor(HACCESSOR, DBREFCOUNT*) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE CreateAccessor(DBACCESSORFLAGS, DBCOUNTITEM cBindings,
@@ -288,18 +301,14 @@ public:
                                       DBROWCOUNT* pcRowsAffected, IUnknown** ppRowset) override {
         state->calls.push_back("Execute:" + text_);
         state->paramValues.clear();
+        state->paramTypes.clear();
+        state->paramIO.clear();
         if (params != nullptr && params->pData != nullptr) {
             auto* base = static_cast<const BYTE*>(params->pData);
             for (const DBBINDING& b : bindings_) {
-                DBSTATUS status = 0;
-                DBLENGTH length = 0;
-                std::memcpy(&status, base + b.obStatus, sizeof status);
-                std::memcpy(&length, base + b.obLength, sizeof length);
-                std::u16string w(length / 2, u'\0');
-                std::memcpy(w.data(), base + b.obValue, length);
-                state->paramValues.push_back(status == DBSTATUS_S_ISNULL
-                                                 ? "<null>"
-                                                 : kv::oledb::fromOle(w.data(), w.size()));
+                state->paramTypes.push_back(static_cast<DBTYPE>(b.wType & ~DBTYPE_BYREF));
+                state->paramIO.push_back(b.eParamIO);
+                state->paramValues.push_back(readParam(b, base));
             }
         }
         state->executed.push_back(text_);
@@ -324,6 +333,8 @@ public:
             kv::oledb::postErrorRecords(st.executeRecords);
             return st.executeResult;
         }
+        if (params != nullptr && params->pData != nullptr)
+            writeOutputs(st.outputs, static_cast<BYTE*>(params->pData));
         if (IsEqualIID(riid, IID_NULL) || ppRowset == nullptr)
             return S_OK;
         auto results = kv::oledb::makeObject<FakeMultipleResults>(state, st.results);
@@ -354,6 +365,79 @@ public:
     }
 
 private:
+    // A bound input value as text: "<null>", the number, "true"/"false", the text, or the
+    // bytes as they are. Output-only bindings read as "<out>".
+    static std::string readParam(const DBBINDING& b, const BYTE* base) {
+        if (!(b.eParamIO & DBPARAMIO_INPUT))
+            return "<out>";
+        DBSTATUS status = 0;
+        DBLENGTH length = 0;
+        std::memcpy(&status, base + b.obStatus, sizeof status);
+        std::memcpy(&length, base + b.obLength, sizeof length);
+        if (status == DBSTATUS_S_ISNULL)
+            return "<null>";
+        const BYTE* value = base + b.obValue;
+        if (b.wType & DBTYPE_BYREF)
+            std::memcpy(&value, base + b.obValue, sizeof value);
+        switch (b.wType & ~DBTYPE_BYREF) {
+        case DBTYPE_I8: {
+            std::int64_t v = 0;
+            std::memcpy(&v, value, sizeof v);
+            return std::to_string(v);
+        }
+        case DBTYPE_R8: {
+            double v = 0;
+            std::memcpy(&v, value, sizeof v);
+            char text[40];
+            std::snprintf(text, sizeof text, "%.17g", v);
+            return text;
+        }
+        case DBTYPE_BOOL: {
+            VARIANT_BOOL v = 0;
+            std::memcpy(&v, value, sizeof v);
+            return v != VARIANT_FALSE ? "true" : "false";
+        }
+        case DBTYPE_BYTES:
+            return std::string(reinterpret_cast<const char*>(value), length);
+        default: {
+            std::u16string w(length / 2, u'\0');
+            std::memcpy(w.data(), value, length);
+            return kv::oledb::fromOle(w.data(), w.size());
+        }
+        }
+    }
+
+    void writeOutputs(const std::map<DBORDINAL, std::string>& outputs, BYTE* base) const {
+        for (const DBBINDING& b : bindings_) {
+            auto it = outputs.find(b.iOrdinal);
+            if (it == outputs.end() || !(b.eParamIO & DBPARAMIO_OUTPUT))
+                continue;
+            DBSTATUS status = DBSTATUS_S_OK;
+            DBLENGTH length = 0;
+            switch (b.wType) {
+            case DBTYPE_I8: {
+                const std::int64_t v = std::stoll(it->second);
+                std::memcpy(base + b.obValue, &v, sizeof v);
+                length = sizeof v;
+                break;
+            }
+            default: {
+                auto w = kv::oledb::toOle(it->second);
+                length = w.size() * 2;
+                std::size_t room = b.cbMaxLen >= 2 ? b.cbMaxLen - 2 : 0;
+                std::size_t bytes = std::min<std::size_t>(length, room);
+                if (bytes < length)
+                    status = DBSTATUS_S_TRUNCATED;
+                std::memcpy(base + b.obValue, w.c_str(), bytes);
+                std::memset(base + b.obValue + bytes, 0, 2);
+                break;
+            }
+            }
+            std::memcpy(base + b.obStatus, &status, sizeof status);
+            std::memcpy(base + b.obLength, &length, sizeof length);
+        }
+    }
+
     std::string text_;
     std::vector<DBBINDING> bindings_;
 };

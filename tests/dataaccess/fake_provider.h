@@ -43,12 +43,24 @@ struct FakeResult {
     std::vector<std::vector<std::string>> rows;      // row values (text)
     HRESULT error = S_OK;                            // failure of GetResult for this result
     std::vector<kv::oledb::ErrorRecordData> records; // posted with the error (or the success)
+    // A rowset whose GetData fails for the row with this index (0-based), with rowError.
+    int failingRow = -1;
+    HRESULT rowError = E_FAIL;
+    std::vector<kv::oledb::ErrorRecordData> rowRecords;
 };
 
 struct FakeStatement {
+    FakeStatement() = default;
+    FakeStatement(HRESULT ExecuteResult, std::vector<kv::oledb::ErrorRecordData> ExecuteRecords,
+                  std::vector<FakeResult> Results)
+        : executeResult(ExecuteResult), executeRecords(std::move(ExecuteRecords)),
+          results(std::move(Results)) {}
+
     HRESULT executeResult = S_OK; // failure of Execute itself
     std::vector<kv::oledb::ErrorRecordData> executeRecords;
     std::vector<FakeResult> results; // walked through IMultipleResults
+    // Written into the output parameters (by 1-based ordinal) at execution, as text.
+    std::map<DBORDINAL, std::string> outputs;
 };
 
 struct FakeState {
@@ -75,6 +87,8 @@ struct FakeState {
     int fetchCalls = 0;
     std::vector<DBROWCOUNT> fetchSizes;
     std::vector<std::string> paramValues; // values bound at the last execution, as text
+    std::vector<DBTYPE> paramTypes;       // their types (without DBTYPE_BYREF)
+    std::vector<DBPARAMIO> paramIO;       // and directions
 
     bool fails(const std::string& step);
 };

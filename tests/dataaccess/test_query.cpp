@@ -1,76 +1,6 @@
 // TMSQuery over the recording fake provider: the text sent, batches, fetching, failures.
-#include "dataaccess/MSQuery.h"
-#include "dataaccess/MSSQLMonitor.h"
-#include "fake_provider.h"
+#include "query_fixture.h"
 #include "toolkit/DB.h"
-
-#include <gtest/gtest.h>
-
-using namespace kv::dataaccess;
-using fake::FakeProvider;
-using fake::FakeResult;
-using fake::FakeStatement;
-
-namespace {
-
-kv::oledb::ErrorRecordData serverError(int number, int cls, std::string text) {
-    kv::oledb::ErrorRecordData r;
-    kv::oledb::SqlServerMessage m;
-    m.number = number;
-    m.severityClass = static_cast<std::uint8_t>(cls);
-    m.state = 1;
-    m.message = std::move(text);
-    r.sqlServer = m;
-    return r;
-}
-
-FakeResult rows(int n) {
-    FakeResult r;
-    r.rowset = true;
-    r.columns = {"name"};
-    for (int i = 0; i < n; ++i)
-        r.rows.push_back({"db" + std::to_string(i)});
-    return r;
-}
-
-FakeResult noRows(int affected = -1) {
-    FakeResult r;
-    r.rowsAffected = affected;
-    return r;
-}
-
-const char kSelect[] = "use master SELECT * FROM sysdatabases s\r\nWHERE s.[name]='kelvora'";
-
-class QueryTest : public testing::Test {
-protected:
-    void SetUp() override {
-        monitor.OnSQL = [this](TObject*, const std::string& t, TDATraceFlag f) {
-            traces.emplace_back(t, f);
-        };
-        con.SetLoginPrompt(false);
-        con.SetServer("SRV");
-        con.SetUsername("sa");
-        q.SetConnection(&con);
-    }
-    fake::FakeState& st() { return provider.state(); }
-    void setSQL(std::initializer_list<const char*> lines) {
-        q.Close();
-        q.SQL()->Clear();
-        for (const char* l : lines)
-            q.SQL()->Add(l);
-    }
-
-    std::vector<std::pair<std::string, TDATraceFlag>> traces;
-    kv::oledb::ComScope com;
-    kv::oledb::ScopedClassRemoval noNC10{CLSID_SQLNCLI10};
-    kv::oledb::ScopedClassRemoval noNC{CLSID_SQLNCLI};
-    FakeProvider provider{CLSID_SQLOLEDB};
-    TMSSQLMonitor monitor{nullptr};
-    TMSConnection con{nullptr};
-    TMSQuery q{nullptr};
-};
-
-} // namespace
 
 TEST_F(QueryTest, LinesAreJoinedAndTheTrailingLineEndIsCut) {
     con.SetConnected(true);
@@ -334,7 +264,8 @@ TEST_F(QueryTest, ParameterStatusAfterAFailedExecution) {
         try {
             q.Execute();
             ADD_FAILURE() << "no failure for status " << status;
-        } catch (const EDatabaseError& e) {
+        } catch (const EOLEDBError& e) { // through the connection's error path
+            EXPECT_EQ(e.ProviderResult(), DB_E_ERRORSOCCURRED);
             EXPECT_EQ(std::string(e.Message()),
                       "Parameter[1] :b - " + words + " (Status = " + hex + "h).");
         }

@@ -1,0 +1,175 @@
+// Statements whose outcome depends on the wire, through TMSConnection and TMSQuery against the
+// stand-in SQL Server in both profiles (TDS 7.1 and 7.2): long texts, errors later in a batch.
+#include "dataaccess/MSQuery.h"
+#include "dataaccess/MSSQLMonitor.h"
+#include "tests/oledb/standin_fixture.h"
+
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace kv::dataaccess;
+
+namespace {
+
+class StandinStatements : public testing::TestWithParam<kv::standin::Profile> {
+protected:
+    void SetUp() override {
+        monitor.OnSQL = [this](TObject*, const std::string& t, TDATraceFlag) { last = t; };
+        con.SetLoginPrompt(false);
+        con.OnError = [this](TObject*, EDAError& e, bool&) { errors.push_back(e.Message()); };
+        con.SetDatabase("master");
+        con.SetUsername("sa");
+        con.SetPassword("k");
+        con.SetServer("KELVORA-PC");
+        q.SetConnection(&con);
+    }
+    void setSQL(const std::string& text) {
+        q.Close();
+        q.SQL()->Clear();
+        q.SQL()->Add(text);
+    }
+
+    std::string last;
+    std::vector<std::string> errors;
+    kv::oledb::ComScope com;
+    kv::oledb::testing::StandinHost host{GetParam()};
+    TMSSQLMonitor monitor{nullptr};
+    TMSConnection con{nullptr};
+    TMSQuery q{nullptr};
+};
+
+std::string longText(int repeats) {
+    std::string text;
+    for (int i = 0; i < repeats; ++i)
+        text += "Şişli " + std::to_string(i) + " ";
+    return text;
+}
+
+} // namespace
+
+// A text parameter of more than 4000 characters reaches the server whole, and the server's
+// long text (ntext in TDS 7.1, nvarchar(max) from 7.2 on) comes back whole.
+TEST_P(StandinStatements, LongTextsTravelWhole) {
+    con.SetConnected(true);
+    const std::string memo = longText(1000); // about 10000 characters
+    setSQL("select :memo as memo, N'short' as s");
+    q.Params().ParamByName("memo").SetAsString(memo);
+    q.Open();
+    ASSERT_EQ(q.RecordCount(), 1);
+    EXPECT_EQ(q.FieldText(0, "memo"), memo);
+    EXPECT_EQ(q.FieldText(0, "s"), "short");
+    EXPECT_TRUE(errors.empty());
+}
+
+// An error of a statement after the batch's rows raises, after the rows were read.
+TEST_P(StandinStatements, ErrorAfterTheRowsetIsRaised) {
+    con.SetConnected(true);
+    setSQL("select name from sysdatabases select * from nothere");
+    EXPECT_THROW(q.Open(), EMSError);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("nothere"), std::string::npos) << errors[0];
+    EXPECT_EQ(last, "Error: " + errors[0]);
+    EXPECT_FALSE(q.Active());
+    EXPECT_TRUE(con.Connected());
+    setSQL("select name from sysdatabases");
+    q.Open(); // the link is free again
+    EXPECT_GT(q.RecordCount(), 0);
+}
+
+// A cancel from another thread stops a batch the server is still working on: the attention
+// reaches the server, the running Execute raises the cancel error, the link stays usable.
+TEST_P(StandinStatements, CancelStopsARunningBatch) {
+    con.SetConnected(true);
+    setSQL("waitfor delay '00:10:00' select 1");
+    std::atomic<bool> finished = false;
+    HRESULT outcome = S_OK;
+    std::thread runner([&] {
+        try {
+            q.Execute();
+        } catch (const EOLEDBError& e) {
+            outcome = e.ProviderResult();
+        } catch (...) {
+            outcome = E_FAIL;
+        }
+        finished = true;
+    });
+    // Ask until the running command has heard it; a request before the batch left is
+    // forgotten when the command starts.
+    while (!finished) {
+        if (q.Executing())
+            q.BreakExec();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    runner.join();
+    EXPECT_EQ(outcome, DB_E_CANCELED);
+    EXPECT_TRUE(con.Connected());
+    setSQL("select name from sysdatabases");
+    q.Open();
+    EXPECT_GT(q.RecordCount(), 0);
+}
+
+// A cancel while the dataset still reads the first result of a batch whose next statement is
+// still running on the server: the fetch raises the cancel error, the attention stops the
+// server, and the link is free again.
+TEST_P(StandinStatements, CancelWhileFetching) {
+    con.SetConnected(true);
+    q.SetFetchAll(false);
+    q.SetFetchRows(1);
+    setSQL("select name from sysdatabases waitfor delay '00:10:00' select 1");
+    q.Open();
+    ASSERT_EQ(q.RecordCount(), 1);
+    q.BreakExec();
+    try {
+        while (q.FetchNext()) {
+        }
+        ADD_FAILURE() << "no failure";
+    } catch (const EOLEDBError& e) {
+        EXPECT_EQ(e.ProviderResult(), DB_E_CANCELED);
+    }
+    EXPECT_FALSE(q.Active());
+    EXPECT_TRUE(con.Connected());
+    q.SetFetchAll(true);
+    setSQL("select name from sysdatabases");
+    q.Open();
+    EXPECT_GT(q.RecordCount(), 1);
+}
+
+// A statement with output parameters runs as a call of sp_executesql; the values the
+// statement assigns come back into Params, also after a select whose rows the dataset reads.
+TEST_P(StandinStatements, OutputParametersComeBack) {
+    con.SetConnected(true);
+    setSQL("select :copy = :text, :number = 42");
+    q.Params().ParamByName("text").SetAsString("kelvora");
+    TDAParam& copy = q.Params().ParamByName("copy");
+    copy.SetDataType(ftString);
+    copy.SetParamType(ptOutput);
+    TDAParam& number = q.Params().ParamByName("number");
+    number.SetDataType(ftInteger);
+    number.SetParamType(ptOutput);
+    q.Execute();
+    EXPECT_EQ(copy.AsString(), "kelvora");
+    EXPECT_EQ(number.Value(), TParamValue(std::int64_t{42}));
+    EXPECT_TRUE(errors.empty());
+
+    setSQL("select name from sysdatabases where name = :db\r\nset :found = 1");
+    q.Params().ParamByName("db").SetAsString("master");
+    TDAParam& found = q.Params().ParamByName("found");
+    found.SetDataType(ftInteger);
+    found.SetParamType(ptInputOutput);
+    found.SetAsInteger(0);
+    q.Execute();
+    ASSERT_TRUE(q.Active());
+    EXPECT_EQ(q.RecordCount(), 1);
+    EXPECT_EQ(q.FieldText(0, "name"), "master");
+    EXPECT_EQ(found.Value(), TParamValue(std::int64_t{1}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, StandinStatements,
+                         testing::Values(kv::standin::Profile::Sql2000,
+                                         kv::standin::Profile::Sql2005),
+                         [](const testing::TestParamInfo<kv::standin::Profile>& p) {
+                             return p.param == kv::standin::Profile::Sql2000 ? "Sql2000"
+                                                                             : "Sql2005";
+                         });
