@@ -22,7 +22,11 @@ void TTraceViewerOptions::Assign(TPersistent* Source) {
 }
 
 TMonitorOutlets& MonitorOutlets() {
-    static TMonitorOutlets outlets;
+    static TMonitorOutlets outlets = [] {
+        TMonitorOutlets o;
+        InstallTraceViewerOutlets(o);
+        return o;
+    }();
     return outlets;
 }
 
@@ -248,6 +252,40 @@ std::string TCustomDASQLMonitor::ObjectIdentity(TObject* Obj) const {
         st != nullptr && st->MonitorConnection())
         id += "; " + st->MonitorConnection()->Name() + "$" + hex8(st->MonitorConnection());
     return id + "] ";
+}
+
+TMonitorEvent TCustomDASQLMonitor::ViewerEventOf(const TTraceViewerEvent& Event) const {
+    const auto address = [](const TObject* o) {
+        return static_cast<std::int32_t>(
+            static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(o) & 0xFFFFFFFFu));
+    };
+    TMonitorEvent e;
+    e.EventType = Event.EventType;
+    e.Description = Event.Description;
+    e.SQL = Event.StatementText;
+    e.Failed = Event.Failed;
+    e.ErrorText = Event.ErrorText;
+    e.RowsAffected = static_cast<std::int32_t>(Event.RowsAffected);
+    if (TObject* o = Event.Object) {
+        e.ObjectID = address(o);
+        e.ObjectName = MonitorObjectName(o);
+        e.ObjectKind = GetObjectKind(o);
+        e.ObjectTypeName = o->ClassName();
+        // Object-destroyed events (14) carry no parent.
+        if (TObject* parent = Event.EventType == 14 ? nullptr : GetParent(o)) {
+            e.ParentID = address(parent);
+            e.ParentName = MonitorObjectName(parent);
+            e.ParentKind = GetObjectKind(parent);
+            e.ParentTypeName = parent->ClassName();
+        }
+    }
+    if (Event.Params != nullptr)
+        for (int i = 0; i < Event.Params->Count(); ++i) {
+            const TDAParam& p = (*Event.Params)[i];
+            e.Params.push_back(
+                {p.Name(), GetParamDataType(p), GetParamParamType(p), GetParamValue(p)});
+        }
+    return e;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -13,6 +13,7 @@
 // Nothing here raises into the traced operation except the application's own OnSQL handler.
 
 #include "dataaccess/DAParams.h"
+#include "dataaccess/TraceViewerMessages.h"
 #include "toolkit/Component.h"
 #include "toolkit/Sets.h"
 
@@ -115,8 +116,11 @@ struct TMonitorOutlets {
     std::function<std::uint32_t(const TTraceViewerEvent&, std::uint32_t MessageID)> ViewerSend;
 };
 
-// The process-wide outlets (all empty until a module installs them).
+// The process-wide outlets. The trace viewer link is installed from the start; the debug dialog
+// and the COM statement monitor stay empty until a module installs them.
 TMonitorOutlets& MonitorOutlets();
+// Puts the trace viewer link (TraceViewerClient.h) into the three viewer outlets.
+void InstallTraceViewerOutlets(TMonitorOutlets& Outlets);
 
 // ---------------------------------------------------------------------------------------------
 
@@ -183,6 +187,9 @@ public:
     std::string ParamsText(const TDAParams* Params) const;
     // The moHandled identity " [Name$XXXXXXXX; Conn$XXXXXXXX] ", or empty.
     std::string ObjectIdentity(TObject* Obj) const;
+    // The record the trace viewer link sends for one of this monitor's events: the object and
+    // its parent described, the parameters as four texts each.
+    TMonitorEvent ViewerEventOf(const TTraceViewerEvent& Event) const;
 
 protected:
     void Loaded() override;

@@ -1,0 +1,268 @@
+#include "dataaccess/TraceViewerClient.h"
+
+#include "dataaccess/DASQLMonitor.h"
+#include "dataaccess/OLEDBAccess.h"
+#include "platform/Clock.h"
+#include "platform/TcpStream.h"
+#include "toolkit/SysUtils.h"
+
+namespace kv::dataaccess {
+
+namespace {
+
+class ESocketError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+std::uint32_t tickCount() {
+    return platform::SystemClock().tickCount();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The socket writer
+
+TSocketMessagePacker::TSocketMessagePacker() = default;
+TSocketMessagePacker::~TSocketMessagePacker() = default;
+
+void TSocketMessagePacker::Configure(std::string Host, int Port, int ReconnectTimeout,
+                                     int SendTimeout) {
+    FHost = std::move(Host);
+    FPort = Port;
+    FReconnectTimeout = ReconnectTimeout;
+    FSendTimeout = SendTimeout;
+}
+
+bool TSocketMessagePacker::Connect() {
+    if (FStream)
+        return true;
+    if (FFailed && tickCount() - FFailedTick < static_cast<std::uint32_t>(FReconnectTimeout))
+        return false;
+    const std::string host = FHost.empty() ? std::string("localhost") : FHost;
+    const int port = FPort == 0 ? 1000 : FPort;
+    // The socket's send time-out is fixed at one second, whatever SendTimeout says.
+    auto stream = platform::connectTcp(host, static_cast<std::uint16_t>(port), 1000);
+    if (!stream) {
+        FFailed = true;
+        FFailedTick = tickCount();
+        return false;
+    }
+    FStream = std::move(stream).value();
+    FFailed = false;
+    return true;
+}
+
+bool TSocketMessagePacker::Probe() {
+    if (!FStream)
+        return false;
+    try {
+        WriteInteger(mtProbe);
+    } catch (const ESocketError&) {
+    }
+    return FStream != nullptr;
+}
+
+void TSocketMessagePacker::Close() {
+    FStream.reset();
+}
+
+void TSocketMessagePacker::Send(const void* Data, std::size_t Size) {
+    if (!FStream)
+        throw ESocketError("Socket error " + std::to_string(platform::wsa::NotConnected));
+    if (auto sent = FStream->sendAll(Data, Size); !sent) {
+        FStream.reset();
+        throw ESocketError("Socket error " + std::to_string(sent.code()));
+    }
+}
+
+void TSocketMessagePacker::WriteInteger(std::int32_t Value) {
+    const auto v = static_cast<std::uint32_t>(Value);
+    const unsigned char bytes[4] = {
+        static_cast<unsigned char>(v >> 24), static_cast<unsigned char>(v >> 16),
+        static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)};
+    Send(bytes, sizeof bytes);
+}
+
+void TSocketMessagePacker::WriteString(const std::string& Value) {
+    WriteInteger(static_cast<std::int32_t>(Value.size()));
+    if (!Value.empty())
+        Send(Value.data(), Value.size());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The sending thread
+
+TEventSendThread::TEventSendThread(TTraceViewerClient& Client)
+    : FClient(Client), FThread([this] { Run(); }) {}
+
+TEventSendThread::~TEventSendThread() {
+    {
+        std::lock_guard lock(FClient.FSignalLock);
+        FClient.FStop = true;
+        FClient.FSignalled = true;
+    }
+    FClient.FSignal.notify_all();
+    if (FThread.joinable())
+        FThread.join();
+}
+
+void TEventSendThread::Run() {
+    for (;;) {
+        {
+            std::unique_lock lock(FClient.FSignalLock);
+            FClient.FSignal.wait(lock, [&] { return FClient.FSignalled; });
+            FClient.FSignalled = false; // the signal resets itself
+        }
+        if (!FClient.SendQueued())
+            return;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The client
+
+TTraceViewerClient& TTraceViewerClient::Get() {
+    static TTraceViewerClient client;
+    return client;
+}
+
+TTraceViewerClient::TTraceViewerClient() = default;
+
+TTraceViewerClient::~TTraceViewerClient() {
+    FThread.reset();
+    FPacker.Close();
+}
+
+void TTraceViewerClient::Configure(const std::string& Caption, const std::string& Host, int Port,
+                                   int ReconnectTimeout, int SendTimeout) {
+    // The packer belongs to the sending thread: it takes the settings before its next message.
+    std::lock_guard lock(FSettingsLock);
+    FCaption = Caption;
+    FPendingSettings = {Host, Port, ReconnectTimeout, SendTimeout, true};
+}
+
+std::shared_ptr<const TStartupMessage> TTraceViewerClient::StartupMessage() {
+    // Built once and kept for the life of the client.
+    std::lock_guard lock(FSettingsLock);
+    if (!FStartup)
+        FStartup = std::make_shared<TStartupMessage>(platform::currentProcessId(),
+                                                     FCaption + " monitoring is started",
+                                                     ApplicationExeName());
+    return FStartup;
+}
+
+void TTraceViewerClient::Start() {
+    Queue(StartupMessage());
+}
+
+void TTraceViewerClient::Finish() {
+    std::string caption;
+    {
+        std::lock_guard lock(FSettingsLock);
+        caption = FCaption;
+    }
+    Queue(std::make_shared<TEventMessage>(platform::currentProcessId(), 1,
+                                          caption + " monitoring is finished"));
+}
+
+std::uint32_t TTraceViewerClient::EventStart(TMonitorEvent& Event) {
+    Event.EventNumber = ++FLastEventNumber;
+    Queue(std::make_shared<TEventStartMessage>(platform::currentProcessId(), Event, tickCount()));
+    return Event.EventNumber;
+}
+
+void TTraceViewerClient::EventEnd(TMonitorEvent& Event) {
+    if (Event.EventNumber == 0)
+        Event.EventNumber = FLastEventNumber.load();
+    Queue(std::make_shared<TEventEndMessage>(platform::currentProcessId(), Event, tickCount()));
+}
+
+void TTraceViewerClient::Queue(std::shared_ptr<const TMonitorMessage> Message) {
+    {
+        std::lock_guard lock(FAddLock);
+        const std::size_t tail = FTail.load();
+        const std::size_t next = tail + 1 == Slots ? 0 : tail + 1;
+        if (next == FHead.load())
+            return; // full: the message is dropped
+        FRing[tail] = std::move(Message);
+        FTail.store(next);
+        if (!FThread)
+            FThread = std::make_unique<TEventSendThread>(*this);
+    }
+    {
+        std::lock_guard lock(FSignalLock);
+        FSignalled = true;
+    }
+    FSignal.notify_all();
+}
+
+bool TTraceViewerClient::SendQueued() {
+    {
+        std::lock_guard lock(FSettingsLock);
+        if (FPendingSettings.Pending) {
+            FPacker.Configure(FPendingSettings.Host, FPendingSettings.Port,
+                              FPendingSettings.ReconnectTimeout, FPendingSettings.SendTimeout);
+            FPendingSettings.Pending = false;
+        }
+    }
+    while (FHead.load() != FTail.load()) {
+        const std::size_t head = FHead.load();
+        std::shared_ptr<const TMonitorMessage> message = std::move(FRing[head]);
+        SendOne(message);
+        FHead.store(head + 1 == Slots ? 0 : head + 1);
+    }
+    std::lock_guard lock(FSignalLock);
+    FDrained.notify_all();
+    return !(FStop && FHead.load() == FTail.load());
+}
+
+void TTraceViewerClient::SendOne(const std::shared_ptr<const TMonitorMessage>& Message) {
+    const auto startup = StartupMessage();
+    const bool alive = FPacker.Probe();
+    const auto* event = dynamic_cast<const TEventMessage*>(Message.get());
+    const bool finish =
+        Message->MessageType() == mtEvent && event != nullptr && event->EventType() == 1;
+    const bool send = finish ? alive : (FPacker.Probe() || FPacker.Connect());
+    if (!send)
+        return;
+    try {
+        if (!alive && Message.get() != startup.get())
+            startup->Write(FPacker);
+        Message->Write(FPacker);
+        if (finish)
+            FPacker.Close();
+    } catch (const ESocketError&) {
+        FPacker.Close(); // the rest of this message is lost; the next one reconnects
+    }
+}
+
+void TTraceViewerClient::WaitUntilSent() {
+    std::unique_lock lock(FSignalLock);
+    FDrained.wait_for(lock, std::chrono::seconds(10), [&] { return FHead.load() == FTail.load(); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// The monitor's viewer outlets
+
+void InstallTraceViewerOutlets(TMonitorOutlets& Outlets) {
+    Outlets.ViewerStart = [](TCustomDASQLMonitor* Monitor) {
+        auto& client = TTraceViewerClient::Get();
+        const TTraceViewerOptions& o = *Monitor->TraceViewerOptions();
+        client.Configure(Monitor->Caption(), o.Host, o.Port, o.ReconnectTimeout, o.SendTimeout);
+        client.Start();
+    };
+    Outlets.ViewerFinish = [](TCustomDASQLMonitor*) { TTraceViewerClient::Get().Finish(); };
+    Outlets.ViewerSend = [](const TTraceViewerEvent& Event, std::uint32_t MessageID) {
+        TMonitorEvent e = Event.Monitor->ViewerEventOf(Event);
+        auto& client = TTraceViewerClient::Get();
+        if (Event.Start)
+            return client.EventStart(e);
+        e.EventNumber = MessageID;
+        client.EventEnd(e);
+        return e.EventNumber;
+    };
+}
+
+} // namespace kv::dataaccess

@@ -1,0 +1,141 @@
+#pragma once
+// The client side of the trace viewer link: one per process, fed by the SQL trace monitor.
+//
+// The monitor's thread only queues: a ring of 1001 slots (1000 messages at most; a message for a
+// full ring is dropped) under an add lock, and a signal for the sending thread. That thread owns
+// the socket. Before each message it probes an open link with the keep-alive integer; a message
+// that needs a link connects (at most once per reconnect time-out after a failed connect) and,
+// on a link that was not open before, sends the start-up message first. A finish message goes
+// only over a link that is already open, and closes it. Messages that cannot be sent are dropped:
+// nothing ever reaches or blocks the traced program.
+
+#include "dataaccess/TraceViewerMessages.h"
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace kv::platform {
+class TcpStream;
+}
+
+namespace kv::dataaccess {
+
+// Writes messages to the trace viewer's socket. A failed send raises ESocketError and closes
+// the socket.
+class TSocketMessagePacker final : public TMessagePacker {
+public:
+    TSocketMessagePacker();
+    ~TSocketMessagePacker() override;
+
+    void Configure(std::string Host, int Port, int ReconnectTimeout, int SendTimeout);
+    // Connects unless the last failed connect is younger than the reconnect time-out; false
+    // when there is no link.
+    bool Connect();
+    // Sends the keep-alive probe on an open socket; true when the socket is still open after it.
+    bool Probe();
+    void Close();
+    bool Connected() const { return FStream != nullptr; }
+
+    void WriteInteger(std::int32_t Value) override;
+    void WriteString(const std::string& Value) override;
+
+private:
+    void Send(const void* Data, std::size_t Size);
+
+    std::string FHost;
+    int FPort = 1000;
+    int FReconnectTimeout = 5000;
+    int FSendTimeout = 1000;
+    std::unique_ptr<platform::TcpStream> FStream;
+    bool FFailed = false;
+    std::uint32_t FFailedTick = 0;
+};
+
+class TTraceViewerClient;
+
+// The sending thread: waits for the client's signal and sends what is queued; on stop it empties
+// the queue first.
+class TEventSendThread {
+public:
+    explicit TEventSendThread(TTraceViewerClient& Client);
+    ~TEventSendThread(); // stops and waits
+    TEventSendThread(const TEventSendThread&) = delete;
+    TEventSendThread& operator=(const TEventSendThread&) = delete;
+
+private:
+    void Run();
+    TTraceViewerClient& FClient;
+    std::thread FThread;
+};
+
+class TTraceViewerClient {
+public:
+    // The process-wide client, made on first use and ended with the program.
+    static TTraceViewerClient& Get();
+
+    TTraceViewerClient();
+    ~TTraceViewerClient(); // the queue is sent (or dropped) before it returns
+    TTraceViewerClient(const TTraceViewerClient&) = delete;
+    TTraceViewerClient& operator=(const TTraceViewerClient&) = delete;
+
+    // Caption ("Nuvo") and the link's settings; taken at each activation of a monitor.
+    void Configure(const std::string& Caption, const std::string& Host, int Port,
+                   int ReconnectTimeout, int SendTimeout);
+    // Queue the start-up message / the finish message.
+    void Start();
+    void Finish();
+    // Numbers the event (handing the number back), then queues its start message.
+    std::uint32_t EventStart(TMonitorEvent& Event);
+    // Queues an end message; an event number of 0 becomes the last number given out.
+    void EventEnd(TMonitorEvent& Event);
+
+    // For tests: waits until the sending thread has taken every queued message.
+    void WaitUntilSent();
+
+    static constexpr std::size_t Slots = 1001;
+
+private:
+    friend class TEventSendThread;
+    void Queue(std::shared_ptr<const TMonitorMessage> Message);
+    std::shared_ptr<const TStartupMessage> StartupMessage();
+    // The sending thread's work: every queued message, in order. Returns false once told to
+    // stop and nothing is left.
+    bool SendQueued();
+    void SendOne(const std::shared_ptr<const TMonitorMessage>& Message);
+
+    std::string FCaption = "DataAccess";
+    std::atomic<std::uint32_t> FLastEventNumber{0};
+    std::shared_ptr<const TStartupMessage> FStartup;
+
+    std::array<std::shared_ptr<const TMonitorMessage>, Slots> FRing;
+    std::atomic<std::size_t> FHead{0}; // next message to send; advanced by the sending thread
+    std::atomic<std::size_t> FTail{0}; // next free slot; advanced under the add lock
+    std::mutex FAddLock;
+
+    // The automatically resetting new-message signal, and the stop request.
+    std::mutex FSignalLock;
+    std::condition_variable FSignal;
+    bool FSignalled = false;
+    bool FStop = false;
+    std::condition_variable FDrained;
+
+    TSocketMessagePacker FPacker; // owned by the sending thread once it runs
+    std::mutex FSettingsLock;
+    // Settings of a later activation, taken by the sending thread before its next message.
+    struct PendingSettings {
+        std::string Host;
+        int Port = 1000;
+        int ReconnectTimeout = 5000;
+        int SendTimeout = 1000;
+        bool Pending = false;
+    } FPendingSettings;
+    std::unique_ptr<TEventSendThread> FThread;
+};
+
+} // namespace kv::dataaccess

@@ -1,0 +1,105 @@
+// The trace viewer link's TCP connection over POSIX sockets, with the errors renumbered as
+// Windows Sockets numbers.
+
+#include "platform/TcpStream.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace kv::platform {
+
+namespace {
+
+ErrorCode socketError(int err) {
+    switch (err) {
+    case ECONNREFUSED:
+        return wsa::ConnectionRefused;
+    case ETIMEDOUT:
+    case EAGAIN:
+        return wsa::TimedOut;
+    case ECONNRESET:
+    case EPIPE:
+        return wsa::ConnectionReset;
+    case ECONNABORTED:
+        return wsa::ConnectionAborted;
+    case ENETUNREACH:
+        return wsa::NetworkUnreachable;
+    case EHOSTUNREACH:
+        return wsa::HostUnreachable;
+    case ENOTCONN:
+        return wsa::NotConnected;
+    case EINTR:
+        return wsa::Interrupted;
+    case EADDRINUSE:
+        return wsa::AddressInUse;
+    default:
+        return 10000 + static_cast<ErrorCode>(err);
+    }
+}
+
+Error failure(int err, const char* what) {
+    return Error{socketError(err),
+                 std::string(what) + " failed (errno " + std::to_string(err) + ")"};
+}
+
+class PosixTcpStream final : public TcpStream {
+public:
+    explicit PosixTcpStream(int fd) : fd_(fd) {}
+    ~PosixTcpStream() override { ::close(fd_); }
+    PosixTcpStream(const PosixTcpStream&) = delete;
+    PosixTcpStream& operator=(const PosixTcpStream&) = delete;
+
+    Result<void> sendAll(const void* data, std::size_t size) override {
+        const auto* bytes = static_cast<const char*>(data);
+        while (size > 0) {
+            const ssize_t n = ::send(fd_, bytes, size, MSG_NOSIGNAL);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return failure(errno, "send");
+            }
+            bytes += n;
+            size -= static_cast<std::size_t>(n);
+        }
+        return success();
+    }
+
+private:
+    int fd_;
+};
+
+} // namespace
+
+Result<std::unique_ptr<TcpStream>> connectTcp(std::string_view host, std::uint16_t port,
+                                              std::uint32_t sendTimeoutMs) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    const std::string name = host == "localhost" ? std::string("127.0.0.1") : std::string(host);
+    if (::inet_pton(AF_INET, name.c_str(), &address.sin_addr) != 1)
+        return Error{wsa::HostNotFound, "the host " + name + " is not a dotted address"};
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return failure(errno, "socket");
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return failure(err, "connect");
+    }
+    timeval timeout{};
+    timeout.tv_sec = static_cast<time_t>(sendTimeoutMs / 1000);
+    timeout.tv_usec = static_cast<suseconds_t>((sendTimeoutMs % 1000) * 1000);
+    (void)::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    return std::unique_ptr<TcpStream>(std::make_unique<PosixTcpStream>(fd));
+}
+
+std::uint32_t currentProcessId() {
+    return static_cast<std::uint32_t>(::getpid());
+}
+
+} // namespace kv::platform
