@@ -2,9 +2,9 @@
 
 #include "platform/TcpStream.h"
 
+// winsock2.h must come before anything that includes windows.h; it brings windows.h itself.
 #include <mutex>
 #include <string>
-#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
