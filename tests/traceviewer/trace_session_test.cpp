@@ -1,0 +1,138 @@
+// The trace viewer's reading side: pairing start and end events into records with durations,
+// several programs at once through the listening server, and broken streams that close only
+// their own connection.
+
+#include "dataaccess/TraceViewerClient.h"
+#include "traceviewer/trace_server.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace kv::traceviewer {
+namespace {
+
+using dataaccess::TBufferMessagePacker;
+using dataaccess::TMonitorEvent;
+
+std::string bytesOf(const dataaccess::TMonitorMessage& m) {
+    TBufferMessagePacker p;
+    m.Write(p);
+    return p.Bytes();
+}
+
+TMonitorEvent event(std::uint32_t number, const std::string& sql) {
+    TMonitorEvent e;
+    e.EventNumber = number;
+    e.EventType = 10;
+    e.Description = "SQL Execute: " + sql;
+    e.SQL = sql;
+    e.ObjectName = "MSQuery1";
+    return e;
+}
+
+TEST(TraceSession, PairsStartAndEndIntoOneRecordWithItsDuration) {
+    std::vector<TraceRecord> records;
+    TraceSession session([&](const TraceRecord& r) { records.push_back(r); });
+    std::string stream = bytesOf(dataaccess::TStartupMessage(5, "Nuvo monitoring is started", "c"));
+    stream += bytesOf(dataaccess::TEventStartMessage(5, event(1, "select 1"), 1000));
+    stream += bytesOf(dataaccess::TEventStartMessage(5, event(2, "select 2"), 1001));
+    TMonitorEvent failed = event(2, "");
+    failed.Failed = true;
+    failed.ErrorText = "Invalid object name 'x'.";
+    stream += bytesOf(dataaccess::TEventEndMessage(5, failed, 1004));
+    TMonitorEvent done = event(1, "");
+    done.RowsAffected = 3;
+    stream += bytesOf(dataaccess::TEventEndMessage(5, done, 1010));
+    // Byte by byte: records come out as soon as their last byte is there.
+    for (char c : stream)
+        ASSERT_TRUE(session.feed(std::string_view(&c, 1)));
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].kind, TraceRecord::Kind::Startup);
+    EXPECT_EQ(records[1].sql, "select 2");
+    EXPECT_EQ(records[1].duration, 3u);
+    EXPECT_TRUE(records[1].failed);
+    EXPECT_EQ(records[2].sql, "select 1");
+    EXPECT_EQ(records[2].duration, 10u);
+    EXPECT_EQ(records[2].rows, 3);
+    EXPECT_EQ(session.open(), 0u);
+    EXPECT_EQ(textLine(records[2]), "event\t1\tSQL Execute: select 1\tselect 1\t10 ms\t3 rows");
+    EXPECT_EQ(jsonLine(records[1]).find("\"failed\":true") != std::string::npos, true);
+    EXPECT_NE(jsonLine(records[1]).find("\"error\":\"Invalid object name 'x'.\""),
+              std::string::npos);
+}
+
+TEST(TraceSession, BrokenStreamStopsWithAReason) {
+    std::vector<TraceRecord> records;
+    TraceSession session([&](const TraceRecord& r) { records.push_back(r); });
+    TBufferMessagePacker junk;
+    junk.WriteInteger(9);
+    EXPECT_FALSE(session.feed(junk.Bytes()));
+    EXPECT_EQ(session.error(), "unknown message type 9");
+    EXPECT_FALSE(session.feed(bytesOf(dataaccess::TEventMessage(1, 1, "x"))));
+    EXPECT_TRUE(records.empty());
+}
+
+// Two traced programs at once through the server; a third that sends garbage is closed with a
+// note and the others go on.
+TEST(TraceServer, SeveralClientsAndOneBrokenStream) {
+    std::mutex mutex; // the server runs on its own thread below
+    std::vector<std::pair<int, TraceRecord>> records;
+    std::vector<std::string> notes;
+    TraceServer server(
+        [&](int client, const TraceRecord& r) {
+            std::lock_guard lock(mutex);
+            records.emplace_back(client, r);
+        },
+        [&](const std::string& n) {
+            std::lock_guard lock(mutex);
+            notes.push_back(n);
+        });
+    const auto seen = [&] {
+        std::lock_guard lock(mutex);
+        return records.size() >= 4 && notes.size() >= 5;
+    };
+    ASSERT_TRUE(server.listen(0));
+    std::atomic<bool> stop{false};
+    std::thread loop([&] {
+        while (!stop)
+            server.step(10);
+    });
+    {
+        dataaccess::TTraceViewerClient a, b;
+        for (auto* client : {&a, &b}) {
+            client->Configure("Nuvo", "127.0.0.1", server.port(), 5000, 1000);
+            client->Start();
+            TMonitorEvent e = event(0, "select 1");
+            client->EventStart(e);
+            client->EventEnd(e);
+        }
+        a.WaitUntilSent();
+        b.WaitUntilSent();
+        const int garbage = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(server.port());
+        ASSERT_EQ(::connect(garbage, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(::write(garbage, "\0\0\0\x09", 4), 4);
+        for (int i = 0; i < 300 && !seen(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::close(garbage);
+    }
+    stop = true;
+    loop.join();
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_NE(records[0].first, records.back().first);
+    EXPECT_NE(std::find(notes.begin(), notes.end(),
+                        "client 3: unknown message type 9; connection closed"),
+              notes.end());
+}
+
+} // namespace
+} // namespace kv::traceviewer

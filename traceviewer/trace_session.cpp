@@ -1,0 +1,183 @@
+#include "traceviewer/trace_session.h"
+
+#include <cstdio>
+
+namespace kv::traceviewer {
+
+using dataaccess::TDecodedMessage;
+using dataaccess::TDecodeResult;
+
+bool TraceSession::feed(std::string_view bytes) {
+    if (!error_.empty())
+        return false;
+    buffer_.append(bytes);
+    std::size_t at = 0;
+    for (;;) {
+        TDecodedMessage message;
+        std::size_t used = 0;
+        std::string why;
+        const auto result = dataaccess::DecodeMonitorMessage(std::string_view(buffer_).substr(at),
+                                                             message, used, why);
+        if (result == TDecodeResult::NeedMore)
+            break;
+        if (result == TDecodeResult::Malformed) {
+            error_ = why;
+            buffer_.clear();
+            return false;
+        }
+        at += used;
+        take(message);
+    }
+    buffer_.erase(0, at);
+    return true;
+}
+
+void TraceSession::take(const TDecodedMessage& m) {
+    TraceRecord r;
+    r.processId = m.ProcessID;
+    r.eventType = m.EventType;
+    r.description = m.Description;
+    switch (m.Type) {
+    case dataaccess::mtStartup:
+        r.kind = TraceRecord::Kind::Startup;
+        r.exePath = m.ExePath;
+        sink_(r);
+        return;
+    case dataaccess::mtEvent:
+        r.kind = TraceRecord::Kind::Finish;
+        sink_(r);
+        return;
+    case dataaccess::mtEventStart:
+        r.eventNumber = m.Event.EventNumber;
+        r.objectName = m.Event.ObjectName;
+        r.objectType = m.Event.ObjectTypeName;
+        r.parentName = m.Event.ParentName;
+        r.sql = m.Event.SQL;
+        r.params = m.Event.Params;
+        r.startTime = m.Time;
+        started_[{m.ProcessID, m.Event.EventNumber}] = r;
+        return;
+    case dataaccess::mtEventEnd: {
+        const auto key = std::make_pair(m.ProcessID, m.Event.EventNumber);
+        auto it = started_.find(key);
+        if (it != started_.end()) {
+            r = it->second;
+            started_.erase(it);
+            r.duration = m.Time - r.startTime;
+        } else {
+            r.kind = TraceRecord::Kind::UnpairedEnd;
+            r.eventNumber = m.Event.EventNumber;
+            r.startTime = m.Time;
+        }
+        r.failed = m.Event.Failed;
+        r.errorText = m.Event.ErrorText;
+        r.rows = m.Event.RowsAffected;
+        if (!m.Event.Params.empty())
+            r.params = m.Event.Params;
+        if (r.description.empty())
+            r.description = m.Description;
+        sink_(r);
+        return;
+    }
+    default:
+        return; // the keep-alive probe
+    }
+}
+
+namespace {
+
+std::string oneLine(std::string text) {
+    for (auto& c : text)
+        if (c == '\r' || c == '\n' || c == '\t')
+            c = ' ';
+    return text;
+}
+
+std::string jsonText(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                out += escaped;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+const char* kindName(TraceRecord::Kind kind) {
+    switch (kind) {
+    case TraceRecord::Kind::Startup:
+        return "startup";
+    case TraceRecord::Kind::Finish:
+        return "finish";
+    case TraceRecord::Kind::Event:
+        return "event";
+    case TraceRecord::Kind::UnpairedEnd:
+        return "end";
+    }
+    return "?";
+}
+
+} // namespace
+
+std::string textLine(const TraceRecord& r) {
+    std::string line = std::string(kindName(r.kind)) + "\t" + std::to_string(r.eventNumber) + "\t" +
+                       oneLine(r.description);
+    if (r.kind == TraceRecord::Kind::Startup)
+        return line + "\t" + r.exePath;
+    if (r.kind == TraceRecord::Kind::Finish)
+        return line;
+    line += "\t" + oneLine(r.sql) + "\t" + std::to_string(r.duration) + " ms";
+    if (r.rows != 0)
+        line += "\t" + std::to_string(r.rows) + " rows";
+    if (r.failed)
+        line += "\tFAILED: " + oneLine(r.errorText);
+    return line;
+}
+
+std::string jsonLine(const TraceRecord& r) {
+    std::string out = "{\"kind\":\"" + std::string(kindName(r.kind)) +
+                      "\",\"process\":" + std::to_string(r.processId) +
+                      ",\"event\":" + std::to_string(r.eventNumber) +
+                      ",\"type\":" + std::to_string(r.eventType) +
+                      ",\"description\":" + jsonText(r.description);
+    if (r.kind == TraceRecord::Kind::Startup)
+        out += ",\"exe\":" + jsonText(r.exePath);
+    if (r.kind == TraceRecord::Kind::Event || r.kind == TraceRecord::Kind::UnpairedEnd) {
+        out += ",\"object\":" + jsonText(r.objectName) + ",\"class\":" + jsonText(r.objectType) +
+               ",\"parent\":" + jsonText(r.parentName) + ",\"sql\":" + jsonText(r.sql) +
+               ",\"params\":[";
+        for (std::size_t i = 0; i < r.params.size(); ++i) {
+            const auto& p = r.params[i];
+            out += std::string(i ? "," : "") + "[" + jsonText(p.Name) + "," + jsonText(p.DataType) +
+                   "," + jsonText(p.Direction) + "," + jsonText(p.Value) + "]";
+        }
+        out += "],\"ms\":" + std::to_string(r.duration) + ",\"rows\":" + std::to_string(r.rows) +
+               ",\"failed\":" + (r.failed ? "true" : "false") +
+               ",\"error\":" + jsonText(r.errorText);
+    }
+    return out + "}";
+}
+
+} // namespace kv::traceviewer
