@@ -260,6 +260,11 @@ void TSkinObject::RequestRepaint() {
 
 void TSkinObject::GetChildren(const std::function<void(TComponent*)>&, TComponent*) {}
 
+void TSkinObject::SetParentComponent(TComponent* Value) {
+    if (auto* parent = dynamic_cast<TSkinObject*>(Value); parent != nullptr && parent != Owner())
+        parent->InsertComponent(this);
+}
+
 void TSkinObject::DefineProperties(TFiler* Filer) {
     TComponent::DefineProperties(Filer);
     Filer->DefineBinaryProperty(

@@ -165,6 +165,9 @@ public:
 
     // Children are not nested clauses in a stream; they travel in the property "Objects".
     void GetChildren(const std::function<void(TComponent*)>& Proc, TComponent* Root) override;
+    // A clause nested in a skin object's clause (the readable form of skin sources) becomes a
+    // child of that object.
+    void SetParentComponent(TComponent* Value) override;
     void DefineProperties(TFiler* Filer) override;
 
 protected:
