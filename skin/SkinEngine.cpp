@@ -243,9 +243,19 @@ void TSkinEngine::DefineProperties(TFiler* Filer) {
 
 void TSkinEngine::Loaded() {
     TComponent::Loaded();
-    if (FSkinList != nullptr && FSkinIndex >= 0)
+    if (FSkinList != nullptr && FSkinIndex >= 0) {
         loadListEntry();
-    else if (HasSkin() && OnAfterChange)
+        return;
+    }
+    // The stored skin is read without a hue shift; a layout that also sets DeltaHue would
+    // otherwise show the skin unshifted while DeltaHue claims otherwise.
+    if (HasSkin() && FDeltaHue != FSource.AppliedHue) {
+        broadcast(CM_SKINCHANGING);
+        FSource.ShiftHue(FDeltaHue - FSource.AppliedHue);
+        FSource.AppliedHue = FDeltaHue;
+        broadcast(CM_SKINCHANGED);
+    }
+    if (HasSkin() && OnAfterChange)
         OnAfterChange(this);
 }
 

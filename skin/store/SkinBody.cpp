@@ -22,13 +22,18 @@ void readBitmap(SkinByteReader& In, TSkinSource& Into) {
     if (width < 0 || height == INT_MIN)
         In.Fail("Bitmap '" + name + "' has an impossible size " + std::to_string(width) + " x " +
                 std::to_string(height));
-    const std::int64_t rows = height < 0 ? -static_cast<std::int64_t>(height) : height;
-    const std::int64_t bytes = static_cast<std::int64_t>(width) * rows * 4;
-    if (static_cast<std::uint64_t>(bytes) > In.Remaining())
+    const std::uint64_t rows = height < 0
+                                   ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(height))
+                                   : static_cast<std::uint64_t>(height);
+    // Both factors are below 2^31, so the pixel count fits; the byte count is compared without
+    // multiplying it out.
+    const std::uint64_t pixels = static_cast<std::uint64_t>(width) * rows;
+    if (pixels > In.Remaining() / 4)
         In.Fail("Bitmap '" + name + "' of " + std::to_string(width) + " x " + std::to_string(rows) +
-                " pixels needs " + std::to_string(bytes) + " bytes, only " +
+                " pixels needs " + std::to_string(pixels) + " x 4 bytes, only " +
                 std::to_string(In.Remaining()) + " left");
-    const std::string_view data = In.Bytes(static_cast<size_t>(bytes), "bitmap pixels");
+    const auto bytes = static_cast<size_t>(pixels * 4);
+    const std::string_view data = In.Bytes(bytes, "bitmap pixels");
     auto bmp = std::make_unique<TSkinBitmap>(std::move(name), width, static_cast<int>(rows));
     for (size_t i = 0; i < bmp->Pixels.size(); ++i) {
         const auto* p = reinterpret_cast<const unsigned char*>(data.data() + i * 4);

@@ -204,8 +204,12 @@ void TSkinObject::ForEachColor(const std::function<void(TColor&)>& Fn) {
 }
 
 TSkinRect TSkinObject::ChildBounds(const TSkinObject& C, const TSkinRect& B) const {
-    const int w = std::max(0, C.Width);
-    const int h = std::max(0, C.Height);
+    // Sizes and offsets come from skin data: clamped so that the sums below cannot overflow.
+    constexpr int kLimit = 1 << 20;
+    const int w = std::clamp(C.Width, 0, kLimit);
+    const int h = std::clamp(C.Height, 0, kLimit);
+    const int left = std::clamp(C.Left, -kLimit, kLimit);
+    const int top = std::clamp(C.Top, -kLimit, kLimit);
     switch (C.Align) {
     case saClient:
     case saText:
@@ -238,7 +242,7 @@ TSkinRect TSkinObject::ChildBounds(const TSkinObject& C, const TSkinRect& B) con
     case saNone:
         break;
     }
-    return {B.Left + C.Left, B.Top + C.Top, B.Left + C.Left + w, B.Top + C.Top + h};
+    return {B.Left + left, B.Top + top, B.Left + left + w, B.Top + top + h};
 }
 
 void TSkinObject::Paint(TSkinCanvas& Canvas, const TSkinRect& Bounds) {

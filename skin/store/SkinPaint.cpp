@@ -10,6 +10,8 @@ namespace kv::skin {
 
 namespace {
 
+constexpr int kMaxSkinCoordinate = 1 << 20;
+
 TSkinRect intersect(const TSkinRect& A, const TSkinRect& B) {
     return {std::max(A.Left, B.Left), std::max(A.Top, B.Top), std::min(A.Right, B.Right),
             std::min(A.Bottom, B.Bottom)};
@@ -72,10 +74,15 @@ void DrawPiece(TSkinBitmap& Target, const TSkinBitmap& Source, TSkinRect Src, co
     }
 }
 
-void PaintNinePiece(TSkinCanvas& Canvas, const TSkinBitmap& Source, const TSkinRect& S,
-                    const TSkinRect& B, const SkinMargins& M, TTileStyle TileStyle,
+void PaintNinePiece(TSkinCanvas& Canvas, const TSkinBitmap& Source, const TSkinRect& SrcRect,
+                    const TSkinRect& B, const SkinMargins& Margins, TTileStyle TileStyle,
                     TTileStyle BorderStyle, bool Masked, bool MaskedBorder, bool MaskedAngles) {
     TSkinBitmap& t = Canvas.Target;
+    // Skins are outside data: keep every coordinate within ranges whose sums cannot overflow.
+    const TSkinRect S = intersect(SrcRect, {0, 0, Source.Width, Source.Height});
+    const auto margin = [](int v) { return std::clamp(v, 0, kMaxSkinCoordinate); };
+    const SkinMargins M{margin(Margins.Left), margin(Margins.Top), margin(Margins.Right),
+                        margin(Margins.Bottom)};
     const int x = B.Left;
     const int y = B.Top;
     const int w = B.Width();

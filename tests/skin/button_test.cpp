@@ -4,6 +4,7 @@
 #include "skin/SkinEngine.h"
 #include "skin/store/SkinHue.h"
 #include "skin/store/SkinObjectClasses.h"
+#include "toolkit/Filer.h"
 #include "toolkit/ui/Application.h"
 #include "toolkit/ui/Forms.h"
 
@@ -311,4 +312,73 @@ TEST_F(ButtonTest, DialogKeysAndKindPresets) {
     EXPECT_EQ(ok->ModalResult(), mrNo);
     ok->Click();
     EXPECT_EQ(Form->ModalResult(), mrNo);
+}
+
+namespace {
+
+std::string hexOf(const std::string& Bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (unsigned char c : Bytes) {
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
+    }
+    return hex;
+}
+
+} // namespace
+
+// A layout's stored skin fills the engine while the layout is read: SkinFile is cleared, the
+// buttons bound to the engine are skinned at once, OnAfterChange runs once; a DeltaHue in the
+// same layout is applied after reading.
+TEST(SkinEngineLayout, StoredSkinIsReadFromTheLayout) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    Application->Initialize();
+    const std::string stream = readFile(KELVORA_SKIN_OUT "/testgreen.stream");
+    ASSERT_FALSE(stream.empty());
+    for (int hue : {0, 120}) {
+        TForm form(nullptr);
+        int after = 0;
+        form.Method<void(TObject*)>("EngineAfterChange", [&](TObject*) { ++after; });
+        form.LoadLayoutData("object F: TForm\n"
+                            "  object Engine: TSkinEngine\n"
+                            "    DeltaHue = " +
+                            std::to_string(hue) +
+                            "\n"
+                            "    SkinFile = 'elsewhere.cskn'\n"
+                            "    OnAfterChange = EngineAfterChange\n"
+                            "    SkinStream = {" +
+                            hexOf(stream) +
+                            "}\n"
+                            "  end\n"
+                            "  object B: TSkinButton\n"
+                            "    Left = 1\n    Top = 1\n    Width = 75\n    Height = 25\n"
+                            "    SkinEngine = Engine\n"
+                            "  end\n"
+                            "end\n");
+        auto* engine = dynamic_cast<TSkinEngine*>(form.FindComponent("Engine"));
+        auto* button = dynamic_cast<TSkinButton*>(form.FindComponent("B"));
+        ASSERT_NE(engine, nullptr);
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(engine->SkinFile(), "");
+        EXPECT_EQ(engine->SkinStore(), "(none)");
+        EXPECT_EQ(engine->Source().Header.SkinName, "Test Green");
+        EXPECT_EQ(after, 1);
+        EXPECT_TRUE(button->Skinned());
+        EXPECT_EQ(button->RenderImage().pixel(2, 12) | 0xFF000000u,
+                  kv::skin::RotatePixelHue(kNormal, hue) | 0xFF000000u);
+        // Writing the layout again writes the stored skin again.
+        const std::string written = WriteComponentText(engine);
+        EXPECT_NE(written.find("SkinStream = {"), std::string::npos);
+        form.DoDestroy();
+    }
+    // A stored skin byte of 0 leaves the engine without a skin and the button plain.
+    TForm form(nullptr);
+    form.LoadLayoutData("object F: TForm\n  object Engine: TSkinEngine\n    SkinStream = {00}\n"
+                        "  end\n  object B: TSkinButton\n    SkinEngine = Engine\n  end\nend\n");
+    auto* engine = dynamic_cast<TSkinEngine*>(form.FindComponent("Engine"));
+    EXPECT_FALSE(engine->HasSkin());
+    EXPECT_FALSE(dynamic_cast<TSkinButton*>(form.FindComponent("B"))->Skinned());
+    form.DoDestroy();
 }

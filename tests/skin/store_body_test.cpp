@@ -188,6 +188,9 @@ TEST(SkinBody, DamagedBodiesFailWithAMessage) {
         .TextObject("TSkinObject", "object A: TSkinObject\nend\n");
     badText.Header().U32(0).U32(1).TextObject("TSkinObject",
                                               "object A: TSkinObject\n  Kind = skWrong\nend\n");
+    // Found by fuzzing: width x height x 4 overflowed 64 bits before the size check.
+    BodyBuilder overflow;
+    overflow.Header().U32(1).Str("X").U32(0x7FFFFFFFu).U32(0x80000001u);
     BodyBuilder longString;
     longString.U32(0xFFFFFFF0u);
     for (const Case& c :
