@@ -5,7 +5,12 @@
 
 TSkinBitmap::TSkinBitmap(std::string AName, int AWidth, int AHeight, std::uint32_t FillValue)
     : Name(std::move(AName)), Width(std::max(0, AWidth)), Height(std::max(0, AHeight)),
-      Pixels(static_cast<size_t>(Width) * static_cast<size_t>(Height), FillValue) {}
+      Pixels(static_cast<size_t>(Width) * static_cast<size_t>(Height), FillValue) {
+    // An image without pixels has no rows either: a 0 x 2,000,000,000 bitmap would otherwise
+    // cost every row loop its full height.
+    if (Width == 0 || Height == 0)
+        Width = Height = 0;
+}
 
 void TSkinBitmap::Fill(std::uint32_t Value) {
     std::fill(Pixels.begin(), Pixels.end(), Value);

@@ -50,6 +50,7 @@ constexpr int PixelAlpha(std::uint32_t P) {
 class TSkinBitmap {
 public:
     TSkinBitmap() = default;
+    // Negative sizes count as 0; a bitmap with no pixels is 0 x 0.
     TSkinBitmap(std::string Name, int Width, int Height, std::uint32_t Fill = 0);
 
     std::string Name;

@@ -204,6 +204,15 @@ TEST(SkinBody, DamagedBodiesFailWithAMessage) {
         EXPECT_TRUE(s.Empty()) << c.What;
     }
 
+    // Found by fuzzing: a zero-width bitmap two billion rows high read quickly but took every
+    // row loop its full height. It reads as an empty bitmap.
+    BodyBuilder tall;
+    tall.Header().U32(1).Str("X").U32(0).U32(0x80000001u).U32(0);
+    TSkinSource t;
+    ASSERT_TRUE(ReadSkinBody(tall.Data, t).Ok());
+    EXPECT_EQ(t.Bitmaps[0]->Width, 0);
+    EXPECT_EQ(t.Bitmaps[0]->Height, 0);
+
     TSkinSource s;
     EXPECT_FALSE(ReadSkinStream("", s).Ok());
     EXPECT_FALSE(ReadSkinStream(std::string("\2QV", 3), s).Ok());
