@@ -1,6 +1,7 @@
 #include "recipe.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <sstream>
 #include <stdexcept>
 
@@ -43,6 +44,12 @@ public:
         fill(x, y + h - 1, w, 1, c);
         fill(x, y, 1, h, c);
         fill(x + w - 1, y, 1, h, c);
+    }
+    // Straight, or diagonal at 45 degrees (other slopes step along the longer axis).
+    void line(int x1, int y1, int x2, int y2, std::uint32_t c) {
+        const int n = std::max(std::abs(x2 - x1), std::abs(y2 - y1));
+        for (int i = 0; i <= n; ++i)
+            put(n == 0 ? x1 : x1 + (x2 - x1) * i / n, n == 0 ? y1 : y1 + (y2 - y1) * i / n, c);
     }
     void disc(int cx, int cy, int r, std::uint32_t c, int inner) {
         for (int y = (cy - r) / 2 - 1; y <= (cy + r) / 2 + 1; ++y)
@@ -159,6 +166,8 @@ std::vector<std::unique_ptr<TSkinBitmap>> RunRecipes(const std::string& Text,
                 p.fill(num(1), num(2), num(3), 1, col(4));
             else if (op == "vline")
                 p.fill(num(1), num(2), 1, num(3), col(4));
+            else if (op == "line")
+                p.line(num(1), num(2), num(3), num(4), col(5));
             else if (op == "pixel")
                 p.put(num(1), num(2), col(3));
             else if (op == "round") {

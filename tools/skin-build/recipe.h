@@ -8,6 +8,7 @@
 //   hgrad X Y W H C1 C2        a horizontal gradient, C1 left, C2 right
 //   frame X Y W H C            a one-pixel outline
 //   hline X Y W C / vline X Y H C / pixel X Y C
+//   line X1 Y1 X2 Y2 C         a straight or 45-degree line
 //   round X Y W H              the four corner pixels of the rectangle become transparent
 //   disc CX CY R C             a filled disc; centre and radius in half pixels
 //   ring CX CY R C             a two-half-pixel ring of the same disc
