@@ -382,3 +382,30 @@ TEST(SkinEngineLayout, StoredSkinIsReadFromTheLayout) {
     EXPECT_FALSE(dynamic_cast<TSkinButton*>(form.FindComponent("B"))->Skinned());
     form.DoDestroy();
 }
+
+// Saving picks the filter by extension (the compressed one otherwise); loading looks a bare name
+// up in the program's folder when it is not found where it is.
+TEST_F(ButtonTest, EngineSavesAndFindsSkinFiles) {
+    QTemporaryDir dir;
+    for (const char* name : {"s.uskn", "s.cskn", "s.xskn", "s.mskn"}) {
+        const std::string path = dir.filePath(QString::fromLatin1(name)).toStdString();
+        ASSERT_TRUE(Engine->SaveToFile(path)) << name;
+        TSkinEngine other(nullptr);
+        ASSERT_TRUE(other.LoadFromFile(path)) << name << ": " << other.LastError();
+        EXPECT_EQ(other.Source().Header.SkinName, "Test Green");
+        EXPECT_EQ(other.Source().Bitmaps.size(), 1u);
+    }
+    const std::string odd = dir.filePath(QStringLiteral("s.skin")).toStdString();
+    ASSERT_TRUE(Engine->SaveToFile(odd));
+    EXPECT_EQ(readFile(odd).substr(0, 4), "QVLZ");
+
+    const QString beside =
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("zz-skin-test.cskn"));
+    QFile::remove(beside);
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(kGreenSkin), beside));
+    TSkinEngine other(nullptr);
+    EXPECT_TRUE(other.LoadFromFile("zz-skin-test.cskn")) << other.LastError();
+    EXPECT_FALSE(other.LoadFromFile("C:\\zz-skin-test.cskn"));
+    QFile::remove(beside);
+    EXPECT_TRUE(other.HasSkin());
+}
