@@ -407,13 +407,22 @@ void TSkinCustomButton::ContentLayout(const TFont& CaptionFontSpec, QRect& Capti
     const bool hasGlyph = !FGlyph->Empty();
     const int cellW = hasGlyph ? FGlyph->Width() / std::max(1, FNumGlyphs) : 0;
     const int cellH = hasGlyph ? FGlyph->Height() : 0;
+    const bool sideways = FLayout == blGlyphLeft || FLayout == blGlyphRight;
     int blockW = fm.horizontalAdvance(displayCaption(Caption()));
     int blockH = kv::ui::classicLineHeight(font);
+    // As the toolkit does for its buttons and labels: the substitute faces run a little wider
+    // than the faces the layouts were measured with, so a caption up to 20 % too wide for the
+    // button is condensed to fit instead of running into the frame.
+    FCaptionStretch = 100;
+    const int room = Width() - 6 - (hasGlyph && sideways ? cellW + FSpacing : 0);
+    if (!FWordWrap && blockW > room && room > 0 && blockW * 100 <= room * 120) {
+        FCaptionStretch = std::max(1, room * 100 / blockW);
+        blockW = room;
+    }
     if (FWordWrap) {
         blockW = Width() - FSpacing - cellW - 10;
         blockH = Height() - FSpacing - cellH - 10;
     }
-    const bool sideways = FLayout == blGlyphLeft || FLayout == blGlyphRight;
     if (hasGlyph) {
         if (sideways)
             blockW += cellW + FSpacing;
@@ -453,6 +462,13 @@ void TSkinCustomButton::ContentLayout(const TFont& CaptionFontSpec, QRect& Capti
         CaptionArea = QRect(x, y, blockW, blockH - part);
         break;
     }
+}
+
+QFont TSkinCustomButton::CaptionQFont(const TFont& Spec) const {
+    QFont font = qfontOf(Spec);
+    if (FCaptionStretch != 100)
+        font.setStretch(FCaptionStretch);
+    return font;
 }
 
 void TSkinCustomButton::PaintBackground(TSkinPaintTarget& Target) {
@@ -512,7 +528,7 @@ void TSkinCustomButton::PaintPlainCaption(TSkinPaintTarget& Target, const QRect&
     if (Caption().empty())
         return;
     QPainter& p = Target.Painter();
-    p.setFont(qfontOf(*Font()));
+    p.setFont(CaptionQFont(*Font()));
     const QString text = QString::fromStdString(Caption());
     if (Enabled()) {
         p.setPen(kv::ui::colorToQColor(Font()->Color()));
@@ -660,7 +676,7 @@ void TSkinButton::PaintCaption(TSkinPaintTarget& Target, const QRect& Area) {
         return;
     const TFont& font = CaptionFont();
     QPainter& p = Target.Painter();
-    p.setFont(qfontOf(font));
+    p.setFont(CaptionQFont(font));
     p.setPen(kv::ui::colorToQColor(font.Color()));
     drawCentredText(p, Area, QString::fromStdString(Caption()), WordWrap());
 }

@@ -22,6 +22,7 @@
 #include "toolkit/UITypes.h"
 #include "toolkit/ui/Pictures.h"
 
+#include <QFont>
 #include <QImage>
 #include <QRect>
 #include <memory>
@@ -104,6 +105,8 @@ protected:
     void ContentLayout(const TFont& CaptionFontSpec, QRect& CaptionArea, QRect& GlyphArea) const;
     // The font the caption is laid out and drawn with.
     virtual const TFont& CaptionFont();
+    // Spec as a Qt font, condensed when the last layout found the caption a little too wide.
+    QFont CaptionQFont(const TFont& Spec) const;
     virtual bool Skinned() const { return false; }
     void TextChanged() override;
     void Loaded() override;
@@ -141,6 +144,7 @@ private:
     bool FCaptionFromStream = false;
     QObject* FWindowFilter = nullptr;
     QImage FGlyphImage;
+    mutable int FCaptionStretch = 100;
 };
 
 class TSkinButton : public TSkinCustomButton {
