@@ -409,3 +409,44 @@ TEST_F(ButtonTest, EngineSavesAndFindsSkinFiles) {
     QFile::remove(beside);
     EXPECT_TRUE(other.HasSkin());
 }
+
+// The three Performance modes paint the same button; blending scales the opacity of buffered
+// paints; Transparent shows the parent's colour where masked drawing leaves the key undrawn. The
+// hot flag fires OnMouseEnter and OnMouseLeave.
+TEST_F(ButtonTest, PerformanceBlendingTransparentAndHotEvents) {
+    ASSERT_TRUE(Engine->LoadFromStream(readFile(kBlueStream)));
+    Button->SetCaption("Yenile");
+    const QImage doubleBuffered = Button->RenderImage();
+    Button->SetPerformance(wspSharedBuffer);
+    EXPECT_EQ(Button->RenderImage(), doubleBuffered);
+    Button->SetPerformance(wspNoBuffer);
+    EXPECT_EQ(Button->RenderImage(), doubleBuffered);
+
+    Button->SetPerformance(wspDoubleBuffer);
+    Button->Blending()->Enabled = true;
+    Button->Blending()->Opacity = 128;
+    EXPECT_EQ(qAlpha(Button->RenderImage().pixel(2, 12)), 128);
+    Button->SetPerformance(wspNoBuffer);
+    EXPECT_EQ(qAlpha(Button->RenderImage().pixel(2, 12)), 255) << "no blending unbuffered";
+    Button->Blending()->Enabled = false;
+
+    EXPECT_EQ(qAlpha(Button->RenderImage().pixel(0, 0)), 0);
+    // With masked corners the key is left undrawn, so the parent's colour stays there.
+    auto* face = dynamic_cast<TSkinBitmapObject*>(Button->SkinCopy()->FindObject("Face"));
+    ASSERT_NE(face, nullptr);
+    face->MaskedAngles = true;
+    EXPECT_EQ(qAlpha(Button->RenderImage().pixel(0, 0)), 0);
+    Button->SetTransparent(true);
+    Form->SetColor(clYellow);
+    EXPECT_EQ(Button->RenderImage().pixel(0, 0), qRgb(255, 255, 0));
+    EXPECT_EQ(Button->RenderImage().pixel(0, 12), qRgb(0x00, 0x3C, 0x74));
+
+    std::vector<std::string> events;
+    Button->OnMouseEnter = [&](TObject*) { events.push_back("enter"); };
+    Button->OnMouseLeave = [&](TObject*) { events.push_back("leave"); };
+    enter();
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(widget(), &leave);
+    EXPECT_EQ(events, (std::vector<std::string>{"enter", "leave"}));
+    EXPECT_FALSE(Button->Hot());
+}
