@@ -450,3 +450,27 @@ TEST_F(ButtonTest, PerformanceBlendingTransparentAndHotEvents) {
     EXPECT_EQ(events, (std::vector<std::string>{"enter", "leave"}));
     EXPECT_FALSE(Button->Hot());
 }
+
+// Black-and-white glyphs are grey until the mouse is over the button; a single-cell glyph on a
+// disabled button is drawn in darker greys.
+TEST_F(ButtonTest, BlackAndWhiteAndDisabledSingleCellGlyphs) {
+    QTemporaryDir dir;
+    QImage glyph(16, 16, QImage::Format_ARGB32);
+    glyph.fill(qRgb(255, 255, 255));
+    for (int y = 0; y < 15; ++y)
+        for (int x = 1; x < 16; ++x)
+            glyph.setPixel(x, y, qRgb(200, 40, 40));
+    const QString path = dir.filePath(QStringLiteral("one.png"));
+    ASSERT_TRUE(glyph.save(path));
+    Button->Glyph()->LoadFromFile(path.toStdString());
+    ASSERT_EQ(Button->NumGlyphs(), 1);
+    const auto at = [this] { return Button->RenderImage().pixel(37, 10); };
+    EXPECT_EQ(at(), qRgb(200, 40, 40));
+    Button->SetBlackAndWhiteGlyph(true);
+    EXPECT_EQ(at(), qRgb(120, 120, 120)); // lightness (200 + 40) / 2
+    enter();
+    EXPECT_EQ(at(), qRgb(200, 40, 40));
+    Button->SetBlackAndWhiteGlyph(false);
+    Button->SetEnabled(false);
+    EXPECT_EQ(at(), qRgb(80, 80, 80));
+}
