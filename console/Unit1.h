@@ -21,6 +21,7 @@
 // (service_wait.h, process_kill.h, data_files.h, log_file.h).
 
 #include "dataaccess/DASQLMonitor.h"
+#include "skin/SkinButton.h"
 #include "toolkit/ui/Forms.h"
 
 #include <memory>
@@ -70,8 +71,8 @@ public:
     TLabel* Label5 = nullptr;
     TLabel* Label3 = nullptr;
     TLabel* SrvDurLB = nullptr;
-    TButton* SrvBaslatBtn = nullptr;
-    TButton* SrvDurdurBtn = nullptr;
+    TSkinButton* SrvBaslatBtn = nullptr;
+    TSkinButton* SrvDurdurBtn = nullptr;
     TPanel* Panel4 = nullptr;
     TPanel* Panel5 = nullptr;
     TImage* Image2 = nullptr;
@@ -81,22 +82,22 @@ public:
     TLabel* DSklasor = nullptr;
     TLabel* DSMdf = nullptr;
     TLabel* DSLdf = nullptr;
-    TButton* DSYenileBtn = nullptr;
+    TSkinButton* DSYenileBtn = nullptr;
     TPanel* Panel1 = nullptr;
     TPanel* Panel6 = nullptr;
     TImage* Image3 = nullptr;
     TLabel* Label1 = nullptr;
     TLabel* DBAna = nullptr;
-    TButton* BaglanBTN = nullptr;
+    TSkinButton* BaglanBTN = nullptr;
     TLabel* Label9 = nullptr;
     TLabel* DBKel = nullptr;
-    TButton* AttBtn = nullptr;
-    TButton* DeattBTN = nullptr;
+    TSkinButton* AttBtn = nullptr;
+    TSkinButton* DeattBTN = nullptr;
     TMemoControl* Memo1 = nullptr;
     TPanel* Panel7 = nullptr;
-    TButton* OnarBTN = nullptr;
-    TButton* LogBTN = nullptr;
-    TButton* KapatBTN = nullptr;
+    TSkinButton* OnarBTN = nullptr;
+    TSkinButton* LogBTN = nullptr;
+    TSkinButton* KapatBTN = nullptr;
     TStatusBar* StatusBar1 = nullptr;
     TTimer* Timer1 = nullptr;
     TImageList* ImageList1 = nullptr;

@@ -187,11 +187,13 @@ TEST_F(ConsoleLayout, TextsFontsAndColours) {
 // The nine buttons: caption, glyph and state at creation.
 TEST_F(ConsoleLayout, ButtonsAtCreation) {
     struct Row {
-        TButton* button;
+        TSkinButton* button;
         const char* caption;
         const char* glyph;
         bool enabled;
     };
+    auto* engine = dynamic_cast<TSkinEngine*>(form().FindComponent("SkinEngine1"));
+    ASSERT_NE(engine, nullptr);
     const Row rows[] = {
         {form().SrvBaslatBtn, "Başlat", "btn_start.svg", true},
         {form().SrvDurdurBtn, "Durdur", "btn_stop.svg", true},
@@ -210,7 +212,24 @@ TEST_F(ConsoleLayout, ButtonsAtCreation) {
         EXPECT_EQ(row.button->Glyph()->Height(), 16) << row.caption;
         EXPECT_EQ(row.button->Enabled(), row.enabled) << row.caption;
         EXPECT_TRUE(row.button->Visible()) << row.caption;
+        // Painted from the window's own skin engine, with the settings every button shares.
+        EXPECT_EQ(row.button->SkinEngine(), engine) << row.caption;
+        EXPECT_EQ(row.button->SkinObject(), "Button") << row.caption;
+        EXPECT_TRUE(row.button->Skinned()) << row.caption;
+        EXPECT_EQ(row.button->Performance(), wspDoubleBuffer) << row.caption;
+        EXPECT_FALSE(row.button->Transparent()) << row.caption;
+        EXPECT_EQ(row.button->State(), wbsNormal) << row.caption;
+        EXPECT_FALSE(row.button->WordWrap()) << row.caption;
+        EXPECT_TRUE(row.button->ShowCaption()) << row.caption;
+        EXPECT_TRUE(row.button->ShowGlyph()) << row.caption;
+        EXPECT_FALSE(row.button->BlackAndWhiteGlyph()) << row.caption;
+        EXPECT_EQ(row.button->ModalResult(), mrNone) << row.caption;
     }
+    EXPECT_EQ(engine->DeltaHue(), 0);
+    EXPECT_EQ(engine->Version(), "3.4.7");
+    EXPECT_EQ(engine->Source().Header.SkinName, "XP Blue");
+    EXPECT_EQ(engine->Source().Bitmaps.size(), 59u);
+    EXPECT_EQ(engine->Source().Objects.size(), 26u);
     EXPECT_EQ(form().Image1->Picture()->Width(), 50);
     EXPECT_EQ(form().Image2->Picture()->Width(), 70);
     EXPECT_EQ(form().Image3->Picture()->Height(), 70);

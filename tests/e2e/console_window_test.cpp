@@ -9,7 +9,8 @@
 #include "toolkit/ui/Memo.h"
 #include "toolkit/ui/StdCtrls.h"
 
-#include <QPushButton>
+#include <QApplication>
+#include <QMouseEvent>
 #include <QWidget>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -17,6 +18,18 @@
 
 namespace kv::e2e {
 namespace {
+
+// A user's click: press and release of the left mouse button inside the control.
+void userClick(TControl* Control) {
+    QWidget* w = Control->Widget();
+    const QPointF at(5, 5);
+    QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &release);
+}
 
 namespace fs = std::filesystem;
 namespace ss = platform::ServiceState;
@@ -249,7 +262,7 @@ TEST_F(ConsoleWindow, KapatSavesTheLogInTheAnsiCodePage) {
     std::string expected;
     for (const auto& line : logLines())
         expected += toWindows1254(line) + "\r\n";
-    form->KapatBTN->Button()->click();
+    userClick(form->KapatBTN);
     EXPECT_TRUE(errorBoxes.empty());
     EXPECT_FALSE(form->Visible());
     const std::string written = readBytes(host.onDisk("C:\\Halvetor.Log"));
@@ -269,13 +282,13 @@ TEST_F(ConsoleWindow, TitleBarCloseWritesNothing) {
 TEST_F(ConsoleWindow, UnwritableLogKeepsTheWindowOpen) {
     fs::create_directories(host.onDisk("C:\\Halvetor.Log"));
     openConsole();
-    form->KapatBTN->Button()->click();
+    userClick(form->KapatBTN);
     ASSERT_EQ(errorBoxes.size(), 1u);
     EXPECT_NE(errorBoxes[0].find("Halvetor.Log"), std::string::npos) << errorBoxes[0];
     EXPECT_TRUE(form->Visible());
 
     fs::remove(host.onDisk("C:\\Halvetor.Log"));
-    form->KapatBTN->Button()->click();
+    userClick(form->KapatBTN);
     EXPECT_EQ(errorBoxes.size(), 1u);
     EXPECT_FALSE(form->Visible());
     EXPECT_TRUE(fs::is_regular_file(host.onDisk("C:\\Halvetor.Log")));
