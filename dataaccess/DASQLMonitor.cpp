@@ -1,5 +1,7 @@
 #include "dataaccess/DASQLMonitor.h"
 
+#include "dataaccess/ComStatementMonitor.h"
+
 #include "platform/oledb/com_lite.h"
 #include "toolkit/SysUtils.h"
 
@@ -24,6 +26,7 @@ void TTraceViewerOptions::Assign(TPersistent* Source) {
 TMonitorOutlets& MonitorOutlets() {
     static TMonitorOutlets outlets = [] {
         TMonitorOutlets o;
+        InstallComMonitorOutlets(o);
         InstallTraceViewerOutlets(o);
         return o;
     }();
