@@ -59,6 +59,7 @@ bool TSocketMessagePacker::Probe() {
         return false;
     try {
         WriteInteger(mtProbe);
+        Flush();
     } catch (const ESocketError&) {
     }
     return FStream != nullptr;
@@ -66,12 +67,15 @@ bool TSocketMessagePacker::Probe() {
 
 void TSocketMessagePacker::Close() {
     FStream.reset();
+    FPending.clear();
 }
 
-void TSocketMessagePacker::Send(const void* Data, std::size_t Size) {
+void TSocketMessagePacker::Flush() {
+    std::string bytes;
+    bytes.swap(FPending);
     if (!FStream)
         throw ESocketError("Socket error " + std::to_string(platform::wsa::NotConnected));
-    if (auto sent = FStream->sendAll(Data, Size); !sent) {
+    if (auto sent = FStream->sendAll(bytes.data(), bytes.size()); !sent) {
         FStream.reset();
         throw ESocketError("Socket error " + std::to_string(sent.code()));
     }
@@ -79,16 +83,13 @@ void TSocketMessagePacker::Send(const void* Data, std::size_t Size) {
 
 void TSocketMessagePacker::WriteInteger(std::int32_t Value) {
     const auto v = static_cast<std::uint32_t>(Value);
-    const unsigned char bytes[4] = {
-        static_cast<unsigned char>(v >> 24), static_cast<unsigned char>(v >> 16),
-        static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)};
-    Send(bytes, sizeof bytes);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        FPending.push_back(static_cast<char>((v >> shift) & 0xFF));
 }
 
 void TSocketMessagePacker::WriteString(const std::string& Value) {
     WriteInteger(static_cast<std::int32_t>(Value.size()));
-    if (!Value.empty())
-        Send(Value.data(), Value.size());
+    FPending += Value;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -169,6 +170,8 @@ void TTraceViewerClient::Finish() {
 
 std::uint32_t TTraceViewerClient::EventStart(TMonitorEvent& Event) {
     Event.EventNumber = ++FLastEventNumber;
+    if (LinkDownForNow())
+        return Event.EventNumber;
     Queue(std::make_shared<TEventStartMessage>(platform::currentProcessId(), Event, tickCount()));
     return Event.EventNumber;
 }
@@ -176,10 +179,18 @@ std::uint32_t TTraceViewerClient::EventStart(TMonitorEvent& Event) {
 void TTraceViewerClient::EventEnd(TMonitorEvent& Event) {
     if (Event.EventNumber == 0)
         Event.EventNumber = FLastEventNumber.load();
+    if (LinkDownForNow())
+        return;
     Queue(std::make_shared<TEventEndMessage>(platform::currentProcessId(), Event, tickCount()));
 }
 
+bool TTraceViewerClient::LinkDownForNow() const {
+    return FLinkDown.load() && tickCount() - FLinkDownTick.load() < FLinkRetryAfter.load();
+}
+
 void TTraceViewerClient::Queue(std::shared_ptr<const TMonitorMessage> Message) {
+    if (LinkDownForNow())
+        return;
     {
         std::lock_guard lock(FAddLock);
         const std::size_t tail = FTail.load();
@@ -225,12 +236,18 @@ void TTraceViewerClient::SendOne(const std::shared_ptr<const TMonitorMessage>& M
     const bool finish =
         Message->MessageType() == mtEvent && event != nullptr && event->EventType() == 1;
     const bool send = finish ? alive : (FPacker.Probe() || FPacker.Connect());
+    FLinkRetryAfter = static_cast<std::uint32_t>(FPacker.ReconnectTimeout());
+    FLinkDownTick = FPacker.FailedTick();
+    FLinkDown = !FPacker.Connected() && FPacker.Failed();
     if (!send)
         return;
     try {
-        if (!alive && Message.get() != startup.get())
+        if (!alive && Message.get() != startup.get()) {
             startup->Write(FPacker);
+            FPacker.Flush();
+        }
         Message->Write(FPacker);
+        FPacker.Flush();
         if (finish)
             FPacker.Close();
     } catch (const ESocketError&) {
@@ -255,8 +272,11 @@ void InstallTraceViewerOutlets(TMonitorOutlets& Outlets) {
     };
     Outlets.ViewerFinish = [](TCustomDASQLMonitor*) { TTraceViewerClient::Get().Finish(); };
     Outlets.ViewerSend = [](const TTraceViewerEvent& Event, std::uint32_t MessageID) {
-        TMonitorEvent e = Event.Monitor->ViewerEventOf(Event);
         auto& client = TTraceViewerClient::Get();
+        // Nobody to send to for now: only the numbering goes on.
+        if (client.Dropping())
+            return Event.Start ? client.NextEventNumber() : MessageID;
+        TMonitorEvent e = Event.Monitor->ViewerEventOf(Event);
         if (Event.Start)
             return client.EventStart(e);
         e.EventNumber = MessageID;

@@ -26,8 +26,10 @@ class TcpStream;
 
 namespace kv::dataaccess {
 
-// Writes messages to the trace viewer's socket. A failed send raises ESocketError and closes
-// the socket.
+// Writes messages to the trace viewer's socket. The fields of a message are gathered and go out
+// in one send when the message is complete (Flush); the bytes on the wire are the same as with
+// one send per field, at a tenth of the system calls. A failed send raises ESocketError and
+// closes the socket: the rest of that message is lost.
 class TSocketMessagePacker final : public TMessagePacker {
 public:
     TSocketMessagePacker();
@@ -41,12 +43,18 @@ public:
     bool Probe();
     void Close();
     bool Connected() const { return FStream != nullptr; }
+    // When the last connect failed (for the queue's early drop), and the time-out after it.
+    bool Failed() const { return FFailed; }
+    std::uint32_t FailedTick() const { return FFailedTick; }
+    int ReconnectTimeout() const { return FReconnectTimeout; }
 
     void WriteInteger(std::int32_t Value) override;
     void WriteString(const std::string& Value) override;
+    // Sends what was written since the last flush.
+    void Flush();
 
 private:
-    void Send(const void* Data, std::size_t Size);
+    std::string FPending;
 
     std::string FHost;
     int FPort = 1000;
@@ -95,6 +103,12 @@ public:
     // Queues an end message; an event number of 0 becomes the last number given out.
     void EventEnd(TMonitorEvent& Event);
 
+    // Whether a message queued now would only be dropped (the link is down and its reconnect
+    // time-out has not passed): the monitor then skips building the event.
+    bool Dropping() const { return LinkDownForNow(); }
+    // Gives out the next event number without queueing anything.
+    std::uint32_t NextEventNumber() { return ++FLastEventNumber; }
+
     // For tests: waits until the sending thread has taken every queued message.
     void WaitUntilSent();
 
@@ -103,6 +117,7 @@ public:
 private:
     friend class TEventSendThread;
     void Queue(std::shared_ptr<const TMonitorMessage> Message);
+    bool LinkDownForNow() const;
     std::shared_ptr<const TStartupMessage> StartupMessage();
     // The sending thread's work: every queued message, in order. Returns false once told to
     // stop and nothing is left.
@@ -110,6 +125,12 @@ private:
     void SendOne(const std::shared_ptr<const TMonitorMessage>& Message);
 
     std::string FCaption = "DataAccess";
+    // Published by the sending thread after each message: whether the link is down and since
+    // when. A message queued before the reconnect time-out has passed would only be dropped by
+    // the thread, so it is dropped at once, without waking the thread.
+    std::atomic<bool> FLinkDown{false};
+    std::atomic<std::uint32_t> FLinkDownTick{0};
+    std::atomic<std::uint32_t> FLinkRetryAfter{0};
     std::atomic<std::uint32_t> FLastEventNumber{0};
     std::shared_ptr<const TStartupMessage> FStartup;
 
