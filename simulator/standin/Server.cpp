@@ -285,23 +285,26 @@ bool Server::Connection::handleLogin() {
     tds::Message m;
     if (!readMessage(m))
         return false;
-    if (m.type != tds::packet::PreLogin) {
+    std::string error;
+    const ProfileInfo& info = server_.engine().info();
+    // Clients of the TDS 7.0/7.1 era (and some later drivers) send LOGIN7 straight away; SQL
+    // Server takes it as a login without encryption negotiation.
+    if (m.type == tds::packet::PreLogin) {
+        if (!tds::parsePreLogin(m.payload, error)) {
+            server_.log("Connection " + peer_ + " closed: " + error + ".");
+            return false;
+        }
+        if (!sendAll(fd_, tds::packetize(tds::preLoginResponse(info.major, info.minor, info.build),
+                                         tds::DefaultPacketSize, 0)))
+            return false;
+        if (!readMessage(m))
+            return false;
+    } else if (m.type != tds::packet::Login7) {
         if (m.type != tds::packet::PreTds7Login)
             server_.log("Connection " + peer_ + " closed: message type " + std::to_string(m.type) +
                         " before PRELOGIN.");
         return false;
     }
-    std::string error;
-    if (!tds::parsePreLogin(m.payload, error)) {
-        server_.log("Connection " + peer_ + " closed: " + error + ".");
-        return false;
-    }
-    const ProfileInfo& info = server_.engine().info();
-    if (!sendAll(fd_, tds::packetize(tds::preLoginResponse(info.major, info.minor, info.build),
-                                     tds::DefaultPacketSize, 0)))
-        return false;
-    if (!readMessage(m))
-        return false;
     if (m.type != tds::packet::Login7) {
         server_.log("Connection " + peer_ + " closed: message type " + std::to_string(m.type) +
                     " instead of LOGIN7.");
@@ -358,8 +361,9 @@ void Server::Connection::stream(tds::TokenWriter& w, TdsSink& sink) {
     w.clear();
 }
 
-// sp_executesql with parameters: the statement runs with the inputs bound, the values
-// assigned to output parameters go back as RETURNVALUE tokens before the final DONEPROC.
+// sp_executesql with parameters: the declaration list names and types the values, the
+// statement runs with the inputs bound, the values assigned to output parameters go back as
+// RETURNVALUE tokens before the final DONEPROC.
 void Server::Connection::handleCall(const std::string& statement,
                                     std::vector<tds::RpcParam> params) {
     tds::TokenWriter w(version_, server_.engine().collationBytes());
