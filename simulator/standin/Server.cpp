@@ -1,5 +1,6 @@
 #include "simulator/standin/Server.h"
 
+#include "simulator/standin/RpcDeclarations.h"
 #include "simulator/standin/RpcParams.h"
 #include "simulator/standin/Tds.h"
 
@@ -366,6 +367,7 @@ void Server::Connection::stream(tds::TokenWriter& w, TdsSink& sink) {
 // RETURNVALUE tokens before the final DONEPROC.
 void Server::Connection::handleCall(const std::string& statement,
                                     std::vector<tds::RpcParam> params) {
+    tds::applyRpcDeclarations(params, server_.engine().collationBytes());
     tds::TokenWriter w(version_, server_.engine().collationBytes());
     TdsSink sink(w, server_.engine().serverName());
     tds::AssignmentSink assignments(sink, params);
