@@ -22,6 +22,7 @@ namespace {
 constexpr std::uint32_t Tds71 = 0x71000001;
 constexpr std::uint32_t Tds72 = 0x72090002;
 const std::vector<std::uint8_t> Latin1 = {0x09, 0x04, 0xD0, 0x00, 0x34};
+const std::vector<std::uint8_t> Turkish = {0x1F, 0x04, 0xD0, 0x00, 0x00};
 
 // Little-endian byte builder.
 struct Bytes8 {
@@ -139,10 +140,12 @@ public:
         p_.ucs2(*text);
         return *this;
     }
-    Rpc& varchar(const std::string& name, const std::string& text) {
-        head(name, false, 0xA7);
+    // `text` in the code page of `collation`.
+    Rpc& varchar(const std::string& name, const std::string& text, bool output = false,
+                 const std::vector<std::uint8_t>& collation = Latin1) {
+        head(name, output, 0xA7);
         p_.u16(8000);
-        p_.raw(Latin1);
+        p_.raw(collation);
         p_.u16(static_cast<std::uint16_t>(text.size()));
         p_.raw(std::vector<std::uint8_t>(text.begin(), text.end()));
         return *this;
@@ -616,6 +619,28 @@ TEST_F(WireTest, NtextOutputComesBackInTheDeclaredType) {
     EXPECT_EQ(r.returnValues, (std::map<std::string, std::string>{{"@P2", "model"}, {"@P3", "3"}}));
     EXPECT_EQ(r.returnTypes.at("@P2"), 0xE7);
     EXPECT_EQ(r.returnTypes.at("@P3"), 0x26);
+}
+
+// 8-bit text travels in the code page of the collation it carries: 1252 for Latin1, 1254 for
+// Turkish, both ways; a character the code page lacks goes back as '?'.
+TEST_F(WireTest, EightBitTextFollowsTheCodePageOfItsCollation) {
+    startServer(Profile::Sql2005);
+    ASSERT_TRUE(login(Tds72).loginAck);
+    EXPECT_EQ(call(0x03, Rpc(Tds72)
+                             .nvarchar("", "SELECT @a, @b")
+                             .nvarchar("", "@a varchar(10), @b varchar(10)")
+                             .varchar("@a", "caf\xE9")
+                             .varchar("@b", "\xFE\xFD\xDD", false, Turkish)
+                             .bytes())
+                  .rows,
+              (Rows{{"caf\u00E9", "\u015F\u0131\u0130"}}));
+    const Response r = call(0x03, Rpc(Tds72)
+                                      .nvarchar("", "SET @out = @in")
+                                      .nvarchar("", "@in nvarchar(10), @out varchar(10) OUTPUT")
+                                      .nvarchar("@in", std::string("\u011F\u0436\u00E9"))
+                                      .varchar("@out", "", true, Turkish)
+                                      .bytes());
+    EXPECT_EQ(r.returnValues.at("@out"), "\xF0?\xE9");
 }
 
 } // namespace
