@@ -497,6 +497,29 @@ TEST_F(WireTest, LoginWithoutPreLoginInBothProfiles) {
     }
 }
 
+// A client asking the 2000 profile for 7.4 gets 7.1: the whole login answer, the tokens before
+// LOGINACK included, is in the 7.1 layout, as SQL Server 2000 writes it (pytds and tedious at
+// their default fail there, FreeTDS goes on). The 2005 profile acknowledges 7.2.
+TEST_F(WireTest, LoginAnswerFollowsTheProfilesHighestVersion) {
+    constexpr std::uint32_t Tds74 = 0x74000004;
+    startServer(Profile::Sql2000);
+    connect();
+    send(0x12, PreLogin);
+    ASSERT_TRUE(receive());
+    send(0x10, login7(Tds74, "sa", DefaultSaPassword));
+    auto answer = receive();
+    ASSERT_TRUE(answer);
+    Response r = Reader(*answer, Tds71).read();
+    EXPECT_TRUE(r.loginAck);
+    EXPECT_FALSE(r.malformed);
+    EXPECT_EQ(r.ackVersion, Tds71);
+    version_ = Tds71;
+    EXPECT_EQ(batch("SELECT 3").rows, (Rows{{"3"}}));
+    startServer(Profile::Sql2005);
+    r = login(Tds74);
+    EXPECT_EQ(r.ackVersion, Tds72);
+}
+
 // The statement of sp_executesql as 7.1 clients send it (NTEXT), as NVARCHAR and as NCHAR,
 // with and without parameters after it.
 TEST_F(WireTest, StatementAsNtextNvarcharOrNchar) {
