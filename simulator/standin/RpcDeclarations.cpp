@@ -181,6 +181,23 @@ std::vector<RpcDeclaration> parseRpcDeclarations(const std::string& list) {
     return out;
 }
 
+std::vector<std::string> unsuppliedParameters(const std::vector<RpcParam>& params) {
+    std::vector<std::string> missing;
+    if (params.empty())
+        return missing;
+    const auto* list = std::get_if<std::string>(&params.front().value);
+    if (list == nullptr)
+        return missing;
+    for (const RpcDeclaration& d : parseRpcDeclarations(*list)) {
+        bool supplied = false;
+        for (std::size_t i = 1; i < params.size() && !supplied; ++i)
+            supplied = keywordEquals(params[i].name, d.name);
+        if (!supplied)
+            missing.push_back(d.name);
+    }
+    return missing;
+}
+
 void applyRpcDeclarations(std::vector<RpcParam>& params,
                           const std::vector<std::uint8_t>& collation) {
     if (params.empty())

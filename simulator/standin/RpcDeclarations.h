@@ -9,7 +9,8 @@
 //    declared length is cut to it;
 //  - an output parameter sent as text, ntext or image (what TDS 7.1 clients use for strings and
 //    bytes of unknown length) comes back in its declared type, since those types cannot be
-//    output parameters.
+//    output parameters;
+//  - a declared parameter without a value stops the call before it runs.
 #include "simulator/standin/RpcParams.h"
 
 #include <cstdint>
@@ -27,6 +28,9 @@ struct RpcDeclaration {
 
 // The entries of a declaration list; entries it cannot read are left out.
 std::vector<RpcDeclaration> parseRpcDeclarations(const std::string& list);
+
+// The declared parameters that got no value (SQL Server refuses the call with 8178).
+std::vector<std::string> unsuppliedParameters(const std::vector<RpcParam>& params);
 
 // Applies the declaration list, params[0] (when it is a text), to the values after it.
 // `collation` is the server's, for output parameters that arrived without one.

@@ -100,6 +100,26 @@ private:
     std::optional<StatementEnd> pending_;
 };
 
+// 8178: a parameter of the declaration list got no value. The query is named as SQL Server
+// shows it, the declaration list in parentheses before the statement.
+Message unsuppliedParameterError(Profile profile, const std::string& statement,
+                                 const std::vector<tds::RpcParam>& params,
+                                 const std::string& name) {
+    const auto* list = std::get_if<std::string>(&params.front().value);
+    const std::string query = "(" + (list ? *list : std::string()) + ")" + statement;
+    Message m;
+    m.number = 8178;
+    m.severity = 16;
+    m.state = 1;
+    m.line = 0;
+    m.text = profile == Profile::Sql2000
+                 ? "Prepared statement '" + query + "' expects parameter " + name +
+                       ", which was not supplied."
+                 : "The parameterized query '" + query + "' expects the parameter '" + name +
+                       "', which was not supplied.";
+    return m;
+}
+
 std::string timestamp() {
     std::time_t t = std::time(nullptr);
     std::tm tm{};
@@ -369,6 +389,15 @@ void Server::Connection::handleCall(const std::string& statement,
                                     std::vector<tds::RpcParam> params) {
     tds::applyRpcDeclarations(params, server_.engine().collationBytes());
     tds::TokenWriter w(version_, server_.engine().collationBytes());
+    if (const auto missing = tds::unsuppliedParameters(params); !missing.empty()) {
+        w.message(
+            unsuppliedParameterError(server_.engine().profile(), statement, params, missing[0]),
+            server_.engine().serverName());
+        w.done(tds::token::DoneProc, tds::done::Error, 0, 0);
+        if (!respond(w.bytes(), packetSize_))
+            dead_ = true;
+        return;
+    }
     TdsSink sink(w, server_.engine().serverName());
     tds::AssignmentSink assignments(sink, params);
     const BatchOutcome outcome = server_.engine().execute(

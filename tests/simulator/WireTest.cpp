@@ -178,6 +178,7 @@ struct Response {
     bool loginAck = false;
     std::uint32_t ackVersion = 0;
     std::vector<int> errors;
+    std::vector<std::string> errorTexts;
     std::vector<std::vector<std::string>> rows;
     std::map<std::string, std::string> returnValues;
     std::map<std::string, std::uint8_t> returnTypes;
@@ -201,8 +202,12 @@ public:
             case 0xAD: {
                 const std::size_t length = u(2);
                 const std::size_t start = pos_;
-                if (token == 0xAA)
+                if (token == 0xAA) {
                     r.errors.push_back(static_cast<int>(u(4)));
+                    pos_ += 2; // state, class
+                    const std::size_t n = u(2);
+                    r.errorTexts.push_back(utf16leToUtf8(b_.data() + pos_, 2 * n));
+                }
                 if (token == 0xAD) {
                     r.loginAck = true;
                     pos_ += 1;
@@ -621,6 +626,30 @@ TEST_F(WireTest, PositionalParametersTakeTheDeclaredNames) {
                                  .bytes())
                       .rows,
                   (Rows{{"abc"}}));
+    }
+}
+
+// A declared parameter without a value stops the call with 8178, whose text differs by profile;
+// the connection goes on.
+TEST_F(WireTest, DeclaredParameterWithoutValueIs8178) {
+    for (Profile profile : {Profile::Sql2000, Profile::Sql2005}) {
+        SCOPED_TRACE(profileInfo(profile).name);
+        startServer(profile);
+        ASSERT_TRUE(login(Tds71).loginAck);
+        const Response r = call(0x03, Rpc(Tds71)
+                                          .nvarchar("", "SELECT @P1, @P2")
+                                          .nvarchar("", "@P1 int, @P2 int")
+                                          .intn("@P1", 1)
+                                          .bytes());
+        EXPECT_EQ(r.errors, std::vector<int>{8178});
+        ASSERT_EQ(r.errorTexts.size(), 1u);
+        EXPECT_EQ(r.errorTexts[0],
+                  profile == Profile::Sql2000
+                      ? "Prepared statement '(@P1 int, @P2 int)SELECT @P1, @P2' expects "
+                        "parameter @P2, which was not supplied."
+                      : "The parameterized query '(@P1 int, @P2 int)SELECT @P1, @P2' "
+                        "expects the parameter '@P2', which was not supplied.");
+        EXPECT_EQ(batch("SELECT 4").rows, (Rows{{"4"}}));
     }
 }
 
