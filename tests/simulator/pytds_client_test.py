@@ -129,6 +129,13 @@ class PytdsClientTest(unittest.TestCase):
                 pytds.output(param_type=str)))
             self.assertEqual(result[3], "model")
 
+    def test_declared_parameter_without_value_is_8178(self):
+        with self.connection.cursor() as cursor:
+            with self.assertRaises(pytds.Error) as caught:
+                cursor.callproc("sp_executesql", ("SELECT @P1", "@P1 int"))
+        self.assertEqual(caught.exception.msg_no, 8178)
+        self.assertEqual(self.query("SELECT 2"), [(2,)])
+
 
 if __name__ == "__main__":
     sys.argv[1:] = []
