@@ -7,6 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-svg-dev libqt6svg6-dev
     freetds-dev freetds-bin
+    python3 python3-tds
     zlib1g-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang

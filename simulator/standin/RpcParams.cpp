@@ -1,5 +1,6 @@
 #include "simulator/standin/RpcParams.h"
 
+#include "simulator/standin/CodePage.h"
 #include "simulator/standin/Tds.h"
 #include "simulator/standin/Text.h"
 
@@ -81,11 +82,19 @@ void numberValue(RpcParam& p, std::uint8_t type, const std::uint8_t* data, std::
     p.value = v;
 }
 
+// The code page of an 8-bit text parameter: its collation ends its TYPE_INFO.
+int codePageOf(const RpcParam& p) {
+    if (p.typeInfo.size() < 8)
+        return 1252;
+    return kv::standin::codePageOf(
+        std::vector<std::uint8_t>(p.typeInfo.end() - 5, p.typeInfo.end()));
+}
+
 void bytesValue(RpcParam& p, std::uint8_t type, std::vector<std::uint8_t> bytes) {
     if (isUnicode(type))
         p.value = utf16leToUtf8(bytes.data(), bytes.size());
     else if (isText(type))
-        p.value = std::string(bytes.begin(), bytes.end());
+        p.value = codePageToUtf8(bytes.data(), bytes.size(), codePageOf(p));
     else
         p.value = Bytes(bytes.begin(), bytes.end());
 }
@@ -411,10 +420,12 @@ void writeReturnValues(TokenWriter& w, const std::vector<RpcParam>& params) {
         double real = p.real.value_or(static_cast<double>(integer));
         std::vector<std::uint8_t> bytes;
         if (auto* s = std::get_if<std::string>(&p.value)) {
-            if (isUnicode(p.type))
+            if (isUnicode(p.type)) {
                 appendUtf16le(bytes, utf8ToUtf16(*s));
-            else
-                bytes.assign(s->begin(), s->end());
+            } else {
+                const std::string text = utf8ToCodePage(*s, codePageOf(p));
+                bytes.assign(text.begin(), text.end());
+            }
         } else if (auto* b = std::get_if<Bytes>(&p.value)) {
             bytes.assign(b->begin(), b->end());
         } else if (!isNull) {

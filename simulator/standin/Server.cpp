@@ -1,5 +1,6 @@
 #include "simulator/standin/Server.h"
 
+#include "simulator/standin/RpcDeclarations.h"
 #include "simulator/standin/RpcParams.h"
 #include "simulator/standin/Tds.h"
 
@@ -98,6 +99,26 @@ private:
     std::string server_;
     std::optional<StatementEnd> pending_;
 };
+
+// 8178: a parameter of the declaration list got no value. The query is named as SQL Server
+// shows it, the declaration list in parentheses before the statement.
+Message unsuppliedParameterError(Profile profile, const std::string& statement,
+                                 const std::vector<tds::RpcParam>& params,
+                                 const std::string& name) {
+    const auto* list = std::get_if<std::string>(&params.front().value);
+    const std::string query = "(" + (list ? *list : std::string()) + ")" + statement;
+    Message m;
+    m.number = 8178;
+    m.severity = 16;
+    m.state = 1;
+    m.line = 0;
+    m.text = profile == Profile::Sql2000
+                 ? "Prepared statement '" + query + "' expects parameter " + name +
+                       ", which was not supplied."
+                 : "The parameterized query '" + query + "' expects the parameter '" + name +
+                       "', which was not supplied.";
+    return m;
+}
 
 std::string timestamp() {
     std::time_t t = std::time(nullptr);
@@ -285,23 +306,26 @@ bool Server::Connection::handleLogin() {
     tds::Message m;
     if (!readMessage(m))
         return false;
-    if (m.type != tds::packet::PreLogin) {
+    std::string error;
+    const ProfileInfo& info = server_.engine().info();
+    // Clients of the TDS 7.0/7.1 era (and some later drivers) send LOGIN7 straight away; SQL
+    // Server takes it as a login without encryption negotiation.
+    if (m.type == tds::packet::PreLogin) {
+        if (!tds::parsePreLogin(m.payload, error)) {
+            server_.log("Connection " + peer_ + " closed: " + error + ".");
+            return false;
+        }
+        if (!sendAll(fd_, tds::packetize(tds::preLoginResponse(info.major, info.minor, info.build),
+                                         tds::DefaultPacketSize, 0)))
+            return false;
+        if (!readMessage(m))
+            return false;
+    } else if (m.type != tds::packet::Login7) {
         if (m.type != tds::packet::PreTds7Login)
             server_.log("Connection " + peer_ + " closed: message type " + std::to_string(m.type) +
                         " before PRELOGIN.");
         return false;
     }
-    std::string error;
-    if (!tds::parsePreLogin(m.payload, error)) {
-        server_.log("Connection " + peer_ + " closed: " + error + ".");
-        return false;
-    }
-    const ProfileInfo& info = server_.engine().info();
-    if (!sendAll(fd_, tds::packetize(tds::preLoginResponse(info.major, info.minor, info.build),
-                                     tds::DefaultPacketSize, 0)))
-        return false;
-    if (!readMessage(m))
-        return false;
     if (m.type != tds::packet::Login7) {
         server_.log("Connection " + peer_ + " closed: message type " + std::to_string(m.type) +
                     " instead of LOGIN7.");
@@ -358,11 +382,22 @@ void Server::Connection::stream(tds::TokenWriter& w, TdsSink& sink) {
     w.clear();
 }
 
-// sp_executesql with parameters: the statement runs with the inputs bound, the values
-// assigned to output parameters go back as RETURNVALUE tokens before the final DONEPROC.
+// sp_executesql with parameters: the declaration list names and types the values, the
+// statement runs with the inputs bound, the values assigned to output parameters go back as
+// RETURNVALUE tokens before the final DONEPROC.
 void Server::Connection::handleCall(const std::string& statement,
                                     std::vector<tds::RpcParam> params) {
+    tds::applyRpcDeclarations(params, server_.engine().collationBytes());
     tds::TokenWriter w(version_, server_.engine().collationBytes());
+    if (const auto missing = tds::unsuppliedParameters(params); !missing.empty()) {
+        w.message(
+            unsuppliedParameterError(server_.engine().profile(), statement, params, missing[0]),
+            server_.engine().serverName());
+        w.done(tds::token::DoneProc, tds::done::Error, 0, 0);
+        if (!respond(w.bytes(), packetSize_))
+            dead_ = true;
+        return;
+    }
     TdsSink sink(w, server_.engine().serverName());
     tds::AssignmentSink assignments(sink, params);
     const BatchOutcome outcome = server_.engine().execute(

@@ -3,6 +3,7 @@
 
 #include "simulator/standin/RpcParams.h"
 
+#include "simulator/standin/RpcDeclarations.h"
 #include "simulator/standin/Tds.h"
 #include "simulator/standin/Text.h"
 
@@ -148,4 +149,24 @@ TEST(RpcParamsTest, UnknownParameterTypeIsReported) {
     std::string error;
     EXPECT_FALSE(parseRpc(b.out, kTds71, error));
     EXPECT_EQ(error, "RPC parameter @x of type 241");
+}
+
+// Declaration lists as clients write them: AS, sizes with a comma inside, (max), OUT and OUTPUT,
+// sysname; an entry without a name is left out.
+TEST(RpcParamsTest, DeclarationListsAreRead) {
+    const auto d = parseRpcDeclarations(
+        " @P1 AS int, @Amount decimal(10, 2) OUT,@P3 nvarchar(max) OUTPUT, @n sysname, x int, "
+        "@v VarChar (20)");
+    ASSERT_EQ(d.size(), 5u);
+    EXPECT_EQ(d[0].name, "@P1");
+    EXPECT_EQ(d[0].type, "int");
+    EXPECT_FALSE(d[0].output);
+    EXPECT_EQ(d[1].type, "decimal");
+    EXPECT_TRUE(d[1].output);
+    EXPECT_EQ(d[2].length, -1);
+    EXPECT_TRUE(d[2].output);
+    EXPECT_EQ(d[3].length, 128);
+    EXPECT_EQ(d[4].name, "@v");
+    EXPECT_EQ(d[4].type, "varchar");
+    EXPECT_EQ(d[4].length, 20);
 }

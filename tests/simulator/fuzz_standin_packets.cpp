@@ -1,8 +1,10 @@
 // Fuzz target: the stand-in's packet reader and the readers of every client message
-// (PRELOGIN, LOGIN7, SQL batch, RPC) and of resolution-protocol requests, plus the batch parser
-// on whatever text comes out. None may read outside its buffer or crash.
+// (PRELOGIN, LOGIN7, SQL batch, RPC, with sp_executesql's declaration list and binding) and of
+// resolution-protocol requests, plus the batch parser on whatever text comes out. None may read
+// outside its buffer or crash.
 
 #include "simulator/standin/Discovery.h"
+#include "simulator/standin/RpcDeclarations.h"
 #include "simulator/standin/Sql.h"
 #include "simulator/standin/Tds.h"
 
@@ -29,7 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         while (reader.next(m, error) == tds::MessageReader::State::Ready) {
             (void)tds::parsePreLogin(m.payload, error);
             (void)tds::parseLogin7(m.payload, error);
-            (void)tds::parseRpc(m.payload, version, error);
+            if (auto rpc = tds::parseRpc(m.payload, version, error); rpc && rpc->statement) {
+                tds::applyRpcDeclarations(rpc->params, {0x1F, 0x04, 0xD0, 0x00, 0x00});
+                (void)sql::parse(tds::bindRpcParams(*rpc->statement, rpc->params));
+            }
             if (auto text = tds::parseSqlBatch(m.payload, version, error))
                 (void)sql::parse(*text);
         }
