@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-svg-dev libqt6svg6-dev
+    qt6-base-dev qt6-svg-dev
     freetds-dev freetds-bin
     python3 python3-tds
     zlib1g-dev
