@@ -149,6 +149,26 @@ void TForm1::LogTraceError() {
            (LastTraceText.empty() ? std::string("(sunucu açıklama vermedi)") : LastTraceText));
 }
 
+bool TForm1::RequiredRepairStep(const std::string& Statement, const char* FailureLine,
+                                const char* SuccessLine, const kv::console::RepairFiles& Files) {
+    switch (RunRepairStatement(Statement)) {
+    case StatementEnd::Done:
+        if (SuccessLine != nullptr)
+            AddLog(SuccessLine);
+        return true;
+    case StatementEnd::Failed:
+        if (FailureLine != nullptr)
+            AddLog(FailureLine);
+        LogTraceError();
+        break;
+    case StatementEnd::LinkLost:
+        AddLog("Server bağlantısı koptu.");
+        break;
+    }
+    StopRepair(Files);
+    return false;
+}
+
 void TForm1::StopRepair(const kv::console::RepairFiles& Files) {
     AddLog("Onarma durduruldu.");
     for (const auto& line : kv::console::dataLocationLines(Files))

@@ -17,6 +17,8 @@
 #include "platform/Platform.h"
 #include "toolkit/ui/StdCtrls.h"
 
+#include <iterator>
+
 using namespace kv::console::repair;
 
 void TForm1::RebuildFromScratch(kv::console::RepairFiles& Files, const std::string& Digits) {
@@ -33,18 +35,8 @@ void TForm1::RebuildFromScratch(kv::console::RepairFiles& Files, const std::stri
         (void)files.deleteFile(ScratchDataLeftover);
 
     // 8.-9. The scratch database.
-    switch (RunRepairStatement(ScratchCreate)) {
-    case StatementEnd::Done:
-        break;
-    case StatementEnd::Failed:
-        AddLog("Data oluşturulamadı.");
-        LogTraceError();
-        StopRepair(Files);
+    if (!RequiredRepairStep(ScratchCreate, "Data oluşturulamadı.", nullptr, Files))
         return;
-    case StatementEnd::LinkLost:
-        lost();
-        return;
-    }
     AddLog("Kelvora Oluşduruldu.Düzenleme modu başlıyor");
 
     // 10.-14. Emergency mode through a direct update of the catalog. Their errors say nothing
@@ -88,18 +80,8 @@ void TForm1::RebuildFromScratch(kv::console::RepairFiles& Files, const std::stri
 
     // 18.-19. A new log for the scratch database at the product log file's path.
     LastTraceText.clear();
-    switch (RunRepairStatement(LogRebuild)) {
-    case StatementEnd::Done:
-        break;
-    case StatementEnd::Failed:
-        AddLog("Log oluşturulamadı.");
-        LogTraceError();
-        StopRepair(Files);
+    if (!RequiredRepairStep(LogRebuild, "Log oluşturulamadı.", nullptr, Files))
         return;
-    case StatementEnd::LinkLost:
-        lost();
-        return;
-    }
 
     // 20.-21. Check, and repair allowing data loss when the check fails.
     LastTraceText.clear();
@@ -116,63 +98,31 @@ void TForm1::RebuildFromScratch(kv::console::RepairFiles& Files, const std::stri
         AddLog("---------------");
         // A repair prints every error it repaired as an error of its own, so its outcome is
         // read from the check after it, not from these statements.
-        const auto step = [&](const char* Statement) {
-            const StatementEnd end = RunRepairStatement(Statement);
-            if (end != StatementEnd::Done)
+        // Single user, repair, twice; a 20 ms pause after each but the last.
+        const char* const steps[] = {SingleUser, Repair, SingleUser, Repair};
+        for (std::size_t i = 0; i < std::size(steps); ++i) {
+            const StatementEnd end = RunRepairStatement(steps[i]);
+            if (end == StatementEnd::LinkLost) {
+                lost();
+                return;
+            }
+            if (end == StatementEnd::Failed)
                 AddLog(LastTraceText);
-            return end != StatementEnd::LinkLost;
-        };
-        if (!step(SingleUser)) {
-            lost();
-            return;
-        }
-        FPlatform.clock().sleep(20);
-        if (!step(Repair)) {
-            lost();
-            return;
-        }
-        FPlatform.clock().sleep(20);
-        if (!step(SingleUser)) {
-            lost();
-            return;
-        }
-        FPlatform.clock().sleep(20);
-        if (!step(Repair)) {
-            lost();
-            return;
+            if (i + 1 < std::size(steps))
+                FPlatform.clock().sleep(20);
         }
         AddLog("Onarma bitti.");
         LastTraceText.clear();
-        switch (RunRepairStatement(ScratchCheck)) {
-        case StatementEnd::Done:
-            AddLog("Kelvora Veritabanında hata yoktur.");
-            break;
-        case StatementEnd::Failed:
-            AddLog("Onarılan veritabanında hâlâ hata var.");
-            LogTraceError();
-            StopRepair(Files);
+        if (!RequiredRepairStep(ScratchCheck, "Onarılan veritabanında hâlâ hata var.",
+                                "Kelvora Veritabanında hata yoktur.", Files))
             return;
-        case StatementEnd::LinkLost:
-            lost();
-            return;
-        }
         break;
     }
     }
 
     // 22. The scratch database off the server; its files stay, and are free to copy.
-    switch (RunRepairStatement(ScratchDetach)) {
-    case StatementEnd::Done:
-        break;
-    case StatementEnd::Failed:
-        AddLog("Geçici data koparılamadı.");
-        LogTraceError();
-        StopRepair(Files);
+    if (!RequiredRepairStep(ScratchDetach, "Geçici data koparılamadı.", nullptr, Files))
         return;
-    case StatementEnd::LinkLost:
-        lost();
-        return;
-    }
     Files.rebuilt = ScratchDataPath;
 
     // 23. The old data file under its numbered name, or a verified copy there when the rename

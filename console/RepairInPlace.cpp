@@ -70,18 +70,8 @@ void TForm1::RepairInPlace(kv::console::RepairFiles& Files, const std::string& D
         }
         AddLog("Log dosyası yeniden oluşturuluyor.");
         LastTraceText.clear();
-        switch (RunRepairStatement(AttachRebuildingLog)) {
-        case StatementEnd::Done:
-            break;
-        case StatementEnd::Failed:
-            AddLog("Data bağlanamadı.");
-            LogTraceError();
-            StopRepair(Files);
+        if (!RequiredRepairStep(AttachRebuildingLog, "Data bağlanamadı.", nullptr, Files))
             return;
-        case StatementEnd::LinkLost:
-            lost();
-            return;
-        }
         break;
     }
     }
@@ -90,17 +80,8 @@ void TForm1::RepairInPlace(kv::console::RepairFiles& Files, const std::string& D
     // Emergency mode lets the repair work on a database that recovery would refuse.
     AddLog("Kelvora acil durum moduna alınıyor.");
     LastTraceText.clear();
-    switch (RunRepairStatement(ProductEmergency)) {
-    case StatementEnd::Done:
-        break;
-    case StatementEnd::Failed:
-        LogTraceError();
-        StopRepair(Files);
+    if (!RequiredRepairStep(ProductEmergency, nullptr, nullptr, Files))
         return;
-    case StatementEnd::LinkLost:
-        lost();
-        return;
-    }
 
     AddLog("Onarma başladı.");
     AddLog("---------------");
@@ -124,19 +105,9 @@ void TForm1::RepairInPlace(kv::console::RepairFiles& Files, const std::string& D
     AddLog("Onarma bitti.");
 
     LastTraceText.clear();
-    switch (RunRepairStatement(CheckStatement)) {
-    case StatementEnd::Done:
-        AddLog("Kelvora Veritabanında hata yoktur.");
-        break;
-    case StatementEnd::Failed:
-        AddLog("Onarılan veritabanında hâlâ hata var.");
-        LogTraceError();
-        StopRepair(Files);
+    if (!RequiredRepairStep(CheckStatement, "Onarılan veritabanında hâlâ hata var.",
+                            "Kelvora Veritabanında hata yoktur.", Files))
         return;
-    case StatementEnd::LinkLost:
-        lost();
-        return;
-    }
 
     // The panel and the buttons show the attached database.
     try {

@@ -183,6 +183,11 @@ private:
     bool LinkAlive();
     // Whether the product database is on the server; empty when the server cannot tell.
     std::optional<bool> ProductDatabaseAttached();
+    // Runs a statement the rebuild cannot go on without. Success writes `SuccessLine` (if any);
+    // a failure writes `FailureLine` (if any), the trace text and the stop lines; a lost link
+    // says so and stops. Returns whether the statement ran.
+    bool RequiredRepairStep(const std::string& Statement, const char* FailureLine,
+                            const char* SuccessLine, const kv::console::RepairFiles& Files);
     // "Hata mesajı: " with the trace text, never a bare prefix.
     void LogTraceError();
     // The last lines of a rebuild that cannot go on: where every file with the user's data is.
