@@ -4,7 +4,16 @@
 #include "console/ConnectForm.h"
 #include "console/database_names.h"
 #include "console_db_fixture.h"
+#include "dataaccess/DAPlatform.h"
 #include "dataaccess/MSConnectDialog.h"
+#include "platform/CompositePlatform.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace kv::e2e {
 namespace {
@@ -99,6 +108,53 @@ TEST_F(LoginFormErrors, FocusStaysOnTheUserNameWhenThereIsNothingToAdd) {
     makeForm();
     EXPECT_EQ(login->ActiveControl(), login->edUsername);
     EXPECT_EQ(login->edPassword->Text(), "x");
+}
+
+} // namespace
+} // namespace kv::e2e
+
+namespace kv::e2e {
+namespace {
+
+// A malformed discovery answer (here from a loopback responder standing in for some machine on
+// the network) is shown once; the form still opens, with an empty server list, and connects.
+TEST_F(LoginFormErrors, MalformedDiscoveryAnswerDoesNotBlockTheLogin) {
+    prepare();
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    std::thread responder([fd] {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 5000) <= 0)
+            return;
+        char request[16];
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        if (::recvfrom(fd, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&from),
+                       &fromLength) <= 0)
+            return;
+        const std::string broken = std::string("\x05\x0a\x00", 3) + "ServerName";
+        (void)::sendto(fd, broken.data(), broken.size(), 0, reinterpret_cast<sockaddr*>(&from),
+                       fromLength);
+    });
+    platform::CompositePlatform network(&host->platform());
+    network.setDiscoveryTarget({"127.0.0.1", ntohs(a.sin_port), false});
+    dataaccess::SetDataAccessPlatform(&network);
+
+    makeForm();
+    responder.join();
+    ::close(fd);
+    dataaccess::SetDataAccessPlatform(nullptr);
+    // The standard error box ends the message with a full stop.
+    EXPECT_EQ(errorBoxes, (std::vector<std::string>{"invalid Value."}));
+    EXPECT_EQ(login->edServer->Items()->Count(), 0);
+    EXPECT_EQ(login->edServer->Text(), LocalServerName);
+    attempt(kv::console::AdministratorPassword);
+    EXPECT_EQ(login->ModalResult(), mrOk);
 }
 
 } // namespace
