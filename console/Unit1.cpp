@@ -3,6 +3,7 @@
 #include "console/Unit1.h"
 
 #include "console/input_guard.h"
+#include "dataaccess/MSConnectDialog.h"
 #include "dataaccess/MSQuery.h"
 #include "dataaccess/MSSQLMonitor.h"
 #include "toolkit/ui/ExtCtrls.h"
@@ -82,6 +83,7 @@ void TForm1::DeclareHandlers() {
     Handler("AttBtnClick", &TForm1::AttBtnClick);
     Handler("DeattBTNClick", &TForm1::DeattBTNClick);
     Handler("OnarBTNClick", &TForm1::OnarBTNClick);
+    Handler("BaglanBTNClick", &TForm1::BaglanBTNClick);
 }
 
 void TForm1::BindComponents() {
@@ -131,4 +133,5 @@ void TForm1::BindComponents() {
     Bind(MSQuery1, "MSQuery1");
     Bind(MSQuery2, "MSQuery2");
     Bind(MSSQLMonitor1, "MSSQLMonitor1");
+    Bind(MSConnectDialog1, "MSConnectDialog1");
 }

@@ -15,6 +15,7 @@
 //                        SrvBaslatBtnClick, SrvDurdurBtnClick
 //   DataFiles.cpp        CheckDataFiles, DSYenileBtnClick
 //   ServerConnection.cpp MSConError, MSSQLMonitor1SQL, ConnectServer, CheckDatabase
+//   ManualLogin.cpp      BaglanBTNClick (the login form, ConnectForm.h)
 //   AttachDetach.cpp     AttBtnClick, DeattBTNClick, ExecuteIgnoringErrors
 //   EmergencyRepair.cpp  OnarBTNClick, EmergencyRepair, ShellCopyFile
 // The machine work itself (wait loops, process matching, file tests) sits in widget-free helpers
@@ -48,6 +49,7 @@ namespace kv::dataaccess {
 class TMSConnection;
 class TMSQuery;
 class TMSSQLMonitor;
+class TMSConnectDialog;
 class EDAError;
 } // namespace kv::dataaccess
 
@@ -105,6 +107,7 @@ public:
     kv::dataaccess::TMSQuery* MSQuery1 = nullptr;
     kv::dataaccess::TMSQuery* MSQuery2 = nullptr;
     kv::dataaccess::TMSSQLMonitor* MSSQLMonitor1 = nullptr;
+    kv::dataaccess::TMSConnectDialog* MSConnectDialog1 = nullptr;
 
     // Handlers named in the layout.
     void FormCreate(TObject* Sender);
@@ -120,6 +123,7 @@ public:
     void AttBtnClick(TObject* Sender);
     void DeattBTNClick(TObject* Sender);
     void OnarBTNClick(TObject* Sender);
+    void BaglanBTNClick(TObject* Sender);
 
     // The activity log.
     void AddLog(const std::string& Message);

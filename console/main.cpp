@@ -1,7 +1,10 @@
 // kelvora-console: the repair console. It finds its machine through the platform layer (on the
 // simulated host: the folder named by KELVORA_HOST) and has no command line of its own.
 
+#include "console/ConnectForm.h"
 #include "console/Unit1.h"
+#include "dataaccess/DAPlatform.h"
+#include "dataaccess/ui/DAUIHooks.h"
 #include "platform/Platform.h"
 #include "platform/oledb/com_lite.h"
 #include "toolkit/ui/Application.h"
@@ -24,6 +27,11 @@ int main(int argc, char** argv) {
     // COM for the main thread: the data-access layer reaches SQL Server through OLE DB.
     kv::oledb::ComScope com;
     Application->Initialize(argc, argv);
+    // What the units offer by name and the hooks of the data-access layer: the login forms,
+    // the form-showing and wait-cursor hooks, and the machine for the stored logins.
+    kv::console::RegisterConnectForm();
+    kv::dataaccess::ui::InstallDataAccessUI();
+    kv::dataaccess::SetDataAccessPlatform(platform.get());
     try {
         Form1 = new TForm1(Application, *platform);
     } catch (const std::exception& error) {

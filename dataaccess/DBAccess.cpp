@@ -29,54 +29,6 @@ void StopWait() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Connect dialogs
-
-namespace {
-
-std::map<std::string, TConnectDialogClass>& dialogClasses() {
-    static std::map<std::string, TConnectDialogClass> classes;
-    return classes;
-}
-
-} // namespace
-
-void RegisterConnectDialogClass(const std::string& Name, TConnectDialogClass Class) {
-    dialogClasses()[UpperCase(Name)] = std::move(Class);
-}
-
-void UnregisterConnectDialogClass(const std::string& Name) {
-    dialogClasses().erase(UpperCase(Name));
-}
-
-TConnectDialogClass GetConnectDialogClass(const std::string& Name) {
-    auto it = dialogClasses().find(UpperCase(Name));
-    return it == dialogClasses().end() ? TConnectDialogClass{} : it->second;
-}
-
-TCustomConnectDialog::TCustomConnectDialog(TComponent* AOwner) : TComponent(AOwner) {}
-
-TCustomConnectDialog::~TCustomConnectDialog() {
-    if (FConnection != nullptr && FConnection->ConnectDialog() == this)
-        FConnection->SetConnectDialog(nullptr);
-}
-
-void TCustomConnectDialog::SetConnection(TCustomDAConnection* Value) {
-    if (Value == FConnection)
-        return;
-    if (FConnection != nullptr)
-        FConnection->RemoveFreeNotification(this);
-    FConnection = Value;
-    if (FConnection != nullptr)
-        FConnection->FreeNotification(this);
-}
-
-void TCustomConnectDialog::Notification(TComponent* AComponent, TOperation Operation) {
-    if (Operation == opRemove && AComponent == FConnection)
-        FConnection = nullptr;
-    TComponent::Notification(AComponent, Operation);
-}
-
-// ---------------------------------------------------------------------------------------------
 // Options
 
 TPersistent* TDAConnectionOptions::GetOwner() const {
@@ -674,7 +626,6 @@ const bool registered = [] {
         .Default(0)
         .Bool("Validate", &TPoolingOptions::Validate)
         .Default(false);
-    ClassBuilder<TCustomConnectDialog>("TCustomConnectDialog", "TComponent").Abstract();
     return true;
 }();
 

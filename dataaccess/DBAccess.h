@@ -10,11 +10,16 @@
 #include "dataaccess/DAError.h"
 #include "dataaccess/DASQLMonitor.h"
 #include "dataaccess/PVConnection.h"
+#include "platform/Registry.h"
 #include "toolkit/Component.h"
+#include "toolkit/Strings.h"
+#include "toolkit/TypInfo.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +41,27 @@ void StopWait();
 
 // ---------------------------------------------------------------------------------------------
 // Connect dialogs
+//
+// A connect dialog asks for the login values of its connection through a login form, lets the
+// form connect, and keeps user name, server and a server history in the current user's registry
+// (DAConnectDialog.cpp). The form is shown through ShowConnectFormHook(), which the
+// user-interface module installs; without it Execute shows nothing and returns false.
+
+// The built-in text sets, in this order (lsCustom: the texts as they were set).
+enum TLabelSet {
+    lsCustom,
+    lsEnglish,
+    lsFrench,
+    lsGerman,
+    lsItalian,
+    lsPolish,
+    lsPortuguese,
+    lsRussian,
+    lsSpanish
+};
+extern const TEnumInfo LabelSetInfo;
+// The first string table entry of a built-in set (lsRussian: 0); -1 for lsCustom.
+int LabelSetBase(TLabelSet Set);
 
 class TCustomConnectDialog : public TComponent {
 public:
@@ -45,16 +71,90 @@ public:
 
     TCustomDAConnection* Connection() const { return FConnection; }
     void SetConnection(TCustomDAConnection* Value);
-    // Asks for the login values and connects (through ConnectWithEvents); false when the user
-    // gave up.
-    virtual bool Execute() = 0;
+
+    // Shows the login form; true when it closed with OK and the connection is connected.
+    // Stores user name, server and history after a success; a cancel or failure restores the
+    // connection's user name, password and server and writes nothing.
+    virtual bool Execute();
+    // The servers offered in the server box (base: the stored history).
+    virtual void GetServerList(TStrings* List);
+
+    int Retries() const { return FRetries; }
+    void SetRetries(int Value) { FRetries = static_cast<std::uint16_t>(Value); }
+    const std::string& DialogClass() const { return FDialogClass; }
+    void SetDialogClass(const std::string& Value) { FDialogClass = Value; }
+    bool SavePassword() const { return FSavePassword; }
+    void SetSavePassword(bool Value) { FSavePassword = Value; }
+    bool StoreLogInfo() const { return FStoreLogInfo; }
+    void SetStoreLogInfo(bool Value) { FStoreLogInfo = Value; }
+    bool UseServerHistory() const { return FUseServerHistory; }
+    bool RequireConnected() const { return FRequireConnected; }
+
+    TLabelSet LabelSet() const { return FLabelSet; }
+    void SetLabelSet(TLabelSet Value);
+    const std::string& Caption() const { return FCaption; }
+    void SetCaption(const std::string& Value);
+    const std::string& UsernameLabel() const { return FUsernameLabel; }
+    void SetUsernameLabel(const std::string& Value);
+    const std::string& PasswordLabel() const { return FPasswordLabel; }
+    void SetPasswordLabel(const std::string& Value);
+    const std::string& ServerLabel() const { return FServerLabel; }
+    void SetServerLabel(const std::string& Value);
+    const std::string& ConnectButton() const { return FConnectButton; }
+    void SetConnectButton(const std::string& Value);
+    const std::string& CancelButton() const { return FCancelButton; }
+    void SetCancelButton(const std::string& Value);
+
+    // The registry path the keys are built from, ending in a backslash ("" for the base).
+    virtual std::string KeyPath() const { return std::string(); }
+    virtual std::string ServerValueName() const { return "Server"; }
+    // The class name of the form used when DialogClass is empty ("" for the base: none).
+    virtual std::string DefaultDialogClass() const { return std::string(); }
+    // The application runs inside one of the two design environments.
+    static bool InDesignEnvironment();
+
+    // Registry operations (the key is open; the history ones open their own key).
+    virtual void LoadLoginInfo(kv::platform::RegistryKey& Key);
+    virtual void SaveLoginInfo(kv::platform::RegistryKey& Key);
+    void LoadServerHistory(TStrings* List);
+    void SaveServerHistory();
 
 protected:
     void Notification(TComponent* AComponent, TOperation Operation) override;
+    // The connection's state that a cancelled Execute puts back (beyond the three login values).
+    virtual void RememberConnection() {}
+    virtual void RestoreConnection() {}
 
 private:
+    void SetText(std::string& Field, const std::string& Value);
+
     TCustomDAConnection* FConnection = nullptr;
+    std::uint16_t FRetries = 3;
+    std::string FDialogClass;
+    bool FSavePassword = false;
+    bool FStoreLogInfo = true;
+    bool FUseServerHistory = true;
+    bool FRequireConnected = true;
+    TLabelSet FLabelSet = lsCustom;
+    std::string FCaption;
+    std::string FUsernameLabel;
+    std::string FPasswordLabel;
+    std::string FServerLabel;
+    std::string FConnectButton;
+    std::string FCancelButton;
 };
+
+// Shows the login form of a dialog modally; true when it closed with OK and the connection is
+// connected. Installed by the user-interface module.
+// A stored string value of an open key: nullopt when the key has none; a value of another type
+// than a plain or expandable string raises the toolkit's registry read error.
+std::optional<std::string> ReadRegistryText(kv::platform::RegistryKey& Key,
+                                            const std::string& Name);
+
+using TShowConnectFormHook = std::function<bool(TCustomConnectDialog* Dialog)>;
+TShowConnectFormHook& ShowConnectFormHook();
+// Runs the installed hook; false without one.
+bool ShowConnectForm(TCustomConnectDialog* Dialog);
 
 // A connect dialog class: creates an instance owned by Owner.
 using TConnectDialogClass = std::function<TCustomConnectDialog*(TComponent* Owner)>;
@@ -135,7 +235,8 @@ using TLoginEvent =
 
 namespace internal {
 class ConnectionGate;
-}
+class LoginFieldsGate;
+} // namespace internal
 
 class TCustomDAConnection : public TComponent, public IMonitoredConnection {
 public:
@@ -240,6 +341,7 @@ protected:
 
 private:
     friend class internal::ConnectionGate;
+    friend class internal::LoginFieldsGate;
     friend class TDAConnectionOptions;
 
     void Disconnect();
@@ -285,6 +387,14 @@ public:
         C.PushOperation(Cause, Comp);
     }
     static void PopOperation(TCustomDAConnection& C) { C.PopOperation(); }
+};
+
+// The connect dialog writes and restores login values without the setters' side effects.
+class LoginFieldsGate {
+public:
+    static void SetUsername(TCustomDAConnection& C, const std::string& V) { C.FUsername = V; }
+    static void SetPassword(TCustomDAConnection& C, const std::string& V) { C.FPassword = V; }
+    static void SetServer(TCustomDAConnection& C, const std::string& V) { C.FServer = V; }
 };
 
 } // namespace internal

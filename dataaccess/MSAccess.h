@@ -104,6 +104,10 @@ public:
 
     TCustomDASQLMonitor* SQLMonitor() const override;
 
+    // Clears List and appends the names of the server's databases (MSDatabaseNames.cpp).
+    // Connects for the duration when not connected.
+    void GetDatabaseNames(TStrings* List);
+
 protected:
     std::unique_ptr<TPVConnection> CreateSessionObject() override;
     void AttachSessionObject(std::unique_ptr<TPVConnection> Session) override;

@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 #include <variant>
+#include <vector>
 
 namespace kv::dataaccess {
 
@@ -100,6 +101,11 @@ public:
     void RunInternalStatement(const std::string& Text);
     // Marks the object valid when its data source answers a comment-only statement.
     void CheckAlive();
+
+    // The database names of the server, from the session's catalogs schema rowset (every
+    // catalog, in the order the provider delivers them, at most 128 characters each). Provider
+    // failures go through CheckResult with Component as the failing object.
+    std::vector<std::string> GetCatalogNames(TComponent* Component);
 
     // Facts read after opening.
     const std::string& DBMSName() const { return FDBMSName; }

@@ -1,6 +1,7 @@
 // Links the Win32 backend into a program: every interface is reached once, so a missing system
 // library or an unresolved call shows in the cross build. Not run here (no Windows).
 
+#include "platform/Datagram.h"
 #include "platform/Platform.h"
 
 #include <cstdio>
@@ -26,6 +27,9 @@ int main() {
     std::printf("C:\\ %s\n", files.folderExists("C:\\") ? "exists" : "missing");
     if (auto key = platform->registry().openKey(RegistryRoot::LocalMachine, "SOFTWARE"))
         std::printf("%zu values\n", (*key)->valueNames().valueOr({}).size());
+    // Opened only: sending the discovery request is no part of a link check.
+    if (auto socket = openDiscoverySocket(platform->discoveryTarget(), 500))
+        std::printf("discovery socket open\n");
     platform->clock().sleep(1);
     return files.shellCopy("C:\\none", "C:\\none2", {}) == 0 ? 1 : 0;
 }

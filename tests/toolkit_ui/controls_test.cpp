@@ -437,3 +437,17 @@ TEST_F(ControlsTest, MemoAddScrollsToTheNewestLine) {
     EXPECT_EQ(newest.block().text(), QStringLiteral("line 99"));
     EXPECT_TRUE(editor->viewport()->rect().contains(editor->cursorRect(newest)));
 }
+
+// Every face the layouts name gives a baseline inside an 11-pixel label's 13-pixel line, also a
+// face that Qt renders from bitmap strikes (Wine's MS Sans Serif), whose grid is not the
+// strike's size.
+TEST_F(ControlsTest, ClassicMetricsKeepTheBaselineInsideTheLine) {
+    for (const char* face : {"Tahoma", "MS Sans Serif", "Courier New"}) {
+        SCOPED_TRACE(face);
+        const QFont font = kv::ui::makeQFont(face, -11, false, false, false, false);
+        const kv::ui::ClassicMetrics m = kv::ui::classicMetrics(font);
+        EXPECT_GT(m.Ascent, 0);
+        EXPECT_LE(m.Ascent, 13);
+        EXPECT_LE(m.Height(), 2 * QFontMetrics(font).height());
+    }
+}

@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <climits>
+#include <functional>
 
 using namespace kv::ui;
 using kv::ui::internal::PaintedWidget;
@@ -326,9 +327,29 @@ void TEdit::TextChanged() {
 
 // ----- TComboBox -----------------------------------------------------------------------------
 
+namespace {
+
+// Tells the control before its list opens, so OnDropDown can fill the list first.
+class DropDownCombo final : public QComboBox {
+public:
+    std::function<void()> AboutToOpen;
+    void showPopup() override {
+        if (AboutToOpen)
+            AboutToOpen();
+        QComboBox::showPopup();
+    }
+};
+
+} // namespace
+
 TComboBox::TComboBox(TComponent* AOwner) : TWinControl(AOwner) {
     Application->Initialize();
-    FCombo = new QComboBox();
+    auto* combo = new DropDownCombo();
+    combo->AboutToOpen = [this] {
+        if (OnDropDown)
+            Application->HandleEvent(this, [this] { OnDropDown(this); });
+    };
+    FCombo = combo;
     FCombo->setEditable(true);
     FCombo->setInsertPolicy(QComboBox::NoInsert);
     FCombo->setMaxVisibleItems(FDropDownCount);

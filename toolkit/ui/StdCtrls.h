@@ -154,6 +154,8 @@ public:
     void SetStyle(TComboBoxStyle Value);
 
     TNotifyEvent OnChange;
+    // Runs right before the list opens (the user or Combo()->showPopup()).
+    TNotifyEvent OnDropDown;
     QComboBox* Combo() const { return FCombo; }
 
 protected:

@@ -114,10 +114,22 @@ ClassicMetrics classicMetrics(const QFont& font) {
         return (static_cast<unsigned char>(os2[offset]) << 8) |
                static_cast<unsigned char>(os2[offset + 1]);
     };
-    const double scale = raw.pixelSize() / raw.unitsPerEm();
+    // The OS/2 values are in the units of the outline grid, which the 'head' table names. For a
+    // face that Qt renders from bitmap strikes (Wine's MS Sans Serif) QRawFont reports the strike
+    // size as units per em, which would put the baseline far below the line.
+    const QByteArray head = raw.fontTable("head");
+    double unitsPerEm = raw.unitsPerEm();
+    if (head.size() >= 20) {
+        const int fromHead =
+            (static_cast<unsigned char>(head[18]) << 8) | static_cast<unsigned char>(head[19]);
+        if (fromHead > 0)
+            unitsPerEm = fromHead;
+    }
+    const double scale = raw.pixelSize() / unitsPerEm;
     const int ascent = static_cast<int>(std::lround(u16(74) * scale));
     const int descent = static_cast<int>(std::lround(u16(76) * scale));
-    if (ascent > 0)
+    // Values far from the face's own metrics come from a table that does not fit: keep Qt's.
+    if (ascent > 0 && ascent + descent <= 2 * metrics.height())
         result = {ascent, descent};
     return result;
 }

@@ -189,7 +189,8 @@ void registerStandard() {
         .Enum("Style", &kv::toolkit::ComboBoxStyleInfo, &TComboBox::Style, &TComboBox::SetStyle)
         .Default(csDropDown)
         .String("Text", &TComboBox::Text, &TComboBox::SetText)
-        .Event("OnChange", &TComboBox::OnChange);
+        .Event("OnChange", &TComboBox::OnChange)
+        .Event("OnDropDown", &TComboBox::OnDropDown);
 }
 
 } // namespace
