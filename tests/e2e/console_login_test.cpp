@@ -39,7 +39,9 @@ protected:
         kv::dataaccess::SetDataAccessPlatform(&host->platform());
         ASSERT_TRUE(form->BaglanBTN->Enabled());
     }
-    static void click(TButton* button) {
+    // A plain button of the login form or a skinned one of the main window.
+    template <class Button>
+    static void click(Button* button) {
         Application->HandleEvent(button, [button] { button->Click(); });
     }
     std::optional<std::string> stored(const std::string& path, const std::string& name) {
