@@ -1,5 +1,6 @@
 #include "dataaccess/ComStatementMonitor.h"
 
+#include "dataaccess/DAPlatform.h"
 #include "dataaccess/DASQLMonitor.h"
 #include "dataaccess/MSSQLMonitor.h"
 #include "dataaccess/OLEDBAccess.h"
@@ -34,13 +35,9 @@ void STDMETHODCALLTYPE traceFlagsFromMonitor(std::intptr_t ClientID, std::uint16
         monitor->SetTraceFlags(TDATraceFlags::FromMask(Flags));
 }
 
-// The application's title as Windows gives it by default: the program's file name without its
-// extension.
+// The client's name is the application's title.
 std::string clientName() {
-    std::string name = ApplicationExeName();
-    if (const auto dot = name.rfind('.'); dot != std::string::npos && dot > 0)
-        name.resize(dot);
-    return name;
+    return ApplicationTitle();
 }
 
 bool registerMonitor(TCustomDASQLMonitor* Monitor) {

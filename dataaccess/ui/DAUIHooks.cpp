@@ -1,7 +1,9 @@
 #include "dataaccess/ui/DAUIHooks.h"
 
 #include "dataaccess/DAPlatform.h"
+#include "dataaccess/DASQLMonitor.h"
 #include "dataaccess/DBAccess.h"
+#include "dataaccess/ui/DebugForm.h"
 #include "toolkit/ui/Application.h"
 
 namespace kv::dataaccess::ui {
@@ -14,6 +16,7 @@ void InstallDataAccessUI() {
     ApplicationTitleHook() = [] { return Application->Title(); };
     WaitCursorHooks().StartWait = [] { Screen->SetCursor(crSQLWait); };
     WaitCursorHooks().StopWait = [] { Screen->SetCursor(crDefault); };
+    MonitorOutlets().DebugDialog = ShowDebugForm;
 }
 
 } // namespace kv::dataaccess::ui

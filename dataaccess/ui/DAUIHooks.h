@@ -1,8 +1,8 @@
 #pragma once
 // The data-access layer's user-interface module: installs, once at program start, the hooks the
 // layer calls without knowing Qt: the login form for the connect dialogs (found by class name,
-// TMSConnectForm by default), the SQL wait cursor and the application's title for the stored
-// logins, and registers the default login form.
+// TMSConnectForm by default), the SQL wait cursor, the application's title for the stored
+// logins and the trace monitor's debug dialog, and registers the default login form.
 
 namespace kv::dataaccess::ui {
 

@@ -1,0 +1,130 @@
+// The monitor's debug dialog: its content, the default and the stored placement, Escape closing
+// it, and the monitor showing it before an execution when the options ask for it.
+
+#include "dataaccess/DAPlatform.h"
+#include "dataaccess/MSSQLMonitor.h"
+#include "dataaccess/ui/DAUIHooks.h"
+#include "dataaccess/ui/DebugForm.h"
+#include "platform/Platform.h"
+#include "platform/posix/SimHost.h"
+#include "toolkit/ui/Application.h"
+#include "toolkit/ui/ExtCtrls.h"
+#include "toolkit/ui/Memo.h"
+#include "toolkit/ui/StdCtrls.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace kv::dataaccess::ui {
+namespace {
+
+namespace fs = std::filesystem;
+
+class DebugFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Application->Initialize();
+        std::string pattern = (fs::temp_directory_path() / "kv-debugform-XXXXXX").string();
+        folder_ = ::mkdtemp(pattern.data());
+        auto host = kv::platform::sim::SimHost::create(folder_ / "host");
+        ASSERT_TRUE(host) << host.error().message;
+        host_.emplace(std::move(host).value());
+        platform_ = kv::platform::sim::createSimulatedPlatform(*host_);
+        SetDataAccessPlatform(platform_.get());
+    }
+    void TearDown() override {
+        SetDataAccessPlatform(nullptr);
+        std::error_code ignored;
+        fs::remove_all(folder_, ignored);
+    }
+    std::optional<std::uint32_t> stored(const char* name) {
+        auto key =
+            platform_->registry().openKey(kv::platform::RegistryRoot::CurrentUser, DebugFormKey);
+        if (!key)
+            return std::nullopt;
+        auto v = (*key)->readInteger(name);
+        return v ? std::optional<std::uint32_t>(*v) : std::nullopt;
+    }
+    // Presses Escape in the modal dialog once it is up.
+    static void escapeWhenShown(int* shown) {
+        QTimer::singleShot(50, [shown] {
+            if (QWidget* w = QApplication::activeModalWidget()) {
+                ++*shown;
+                QTest::keyClick(w, Qt::Key_Escape);
+            } else {
+                escapeWhenShown(shown);
+            }
+        });
+    }
+
+    fs::path folder_;
+    std::optional<kv::platform::sim::SimHost> host_;
+    std::unique_ptr<kv::platform::Platform> platform_;
+};
+
+TEST_F(DebugFormTest, ContentAndDefaultPlacement) {
+    TDebugDialogRequest r;
+    r.Caption = "Nuvo Debug: Form1.MSQuery1  [Execute]";
+    r.SQL = "select :p";
+    r.ParamsText = ":p(Integer,IN)=5";
+    TDebugForm form(r);
+    EXPECT_EQ(form.Caption(), "Nuvo Debug: Form1.MSQuery1  [Execute]");
+    EXPECT_EQ(form.meSQL->Lines()->Count(), 3);
+    EXPECT_EQ(form.meSQL->Lines()->Get(0), "select :p");
+    EXPECT_EQ(form.meSQL->Lines()->Get(1), "");
+    EXPECT_EQ(form.meSQL->Lines()->Get(2), ":p(Integer,IN)=5");
+    EXPECT_TRUE(form.meSQL->ReadOnly());
+    EXPECT_EQ(form.btClose->Caption(), "Close");
+    EXPECT_EQ(form.lbBefore->Caption(), "Before execution");
+    EXPECT_EQ(form.pnTop->Height(), 24);
+    EXPECT_EQ(form.pnLeft->Width(), 15);
+
+    form.PlaceFromRegistry();
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(form.Width(), area.width() / 2);
+    EXPECT_EQ(form.Left(), area.left() + (area.width() - form.Width()) / 2);
+}
+
+// Escape closes the dialog; the placement goes to the registry and comes back from it.
+TEST_F(DebugFormTest, PlacementIsKeptBetweenShows) {
+    TDebugDialogRequest r;
+    r.Caption = "Nuvo Debug: MSQuery1  [Execute]";
+    r.SQL = "select 1";
+    {
+        TDebugForm form(r);
+        form.SetBounds(30, 40, 500, 300);
+        form.SavePlacement();
+    }
+    EXPECT_EQ(stored("Left"), 30u);
+    EXPECT_EQ(stored("Height"), 300u);
+    int shown = 0;
+    escapeWhenShown(&shown);
+    ShowDebugForm(r);
+    EXPECT_EQ(shown, 1);
+    TDebugForm again(r);
+    again.PlaceFromRegistry();
+    EXPECT_EQ(again.Left(), 30);
+    EXPECT_EQ(again.Width(), 500);
+}
+
+// With moDialog and without moCustom, the monitor shows the dialog before every execution.
+TEST_F(DebugFormTest, MonitorShowsItBeforeAnExecution) {
+    InstallDataAccessUI();
+    TMSSQLMonitor monitor(nullptr);
+    monitor.SetActive(false);
+    monitor.SetOptions(TMonitorOptions{moDialog});
+    monitor.SetActive(true);
+    int shown = 0;
+    escapeWhenShown(&shown);
+    std::uint32_t id = 0;
+    TCustomDASQLMonitor::SQLExecute(&monitor, &monitor, "select 1", nullptr, "", id, true);
+    EXPECT_EQ(shown, 1);
+}
+
+} // namespace
+} // namespace kv::dataaccess::ui
