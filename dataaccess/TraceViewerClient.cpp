@@ -29,6 +29,9 @@ TSocketMessagePacker::~TSocketMessagePacker() = default;
 
 void TSocketMessagePacker::Configure(std::string Host, int Port, int ReconnectTimeout,
                                      int SendTimeout) {
+    // Another viewer is another chance: a failed connect to the old one does not hold it back.
+    if (Host != FHost || Port != FPort)
+        FFailed = false;
     FHost = std::move(Host);
     FPort = Port;
     FReconnectTimeout = ReconnectTimeout;
@@ -142,6 +145,21 @@ void TTraceViewerClient::Configure(const std::string& Caption, const std::string
     std::lock_guard lock(FSettingsLock);
     FCaption = Caption;
     FPendingSettings = {Host, Port, ReconnectTimeout, SendTimeout, true};
+    // Nothing is dropped early until the sending thread has tried the new settings.
+    FSettingsPending = true;
+    FLinkDown = false;
+}
+
+void TTraceViewerClient::TakePendingSettings() {
+    if (!FSettingsPending.load())
+        return;
+    std::lock_guard lock(FSettingsLock);
+    if (FPendingSettings.Pending) {
+        FPacker.Configure(FPendingSettings.Host, FPendingSettings.Port,
+                          FPendingSettings.ReconnectTimeout, FPendingSettings.SendTimeout);
+        FPendingSettings.Pending = false;
+    }
+    FSettingsPending = false;
 }
 
 std::shared_ptr<const TStartupMessage> TTraceViewerClient::StartupMessage() {
@@ -185,7 +203,8 @@ void TTraceViewerClient::EventEnd(TMonitorEvent& Event) {
 }
 
 bool TTraceViewerClient::LinkDownForNow() const {
-    return FLinkDown.load() && tickCount() - FLinkDownTick.load() < FLinkRetryAfter.load();
+    return !FSettingsPending.load() && FLinkDown.load() &&
+           tickCount() - FLinkDownTick.load() < FLinkRetryAfter.load();
 }
 
 void TTraceViewerClient::Queue(std::shared_ptr<const TMonitorMessage> Message) {
@@ -210,15 +229,9 @@ void TTraceViewerClient::Queue(std::shared_ptr<const TMonitorMessage> Message) {
 }
 
 bool TTraceViewerClient::SendQueued() {
-    {
-        std::lock_guard lock(FSettingsLock);
-        if (FPendingSettings.Pending) {
-            FPacker.Configure(FPendingSettings.Host, FPendingSettings.Port,
-                              FPendingSettings.ReconnectTimeout, FPendingSettings.SendTimeout);
-            FPendingSettings.Pending = false;
-        }
-    }
     while (FHead.load() != FTail.load()) {
+        // Settings of a later activation count from the next message on.
+        TakePendingSettings();
         const std::size_t head = FHead.load();
         std::shared_ptr<const TMonitorMessage> message = std::move(FRing[head]);
         SendOne(message);
@@ -235,14 +248,22 @@ void TTraceViewerClient::SendOne(const std::shared_ptr<const TMonitorMessage>& M
     const auto* event = dynamic_cast<const TEventMessage*>(Message.get());
     const bool finish =
         Message->MessageType() == mtEvent && event != nullptr && event->EventType() == 1;
-    const bool send = finish ? alive : (FPacker.Probe() || FPacker.Connect());
+    // The second probe can find the link gone after all; the connection made then is new, and
+    // every new connection begins with the start-up message.
+    bool fresh = false;
+    bool send = alive;
+    if (!finish) {
+        send = FPacker.Probe();
+        if (!send)
+            send = fresh = FPacker.Connect();
+    }
     FLinkRetryAfter = static_cast<std::uint32_t>(FPacker.ReconnectTimeout());
     FLinkDownTick = FPacker.FailedTick();
     FLinkDown = !FPacker.Connected() && FPacker.Failed();
     if (!send)
         return;
     try {
-        if (!alive && Message.get() != startup.get()) {
+        if ((!alive || fresh) && Message.get() != startup.get()) {
             startup->Write(FPacker);
             FPacker.Flush();
         }

@@ -118,6 +118,9 @@ private:
     friend class TEventSendThread;
     void Queue(std::shared_ptr<const TMonitorMessage> Message);
     bool LinkDownForNow() const;
+    // The sending thread takes the settings of a later Configure before its next message.
+    void TakePendingSettings();
+    std::atomic<bool> FSettingsPending{false};
     std::shared_ptr<const TStartupMessage> StartupMessage();
     // The sending thread's work: every queued message, in order. Returns false once told to
     // stop and nothing is left.
