@@ -57,17 +57,6 @@ bool TSocketMessagePacker::Connect() {
     return true;
 }
 
-bool TSocketMessagePacker::Probe() {
-    if (!FStream)
-        return false;
-    try {
-        WriteInteger(mtProbe);
-        Flush();
-    } catch (const ESocketError&) {
-    }
-    return FStream != nullptr;
-}
-
 void TSocketMessagePacker::Close() {
     FStream.reset();
     FPending.clear();
@@ -237,43 +226,51 @@ bool TTraceViewerClient::SendQueued() {
         SendOne(message);
         FHead.store(head + 1 == Slots ? 0 : head + 1);
     }
+    FlushGathered();
     std::lock_guard lock(FSignalLock);
     FDrained.notify_all();
     return !(FStop && FHead.load() == FTail.load());
 }
 
+// What the messages of one drain gathered goes out in one send; a failure closes the link and
+// loses them, and the next message reconnects with the start-up message.
+void TTraceViewerClient::FlushGathered() {
+    if (!FPacker.Connected() || FPacker.Gathered() == 0)
+        return;
+    try {
+        FPacker.Flush();
+    } catch (const ESocketError&) {
+        FPacker.Close();
+    }
+}
+
 void TTraceViewerClient::SendOne(const std::shared_ptr<const TMonitorMessage>& Message) {
     const auto startup = StartupMessage();
-    const bool alive = FPacker.Probe();
     const auto* event = dynamic_cast<const TEventMessage*>(Message.get());
     const bool finish =
         Message->MessageType() == mtEvent && event != nullptr && event->EventType() == 1;
-    // The second probe can find the link gone after all; the connection made then is new, and
-    // every new connection begins with the start-up message.
-    bool fresh = false;
-    bool send = alive;
-    if (!finish) {
-        send = FPacker.Probe();
-        if (!send)
-            send = fresh = FPacker.Connect();
+    if (FPacker.Connected()) {
+        // An open link: the keep-alive probes (two before a message, one before a finish) go
+        // out with the message, in the drain's one send.
+        FPacker.WriteInteger(mtProbe);
+        if (!finish)
+            FPacker.WriteInteger(mtProbe);
+        Message->Write(FPacker);
+        if (finish) {
+            FlushGathered();
+            FPacker.Close();
+        } else if (FPacker.Gathered() > GatherLimit) {
+            FlushGathered();
+        }
+    } else if (!finish && FPacker.Connect()) {
+        // A new connection begins with the start-up message. A finish never opens one.
+        if (Message.get() != startup.get())
+            startup->Write(FPacker);
+        Message->Write(FPacker);
     }
     FLinkRetryAfter = static_cast<std::uint32_t>(FPacker.ReconnectTimeout());
     FLinkDownTick = FPacker.FailedTick();
     FLinkDown = !FPacker.Connected() && FPacker.Failed();
-    if (!send)
-        return;
-    try {
-        if ((!alive || fresh) && Message.get() != startup.get()) {
-            startup->Write(FPacker);
-            FPacker.Flush();
-        }
-        Message->Write(FPacker);
-        FPacker.Flush();
-        if (finish)
-            FPacker.Close();
-    } catch (const ESocketError&) {
-        FPacker.Close(); // the rest of this message is lost; the next one reconnects
-    }
 }
 
 void TTraceViewerClient::WaitUntilSent() {

@@ -3,9 +3,10 @@
 //
 // The monitor's thread only queues: a ring of 1001 slots (1000 messages at most; a message for a
 // full ring is dropped) under an add lock, and a signal for the sending thread. That thread owns
-// the socket. Before each message it probes an open link with the keep-alive integer; a message
-// that needs a link connects (at most once per reconnect time-out after a failed connect) and,
-// on a link that was not open before, sends the start-up message first. A finish message goes
+// the socket. On an open link each message goes out behind its keep-alive probes (the integer 6,
+// twice; once before a finish), and what one wake of the thread gathers leaves in one send. A
+// message that needs a link connects (at most once per reconnect time-out after a failed
+// connect), and every new connection begins with the start-up message. A finish message goes
 // only over a link that is already open, and closes it. Messages that cannot be sent are dropped:
 // nothing ever reaches or blocks the traced program.
 
@@ -39,8 +40,6 @@ public:
     // Connects unless the last failed connect is younger than the reconnect time-out; false
     // when there is no link.
     bool Connect();
-    // Sends the keep-alive probe on an open socket; true when the socket is still open after it.
-    bool Probe();
     void Close();
     bool Connected() const { return FStream != nullptr; }
     // When the last connect failed (for the queue's early drop), and the time-out after it.
@@ -52,6 +51,7 @@ public:
     void WriteString(const std::string& Value) override;
     // Sends what was written since the last flush.
     void Flush();
+    std::size_t Gathered() const { return FPending.size(); }
 
 private:
     std::string FPending;
@@ -126,6 +126,8 @@ private:
     // stop and nothing is left.
     bool SendQueued();
     void SendOne(const std::shared_ptr<const TMonitorMessage>& Message);
+    void FlushGathered();
+    static constexpr std::size_t GatherLimit = 64 * 1024;
 
     std::string FCaption = "DataAccess";
     // Published by the sending thread after each message: whether the link is down and since
