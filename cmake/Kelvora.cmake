@@ -57,10 +57,22 @@ function(kelvora_add_test name)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
     endif()
+    # Without LABELS a test is labelled after its executable (dataaccess_tests: "dataaccess").
+    if(NOT ARG_LABELS)
+        string(REGEX REPLACE "_tests$" "" ARG_LABELS "${name}")
+    endif()
+    # The discovery script splits every list it is given into separate words, so ENVIRONMENT
+    # would keep only its first entry (the others became property names of their own). The
+    # variables travel instead through `cmake -E env` in front of the test program, which
+    # discovery and every test run use alike.
+    if(ARG_ENV)
+        set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR
+                     ${CMAKE_COMMAND} -E env ${ARG_ENV})
+    endif()
     include(GoogleTest)
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60
-        PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}" ENVIRONMENT "${ARG_ENV}")
+        PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS ${ARG_LABELS})
 endfunction()
 
 # kelvora_add_fuzzer(<name> SOURCES ... [LIBS ...]): built only with -DKELVORA_FUZZ=ON and clang.
