@@ -400,9 +400,9 @@ const TFont& TSkinCustomButton::CaptionFont() {
     return *Font();
 }
 
-void TSkinCustomButton::ContentLayout(const TFont& CaptionFontSpec, QRect& CaptionArea,
+void TSkinCustomButton::ContentLayout(const TFont& TextFont, QRect& CaptionArea,
                                       QRect& GlyphArea) const {
-    const QFont font = qfontOf(CaptionFontSpec);
+    const QFont font = qfontOf(TextFont);
     const QFontMetrics fm(font);
     const bool hasGlyph = !FGlyph->Empty();
     const int cellW = hasGlyph ? FGlyph->Width() / std::max(1, FNumGlyphs) : 0;
@@ -464,8 +464,8 @@ void TSkinCustomButton::ContentLayout(const TFont& CaptionFontSpec, QRect& Capti
     }
 }
 
-QFont TSkinCustomButton::CaptionQFont(const TFont& Spec) const {
-    QFont font = qfontOf(Spec);
+QFont TSkinCustomButton::CaptionQFont(const TFont& TextFont) const {
+    QFont font = qfontOf(TextFont);
     if (FCaptionStretch != 100)
         font.setStretch(FCaptionStretch);
     return font;

@@ -102,11 +102,12 @@ protected:
     void PaintPlainCaption(TSkinPaintTarget& Target, const QRect& Area);
     virtual void PaintGlyph(TSkinPaintTarget& Target, const QRect& Area);
     // The caption and glyph areas of the content block.
-    void ContentLayout(const TFont& CaptionFontSpec, QRect& CaptionArea, QRect& GlyphArea) const;
+    void ContentLayout(const TFont& TextFont, QRect& CaptionArea, QRect& GlyphArea) const;
     // The font the caption is laid out and drawn with.
     virtual const TFont& CaptionFont();
-    // Spec as a Qt font, condensed when the last layout found the caption a little too wide.
-    QFont CaptionQFont(const TFont& Spec) const;
+    // The caption font as a Qt font, condensed when the last layout found the caption a little
+    // too wide.
+    QFont CaptionQFont(const TFont& TextFont) const;
     virtual bool Skinned() const { return false; }
     void TextChanged() override;
     void Loaded() override;
