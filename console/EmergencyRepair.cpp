@@ -229,7 +229,10 @@ void TForm1::EmergencyRepair() {
         RebuildFromScratch(where, digits);
 }
 
+// The shell's copy with a progress bar; it counts as done only when the copy has the size of
+// its source (a short copy is removed again).
 bool TForm1::ShellCopyFile(const std::string& Source, const std::string& Target) {
     kv::console::CopyProgressBar progress(*this);
-    return FPlatform.files().shellCopy(Source, Target, progress.callback()) == 0;
+    return kv::console::shellCopyVerified(FPlatform.files(), Source, Target, progress.callback()) ==
+           0;
 }

@@ -147,13 +147,7 @@ void TForm1::RebuildFromScratch(kv::console::RepairFiles& Files, const std::stri
     }
 
     // 24. The rebuilt data file to the product path; the scratch file stays in C:\.
-    int copied = 0;
-    {
-        kv::console::CopyProgressBar progress(*this);
-        copied = kv::console::shellCopyVerified(files, ScratchDataPath, ProductDataCopyPath,
-                                                progress.callback());
-    }
-    if (copied != 0) {
+    if (!ShellCopyFile(ScratchDataPath, ProductDataCopyPath)) {
         AddLog(std::string("Dosya başarısız. Data C sürücüsünde kaldı. \"") + ScratchDataPath +
                "\"");
         // The product path holds the old data (its copy was kept) or nothing (it was renamed).
