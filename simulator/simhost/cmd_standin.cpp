@@ -301,32 +301,28 @@ const SimhostCreateOption databaseOption{
              io, "--database takes attached, detached or none");
      }}};
 
+// A decimal number from `min` to `max`, the whole text of `v`.
+bool wholeNumber(const std::string& v, long min, long max, int& value) {
+    char* end = nullptr;
+    const long n = std::strtol(v.c_str(), &end, 10);
+    value = static_cast<int>(n);
+    return !v.empty() && *end == 0 && n >= min && n <= max;
+}
+
 const SimhostCreateOption damagedOption{
     {"--damaged", true, "--damaged N   damage N pages of the demo data file",
      [](platform::sim::SimHost& host, const std::string& v, Io io) {
          return applyValue(
-             host,
-             [&] {
-                 char* end = nullptr;
-                 const long n = std::strtol(v.c_str(), &end, 10);
-                 settings().damaged = static_cast<int>(n);
-                 return !v.empty() && *end == 0 && n >= 0 && n <= 1000;
-             },
-             io, "--damaged takes a number of pages");
+             host, [&] { return wholeNumber(v, 0, 1000, settings().damaged); }, io,
+             "--damaged takes a number of pages");
      }}};
 
 const SimhostCreateOption dataSizeOption{
     {"--data-mib", true, "--data-mib N   make the demo data file N MiB large (for benchmarks)",
      [](platform::sim::SimHost& host, const std::string& v, Io io) {
          return applyValue(
-             host,
-             [&] {
-                 char* end = nullptr;
-                 const long n = std::strtol(v.c_str(), &end, 10);
-                 settings().dataMiB = static_cast<int>(n);
-                 return !v.empty() && *end == 0 && n >= 1 && n <= 16384;
-             },
-             io, "--data-mib takes a size in MiB from 1 to 16384");
+             host, [&] { return wholeNumber(v, 1, 16384, settings().dataMiB); }, io,
+             "--data-mib takes a size in MiB from 1 to 16384");
      }}};
 
 // Opens a data file of the host for damage or check; the stand-in's hold does not stop us
