@@ -4,8 +4,7 @@
 // the user's files.
 
 #include "console/repair_files.h"
-#include "platform/Platform.h"
-#include "platform/posix/SimHost.h"
+#include "product_drive.h"
 
 #include <filesystem>
 #include <fstream>
@@ -69,33 +68,16 @@ private:
     kv::platform::sim::SimHost& host_;
 };
 
-class RepairFileSteps : public ::testing::Test {
+class RepairFileSteps : public kv::console::testing::ProductDrive {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "kelvora-repairfiles-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        auto host = kv::platform::sim::SimHost::create(folder_ / "host");
-        ASSERT_TRUE(host) << host.error().message;
-        host_.emplace(std::move(host).value());
-        platform_ = kv::platform::sim::createSimulatedPlatform(*host_);
-        ASSERT_TRUE(files().createFolder("C:\\Kelvora").ok());
-        ASSERT_TRUE(files().createFolder("C:\\Kelvora\\Data").ok());
+        ProductDrive::SetUp();
         ASSERT_TRUE(files().writeFile(Data, std::string(100000, 'd')).ok());
     }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
-    }
-    kv::platform::FileSystem& files() { return platform_->files(); }
     std::string contents(const char* path) { return files().readFile(path).valueOr(""); }
     void setting(const char* key, const std::string& value) {
         ASSERT_TRUE(host_->setSetting(key, value).ok());
     }
-
-    fs::path folder_;
-    std::optional<kv::platform::sim::SimHost> host_;
-    std::unique_ptr<kv::platform::Platform> platform_;
 };
 
 TEST_F(RepairFileSteps, VerifiedCopyNeverOverwritesAndRejectsAShortCopy) {

@@ -1,45 +1,21 @@
 // The number a rebuild keeps the old data and log files under: never one an earlier rebuild used.
 
 #include "console/database_names.h"
-#include "platform/Platform.h"
-#include "platform/posix/SimHost.h"
+#include "product_drive.h"
 
-#include <cstdlib>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
 
 namespace {
 
-namespace fs = std::filesystem;
 using kv::console::freeRepairSuffix;
 
 constexpr const char* Data = "C:\\Kelvora\\Data\\kelvora_Data.MDF";
 constexpr const char* Log = "C:\\Kelvora\\Data\\kelvora_log.ldf";
 
-class RepairSuffix : public ::testing::Test {
+class RepairSuffix : public kv::console::testing::ProductDrive {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "kelvora-suffix-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        auto host = kv::platform::sim::SimHost::create(folder_ / "host");
-        ASSERT_TRUE(host) << host.error().message;
-        host_.emplace(std::move(host).value());
-        platform_ = kv::platform::sim::createSimulatedPlatform(*host_);
-        ASSERT_TRUE(files().createFolder("C:\\Kelvora").ok());
-        ASSERT_TRUE(files().createFolder("C:\\Kelvora\\Data").ok());
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
-    }
-    kv::platform::FileSystem& files() { return platform_->files(); }
     void take(const std::string& path) { ASSERT_TRUE(files().writeFile(path, "kept").ok()); }
-
-    fs::path folder_;
-    std::optional<kv::platform::sim::SimHost> host_;
-    std::unique_ptr<kv::platform::Platform> platform_;
 };
 
 TEST_F(RepairSuffix, DrawnNumberWhenFree) {
