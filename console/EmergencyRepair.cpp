@@ -49,16 +49,12 @@ void TForm1::OnarBTNClick(TObject* /*Sender*/) {
     // The check; a failure counts only when the link survived it.
     const auto check = [this] {
         LastTraceText.clear();
-        switch (RunRepairStatement(CheckStatement)) {
-        case StatementEnd::Done:
+        const StatementEnd end = RunRepairStatement(CheckStatement);
+        if (end == StatementEnd::Done)
             AddLog("Kelvora Veritabanında hata yoktur.");
-            return StatementEnd::Done;
-        case StatementEnd::Failed:
-            return LinkAlive() ? StatementEnd::Failed : StatementEnd::LinkLost;
-        case StatementEnd::LinkLost:
-            break;
-        }
-        return StatementEnd::LinkLost;
+        if (end == StatementEnd::Failed && !LinkAlive())
+            return StatementEnd::LinkLost;
+        return end;
     };
     StatementEnd outcome = check();
     if (outcome == StatementEnd::LinkLost) {
@@ -72,27 +68,19 @@ void TForm1::OnarBTNClick(TObject* /*Sender*/) {
             MSCon->SetConnected(true);
         } catch (...) {
         }
-        if (!MSCon->Connected()) {
-            AddLog("Bağlantı yok.");
-            LogBTN->Click();
-            return;
-        }
-        AddLog("Bağlantı yenilendi.");
-        outcome = check();
-        if (outcome == StatementEnd::LinkLost) {
-            AddLog("Bağlantı yok.");
-            LogBTN->Click();
-            return;
+        if (MSCon->Connected()) {
+            AddLog("Bağlantı yenilendi.");
+            outcome = check();
         }
     }
-    if (outcome == StatementEnd::Failed) {
+    if (outcome == StatementEnd::LinkLost) {
+        AddLog("Bağlantı yok.");
+    } else if (outcome == StatementEnd::Failed && !LastTraceText.empty()) {
         // The check's own error text (the link probe keeps it).
-        if (!LastTraceText.empty()) {
-            AddLog("Hata mesajı: " + LastTraceText);
-            LogBTN->Click();
-            ++FRebuildsInAction;
-            EmergencyRepair();
-        }
+        AddLog("Hata mesajı: " + LastTraceText);
+        LogBTN->Click();
+        ++FRebuildsInAction;
+        EmergencyRepair();
     }
     LogBTN->Click();
 }
