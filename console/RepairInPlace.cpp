@@ -23,31 +23,27 @@ void TForm1::RepairInPlace(kv::console::RepairFiles& Files, const std::string& D
     };
 
     // Copies of both files under the numbered names, verified before anything else happens.
+    const auto keepCopy = [&](const char* From, const char* What, std::string& Kept,
+                              const kv::platform::CopyProgress& Progress) {
+        const std::string copy = std::string(From) + Digits;
+        if (auto made = kv::console::copyVerified(files, From, copy, false, Progress); !made) {
+            AddLog(std::string(What) +
+                   " dosyası yedeklenemedi: " + kv::console::fileErrorText(made.code()) + ".");
+            StopRepair(Files);
+            return false;
+        }
+        Kept = copy;
+        AddLog("Yedek alındı: " + copy);
+        return true;
+    };
     AddLog("Dosyalar yedekleniyor. Disk hatası verirse disk onarma yapınız...");
     {
-        const std::string dataCopy = std::string(ProductDataRenamePath) + Digits;
         kv::console::CopyProgressBar progress(*this);
-        auto kept = kv::console::copyVerified(files, ProductDataRenamePath, dataCopy, false,
-                                              progress.callback());
-        if (!kept) {
-            AddLog("Data dosyası yedeklenemedi: " + kv::console::fileErrorText(kept.code()) + ".");
-            StopRepair(Files);
+        if (!keepCopy(ProductDataRenamePath, "Data", Files.dataCopy, progress.callback()))
             return;
-        }
-        Files.dataCopy = dataCopy;
-        AddLog("Yedek alındı: " + dataCopy);
     }
-    if (!Files.log.empty()) {
-        const std::string logCopy = std::string(ProductLogPath) + Digits;
-        auto kept = kv::console::copyVerified(files, ProductLogPath, logCopy, false);
-        if (!kept) {
-            AddLog("Log dosyası yedeklenemedi: " + kv::console::fileErrorText(kept.code()) + ".");
-            StopRepair(Files);
-            return;
-        }
-        Files.logCopy = logCopy;
-        AddLog("Yedek alındı: " + logCopy);
-    }
+    if (!Files.log.empty() && !keepCopy(ProductLogPath, "Log", Files.logCopy, {}))
+        return;
 
     // The database back on the server from its own files. A log that is missing or belongs to
     // another data file is replaced by a new one; its content is in the copy above.
