@@ -153,6 +153,8 @@ private:
     bool handleLogin();
     void handleBatch(const std::string& sql);
     void handleCall(const std::string& statement, std::vector<tds::RpcParam> params);
+    // Ends a response that a cancel or a fatal error cut short; false for an ordinary outcome.
+    bool endCutShort(BatchOutcome outcome, tds::TokenWriter& w, TdsSink& sink);
     bool respond(const std::vector<std::uint8_t>& tokens, std::size_t packetSize) {
         return sendAll(fd_, tds::packetize(tokens, packetSize, static_cast<std::uint16_t>(spid())));
     }
@@ -403,29 +405,36 @@ void Server::Connection::handleCall(const std::string& statement,
     const BatchOutcome outcome = server_.engine().execute(
         *session_, tds::bindRpcParams(statement, params), assignments,
         [this, &w, &sink](int ms) { return pollWhileStreaming(w, sink, ms); });
-    if (outcome == BatchOutcome::Cancelled) {
-        if (dead_)
-            return;
-        sink.flush(true);
-        w.done(tds::token::Done, 0, 0, 0);
-        if (!respond(w.bytes(), packetSize_))
-            return;
-        w.clear();
-        w.done(tds::token::Done, tds::done::Attention, 0, 0);
-        (void)respond(w.bytes(), packetSize_);
+    if (endCutShort(outcome, w, sink))
         return;
-    }
-    if (outcome == BatchOutcome::Fatal) {
-        sink.finish(tds::done::Error | tds::done::ServerError);
-        (void)respond(w.bytes(), packetSize_);
-        dead_ = true;
-        return;
-    }
     sink.flush(true);
     tds::writeReturnValues(w, params);
     w.done(tds::token::DoneProc, 0, 0, 0);
     if (!respond(w.bytes(), packetSize_))
         dead_ = true;
+}
+
+bool Server::Connection::endCutShort(BatchOutcome outcome, tds::TokenWriter& w, TdsSink& sink) {
+    if (outcome == BatchOutcome::Cancelled) {
+        if (dead_)
+            return true;
+        // End the interrupted response, then acknowledge the attention in a message of its own.
+        sink.flush(true);
+        w.done(tds::token::Done, 0, 0, 0);
+        if (!respond(w.bytes(), packetSize_))
+            return true;
+        w.clear();
+        w.done(tds::token::Done, tds::done::Attention, 0, 0);
+        (void)respond(w.bytes(), packetSize_);
+        return true;
+    }
+    if (outcome == BatchOutcome::Fatal) {
+        sink.finish(tds::done::Error | tds::done::ServerError);
+        (void)respond(w.bytes(), packetSize_);
+        dead_ = true;
+        return true;
+    }
+    return false;
 }
 
 void Server::Connection::handleBatch(const std::string& sql) {
@@ -435,25 +444,8 @@ void Server::Connection::handleBatch(const std::string& sql) {
         server_.engine().execute(*session_, sql, sink, [this, &w, &sink](int ms) {
             return pollWhileStreaming(w, sink, ms);
         });
-    if (outcome == BatchOutcome::Cancelled) {
-        if (dead_)
-            return;
-        // End the interrupted response, then acknowledge the attention in a message of its own.
-        sink.flush(true);
-        w.done(tds::token::Done, 0, 0, 0);
-        if (!respond(w.bytes(), packetSize_))
-            return;
-        w.clear();
-        w.done(tds::token::Done, tds::done::Attention, 0, 0);
-        (void)respond(w.bytes(), packetSize_);
+    if (endCutShort(outcome, w, sink))
         return;
-    }
-    if (outcome == BatchOutcome::Fatal) {
-        sink.finish(tds::done::Error | tds::done::ServerError);
-        (void)respond(w.bytes(), packetSize_);
-        dead_ = true;
-        return;
-    }
     sink.finish(0);
     if (!respond(w.bytes(), packetSize_))
         dead_ = true;
