@@ -4,7 +4,8 @@
 // Names are compared without regard to letter case, as Windows does; new names keep the case they
 // are given. A file that another program holds open without sharing (the SQL Server's attached
 // database files) refuses to be copied from, overwritten, deleted or renamed with
-// win::SharingViolation (32).
+// win::SharingViolation (32). A read-only file refuses to be deleted, copied onto or written with
+// win::AccessDenied (5); it may be read, copied from and renamed, and its copies are read-only too.
 //
 // Error numbers: FileNotFound 2 (the folder exists, the file does not), PathNotFound 3 (a folder
 // on the way is missing), AccessDenied 5 (also: a folder where a file is expected), FileExists 80

@@ -53,6 +53,18 @@ Error held(std::string_view windowsPath) {
                  "the file " + std::string(windowsPath) + " is in use by another program"};
 }
 
+// The read-only attribute of a file is the missing owner write permission. It is checked here
+// rather than left to the kernel, which lets root write anyway: like Windows, a read-only file
+// refuses to be deleted, overwritten or replaced (also by a rename onto it), while renaming it
+// elsewhere and reading it are allowed.
+bool readOnly(const struct stat& st) {
+    return S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+}
+
+Error readOnlyRefused(std::string_view windowsPath) {
+    return Error{win::AccessDenied, "the file " + std::string(windowsPath) + " is read-only"};
+}
+
 class Fd {
 public:
     explicit Fd(int fd = -1) : fd_(fd) {}
@@ -204,6 +216,8 @@ Result<void> copyOne(const SimHost& host, const CopyRequest& request,
                          "the file " + std::string(request.to) + " already exists"};
         if (isHeld(*target))
             return held(request.to);
+        if (readOnly(targetStat))
+            return readOnlyRefused(request.to);
     }
     if (request.createFolders) {
         std::error_code ec;
@@ -385,6 +399,8 @@ Result<void> SimFileSystem::deleteFile(std::string_view path) {
         return Error{win::AccessDenied, std::string(path) + " is a folder, not a file"};
     if (isHeld(*real))
         return held(path);
+    if (readOnly(st))
+        return readOnlyRefused(path);
     if (::unlink(real->c_str()) != 0)
         return fromErrnoAt(errno, *real, path, "delete");
     return success();
@@ -473,6 +489,8 @@ Result<void> SimFileSystem::writeFile(std::string_view path, std::string_view co
             return Error{win::AccessDenied, std::string(path) + " is a folder"};
         if (isHeld(*real))
             return held(path);
+        if (readOnly(st))
+            return readOnlyRefused(path);
     } else if (::stat(real->parent_path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         return Error{win::PathNotFound, "the folder of " + std::string(path) + " does not exist"};
     }

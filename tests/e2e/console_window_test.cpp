@@ -107,11 +107,11 @@ TEST_F(ConsoleWindow, StartupWithRunningServiceAndAllFiles) {
     host.makeDataFiles();
     openConsole();
 
-    EXPECT_EQ(messages(), concat(StartupOpening,
-                                 {"Server durumu: Çalışıyor", "Kelvora dosyaları kontrol ediliyor.",
-                                  "Klasör:Var", "MDF:Var", "LDF:Var", "MsSql Servera bağlanılıyor.",
-                                  "MsSql Server bağlantı başarısız.",
-                                  "Kelvora Datasına bağlanılamadı."}));
+    EXPECT_EQ(messages(),
+              concat(StartupOpening,
+                     {"Server durumu: Çalışıyor", "Kelvora dosyaları kontrol ediliyor.",
+                      "Klasör:Var", "MDF:Var", "LDF:Var", "MsSql Servera bağlanılıyor.",
+                      "MsSql Server bağlantı başarısız.", "Kelvora Datasına bağlanılamadı."}));
     EXPECT_EQ(form->Label5->Caption(), "SQL Server");
     EXPECT_EQ(form->SrvNameLB->Caption(), "KELVORA-PC");
     EXPECT_EQ(LocalServerName, "KELVORA-PC");
@@ -145,10 +145,10 @@ TEST_F(ConsoleWindow, StartupWithStoppedServiceAndMissingFolder) {
     host.installService(ServiceKind::Starts);
     openConsole();
 
-    EXPECT_EQ(messages(), concat(StartupOpening, {"Server durumu: Durdurulmuş",
-                                                  "Kelvora dosyaları kontrol ediliyor.",
-                                                  "Klasör:Yok", "MDF:Yok", "LDF:Yok",
-                                                  "Kelvora Datasına bağlanılamadı."}));
+    EXPECT_EQ(messages(),
+              concat(StartupOpening,
+                     {"Server durumu: Durdurulmuş", "Kelvora dosyaları kontrol ediliyor.",
+                      "Klasör:Yok", "MDF:Yok", "LDF:Yok", "Kelvora Datasına bağlanılamadı."}));
     EXPECT_EQ(form->SrvDurLB->Caption(), "Durdurulmuş");
     EXPECT_EQ(srvImgPicture(), "server_stopped.svg");
     EXPECT_TRUE(form->SrvBaslatBtn->Enabled());
@@ -292,6 +292,30 @@ TEST_F(ConsoleWindow, UnwritableLogKeepsTheWindowOpen) {
     EXPECT_EQ(errorBoxes.size(), 1u);
     EXPECT_FALSE(form->Visible());
     EXPECT_TRUE(fs::is_regular_file(host.onDisk("C:\\Halvetor.Log")));
+}
+
+// A read-only log file from an earlier run is refused as Windows refuses it: the error box names
+// the file, the old log stays as it was and the window stays; once writable, a click saves.
+TEST_F(ConsoleWindow, ReadOnlyLogIsNotReplaced) {
+    const auto log = host.onDisk("C:\\Halvetor.Log");
+    {
+        std::ofstream old(log, std::ios::binary);
+        old << "an older run's log\r\n";
+    }
+    fs::permissions(log, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    openConsole();
+    userClick(form->KapatBTN);
+    ASSERT_EQ(errorBoxes.size(), 1u);
+    EXPECT_NE(errorBoxes[0].find("Halvetor.Log"), std::string::npos) << errorBoxes[0];
+    EXPECT_TRUE(form->Visible());
+    EXPECT_EQ(readBytes(log), "an older run's log\r\n");
+
+    fs::permissions(log, fs::perms::owner_write, fs::perm_options::add);
+    userClick(form->KapatBTN);
+    EXPECT_EQ(errorBoxes.size(), 1u);
+    EXPECT_FALSE(form->Visible());
+    EXPECT_NE(readBytes(log).find("Program A\xE7\xFDld\xFD.\r\n"), std::string::npos);
 }
 
 // "Başlat" and "Durdur" on a real service process: the outcome is read only after the first

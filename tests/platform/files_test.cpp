@@ -162,6 +162,37 @@ TEST_F(FilesTest, AHeldFileRefusesCopyDeleteAndRename) {
     EXPECT_TRUE(files.renameFile(path, "C:\\Kelvora\\Data\\kelvora_Data.MDF37"));
 }
 
+// A read-only file (owner write permission missing) refuses deletion, being copied or written
+// onto, also by root, and keeps its contents; it can be read, copied from and renamed, and its
+// copies are read-only as on Windows.
+TEST_F(FilesTest, AReadOnlyFileRefusesDeleteAndOverwrite) {
+    const auto log = host.drive() / "Halvetor.Log";
+    host.writeReal(log, "older run");
+    host.writeReal(host.drive() / "other.txt", "other");
+    fs::permissions(log, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+
+    EXPECT_EQ(files.writeFile("C:\\HALVETOR.LOG", "new run").code(), win::AccessDenied);
+    EXPECT_EQ(files.deleteFile("C:\\Halvetor.Log").code(), win::AccessDenied);
+    EXPECT_EQ(files.deleteFileIfPresent("C:\\Halvetor.Log").code(), win::AccessDenied);
+    EXPECT_EQ(files.copyFile("C:\\other.txt", "C:\\Halvetor.Log", false).code(), win::AccessDenied);
+    EXPECT_EQ(files.shellCopy("C:\\other.txt", "C:\\Halvetor.Log", {}),
+              static_cast<int>(win::AccessDenied));
+    EXPECT_EQ(host.readReal(log), "older run");
+    EXPECT_EQ(std::distance(fs::directory_iterator(host.drive()), {}), 2);
+
+    auto read = files.readFile("C:\\Halvetor.Log");
+    ASSERT_TRUE(read);
+    EXPECT_EQ(*read, "older run");
+    ASSERT_TRUE(files.copyFile("C:\\Halvetor.Log", "C:\\copy.log", true));
+    EXPECT_EQ(files.deleteFile("C:\\copy.log").code(), win::AccessDenied);
+    EXPECT_TRUE(files.renameFile("C:\\Halvetor.Log", "C:\\Halvetor.Log1"));
+    EXPECT_EQ(host.readReal(host.drive() / "Halvetor.Log1"), "older run");
+
+    fs::permissions(host.drive() / "Halvetor.Log1", fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_TRUE(files.deleteFile("C:\\Halvetor.Log1"));
+}
+
 // Faults named in host.conf make the file functions fail on purpose.
 TEST_F(FilesTest, InjectedFaultsFailTheirFunction) {
     host.writeReal(host.drive() / "a.mdf", "a");
