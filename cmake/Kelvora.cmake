@@ -42,6 +42,7 @@ function(kelvora_add_library name)
 endfunction()
 
 # kelvora_add_test(<name> SOURCES ... [LIBS ...] [LABELS ...] [ENV ...])
+# LABELS: the target the tests are about first (`ctest -L dataaccess`), then any others.
 # A GoogleTest executable; every test case becomes its own CTest test so that `ctest -j`
 # spreads them over the cores.
 function(kelvora_add_test name)
@@ -72,7 +73,16 @@ function(kelvora_add_test name)
     include(GoogleTest)
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60
-        PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS ${ARG_LABELS})
+        TEST_LIST ${name}_TESTS
+        PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+    # The labels, several of them too, go on after discovery for the same reason: a file that
+    # CTest reads after the discovered list (which names the tests in ${name}_TESTS).
+    set(_labels_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+    file(WRITE ${_labels_file}
+        "if(${name}_TESTS)\n"
+        "    set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${ARG_LABELS}\")\n"
+        "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_labels_file})
 endfunction()
 
 # kelvora_add_fuzzer(<name> SOURCES ... [LIBS ...]): built only with -DKELVORA_FUZZ=ON and clang.
