@@ -7,7 +7,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -31,13 +30,51 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
     return true;
 }
 
+namespace {
+
+// The length of the long-time stamp at the start of `line` including its one blank, or 0 when
+// there is none: "14:05:09 ", "2:05:09 PM ", "2:05:09 p.m. ", "14.05.09 ".
+size_t stampLength(std::string_view line) {
+    size_t at = 0;
+    const auto digits = [&](size_t least, size_t most) {
+        size_t n = 0;
+        while (at < line.size() && n < most && line[at] >= '0' && line[at] <= '9') {
+            ++at;
+            ++n;
+        }
+        return n >= least;
+    };
+    const auto one = [&](std::string_view of) {
+        if (at < line.size() && of.find(line[at]) != std::string_view::npos) {
+            ++at;
+            return true;
+        }
+        return false;
+    };
+    if (!digits(1, 2) || !one(":.") || !digits(2, 2) || !one(":.") || !digits(2, 2))
+        return 0;
+    const size_t time = at;
+    one(" ");
+    if (one("AaPp")) {
+        one(".");
+        one(" ");
+        if (one("Mm")) {
+            one(".");
+            if (one(" "))
+                return at;
+        }
+    }
+    at = time;
+    return one(" ") ? at : 0;
+}
+
+} // namespace
+
 std::string messageOf(const std::string& logLine) {
-    // Long time formats: "14:05:09", "2:05:09 PM", "14.05.09"; the message follows one blank.
-    static const std::regex stamp(R"(^\d{1,2}[:.]\d{2}[:.]\d{2}( ?[AaPp]\.? ?[Mm]\.?)? )");
-    std::smatch match;
-    if (!std::regex_search(logLine, match, stamp))
+    const size_t stamp = stampLength(logLine);
+    if (stamp == 0)
         return "<no time stamp> " + logLine;
-    return logLine.substr(static_cast<size_t>(match.length(0)));
+    return logLine.substr(stamp);
 }
 
 std::string toWindows1254(const std::string& utf8) {
