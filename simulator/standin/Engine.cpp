@@ -3,6 +3,7 @@
 #include "simulator/standin/Sql.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -130,8 +131,30 @@ const char* osErrorText(platform::ErrorCode code) {
     case 32:
         return "32(The process cannot access the file because it is being used by another "
                "process.)";
+    case 112:
+        return "112(There is not enough space on the disk.)";
+    case 29:
+        return "29(The system cannot write to the specified device.)";
+    case 31:
+        return "31(A device attached to the system is not functioning.)";
     default:
         return "5(Access is denied.)";
+    }
+}
+
+// The Windows error of a failed write, from the errno it left.
+platform::ErrorCode writeError(int err) {
+    switch (err) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return platform::win::DiskFull;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return platform::win::AccessDenied;
+    default:
+        return platform::win::WriteFault;
     }
 }
 
@@ -662,6 +685,13 @@ private:
     std::string dbNotFound2000Or2005(const std::string& name) const;
     bool createFile(const std::string& windowsPath, platform::ErrorCode& error,
                     std::optional<FileHold>& hold);
+    // The room drive C has left for new files (host.conf's disk_free); nullopt: no limit.
+    std::optional<std::uint64_t> roomOnDisk() const;
+    // Writes a new database file of `bytes` through `writer`; 0, or the Windows error of the
+    // failed write (DiskFull when the file is larger than `room`, which shrinks by `bytes`).
+    platform::ErrorCode writeNewFile(std::uint64_t bytes, std::optional<std::uint64_t>& room,
+                                     const std::function<bool(std::string&)>& writer,
+                                     std::string& why);
 
     Engine& e_;
     Session& s_;
@@ -1706,6 +1736,28 @@ bool Engine::Run::createFile(const std::string& windowsPath, platform::ErrorCode
     return true;
 }
 
+std::optional<std::uint64_t> Engine::Run::roomOnDisk() const {
+    platform::sim::SimHost current = e_.host_;
+    if (!current.reload())
+        return std::nullopt;
+    return current.diskFree();
+}
+
+platform::ErrorCode Engine::Run::writeNewFile(std::uint64_t bytes,
+                                              std::optional<std::uint64_t>& room,
+                                              const std::function<bool(std::string&)>& writer,
+                                              std::string& why) {
+    if (room && bytes > *room) {
+        why = "not enough space on the disk";
+        return platform::win::DiskFull;
+    }
+    if (!writer(why))
+        return writeError(errno);
+    if (room)
+        *room -= bytes;
+    return 0;
+}
+
 void Engine::Run::createDatabase(const sql::CreateDatabase& c) {
     if (Database* existing = e_.findDatabase(c.name)) {
         emit(make(1801, 16, 3,
@@ -1734,35 +1786,47 @@ void Engine::Run::createDatabase(const sql::CreateDatabase& c) {
                                       : "CREATE DATABASE failed. Some file names listed could not "
                                         "be created. Check related errors.");
     std::optional<FileHold> dataHold, logHold;
+    // A failed create leaves nothing behind: the files this statement made are removed.
+    const auto removeCreated = [&] {
+        for (auto* h : {&dataHold, &logHold})
+            if (*h) {
+                const auto path = (*h)->path();
+                h->reset();
+                std::error_code ec;
+                fs::remove(path, ec);
+            }
+    };
+    const auto osFailure = [&](platform::ErrorCode error, const std::string& fileName) {
+        emit(make(5123, 16, 1,
+                  std::string("CREATE FILE encountered operating system error ") +
+                      osErrorText(error) +
+                      " while attempting to open or create the physical file '" + fileName + "'."));
+        emit(final);
+        removeCreated();
+    };
     for (const auto* file : {&data, &logSpec}) {
         platform::ErrorCode error = 0;
         auto& hold = file == &data ? dataHold : logHold;
         if (createFile(file->fileName, error, hold))
             continue;
-        if (error == 80)
+        if (error == 80) {
             emit(make(5170, 16, 1,
                       p2000_
                           ? "Cannot create file '" + file->fileName + "' because it already exists."
                           : "Cannot create file '" + file->fileName +
                                 "' because it already exists. Change the file path or the "
                                 "file name, and retry the operation."));
-        else if (error == 3 && !p2000_)
+            emit(final);
+            removeCreated();
+        } else if (error == 3 && !p2000_) {
             emit(make(5133, 16, 1,
                       "Directory lookup for the file \"" + file->fileName +
                           "\" failed with the operating system error " + osErrorText(3) + "."));
-        else
-            emit(make(5123, 16, 1,
-                      std::string("CREATE FILE encountered operating system error ") +
-                          osErrorText(error) +
-                          " while attempting to open or create the physical file '" +
-                          file->fileName + "'."));
-        emit(final);
-        // Remove what this statement created.
-        for (auto* h : {&dataHold, &logHold})
-            if (*h) {
-                std::error_code ec;
-                fs::remove((*h)->path(), ec);
-            }
+            emit(final);
+            removeCreated();
+        } else {
+            osFailure(error, file->fileName);
+        }
         return;
     }
     dbfile::Header header;
@@ -1770,18 +1834,29 @@ void Engine::Run::createDatabase(const sql::CreateDatabase& c) {
     header.database = c.name;
     header.id = dbfile::newFileId();
     header.version = e_.info().databaseVersion;
-    std::string why;
     constexpr std::uint32_t dataPages = 80, logPages = 63; // the sizes of model's files
-    if (!dbfile::writeDataFile(dataHold->fd(), header, dbfile::systemTables(), dataPages, why) ||
-        !dbfile::writeLogFile(logHold->fd(), c.name, header.id, header.version, logPages, why)) {
-        e_.log("CREATE DATABASE " + c.name + ": " + why);
-        emit(make(5123, 16, 1,
-                  std::string("CREATE FILE encountered operating system error ") + osErrorText(5) +
-                      " while attempting to open or create the physical file '" + data.fileName +
-                      "'."));
-        emit(final);
+    // The host's drive may have less room than the two files need (host.conf's disk_free).
+    std::optional<std::uint64_t> room = roomOnDisk();
+    const auto write = [&](const sql::FileSpec& file, std::uint64_t bytes,
+                           const std::function<bool(std::string&)>& writer) {
+        std::string why;
+        const platform::ErrorCode error = writeNewFile(bytes, room, writer, why);
+        if (error == 0)
+            return true;
+        e_.log("CREATE DATABASE " + c.name + ": " + file.fileName + ": " + why);
+        osFailure(error, file.fileName);
+        return false;
+    };
+    if (!write(data, std::uint64_t{dataPages} * dbfile::PageSize,
+               [&](std::string& why) {
+                   return dbfile::writeDataFile(dataHold->fd(), header, dbfile::systemTables(),
+                                                dataPages, why);
+               }) ||
+        !write(logSpec, std::uint64_t{logPages} * dbfile::PageSize, [&](std::string& why) {
+            return dbfile::writeLogFile(logHold->fd(), c.name, header.id, header.version, logPages,
+                                        why);
+        }))
         return;
-    }
     if (p2000_) {
         emit(make(1805, 10, 1,
                   "The CREATE DATABASE process is allocating " +
@@ -1964,8 +2039,28 @@ void Engine::Run::attach(const sql::CreateDatabase& c) {
                       "Could not open new database '" + c.name + "'. CREATE DATABASE is aborted."));
             return;
         }
-        if (!dbfile::writeLogFile(logHold->fd(), c.name, header->id, header->version, 63, why))
+        std::optional<std::uint64_t> room = roomOnDisk();
+        if (const platform::ErrorCode failed = writeNewFile(
+                std::uint64_t{63} * dbfile::PageSize, room,
+                [&](std::string& reason) {
+                    return dbfile::writeLogFile(logHold->fd(), c.name, header->id, header->version,
+                                                63, reason);
+                },
+                why)) {
             e_.log("attach " + c.name + ": " + why);
+            const auto path = logHold->path();
+            logHold.reset();
+            std::error_code ec;
+            fs::remove(path, ec);
+            emit(make(5123, 16, 1,
+                      std::string("CREATE FILE encountered operating system error ") +
+                          osErrorText(failed) +
+                          " while attempting to open or create the physical file '" + usedLog +
+                          "'."));
+            emit(make(1813, 16, 2,
+                      "Could not open new database '" + c.name + "'. CREATE DATABASE is aborted."));
+            return;
+        }
         emit(make(5182, 10, 1, "New log file '" + usedLog + "' was created."));
     }
     int cmptlevel = header->version <= 539 ? 80 : 90;
@@ -2276,9 +2371,24 @@ void Engine::Run::rebuildLog(const sql::Dbcc& d) {
         return;
     }
     std::string why;
-    if (!dbfile::writeLogFile(logHold->fd(), db->name, db->header->id, db->header->version, 63,
-                              why))
+    std::optional<std::uint64_t> room = roomOnDisk();
+    if (const platform::ErrorCode failed = writeNewFile(
+            std::uint64_t{63} * dbfile::PageSize, room,
+            [&](std::string& reason) {
+                return dbfile::writeLogFile(logHold->fd(), db->name, db->header->id,
+                                            db->header->version, 63, reason);
+            },
+            why)) {
         e_.log("DBCC REBUILD_LOG: " + why);
+        const auto path = logHold->path();
+        logHold.reset();
+        fs::remove(path, ec);
+        emit(make(5123, 16, 1,
+                  std::string("CREATE FILE encountered operating system error ") +
+                      osErrorText(failed) +
+                      " while attempting to open or create the physical file '" + file + "'."));
+        return;
+    }
     db->logFile = file;
     db->logHold = std::move(logHold);
     db->status &= ~32768;

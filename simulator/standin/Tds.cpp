@@ -172,6 +172,13 @@ std::optional<Login7> parseLogin7(const std::vector<std::uint8_t>& payload, std:
         return std::nullopt;
     }
     const std::uint8_t* p = payload.data();
+    // The structure's own length must be the message's: a login that claims more or less than
+    // arrived is structurally invalid, and the server closes the connection on it.
+    if (const std::uint32_t length = le32(p); length != payload.size()) {
+        error = "LOGIN7 claims " + std::to_string(length) + " bytes but its message has " +
+                std::to_string(payload.size());
+        return std::nullopt;
+    }
     Login7 login;
     login.tdsVersion = le32(p + 4);
     login.packetSize = le32(p + 8);

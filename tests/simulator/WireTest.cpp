@@ -8,7 +8,9 @@
 #include "simulator/standin/Text.h"
 
 #include <arpa/inet.h>
+#include <fstream>
 #include <gmock/gmock.h>
+#include <iterator>
 #include <map>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -500,6 +502,33 @@ TEST_F(WireTest, LoginWithoutPreLoginInBothProfiles) {
         send(0x02, std::vector<std::uint8_t>(64, 0));
         EXPECT_FALSE(receive());
     }
+}
+
+// A LOGIN7 whose length field disagrees with the message (0x7fffffff, one byte short or long)
+// is refused before anything of it is used: no answer, the connection closed, the reason in the
+// server's log; the server goes on serving well-formed logins.
+TEST_F(WireTest, LoginWithAWrongLengthClosesTheConnection) {
+    startServer(Profile::Sql2000);
+    const auto good = login7(Tds71, "sa", DefaultSaPassword);
+    for (std::uint32_t claimed : {0x7fffffffu, static_cast<std::uint32_t>(good.size() - 1),
+                                  static_cast<std::uint32_t>(good.size() + 1)}) {
+        SCOPED_TRACE(claimed);
+        auto bad = good;
+        for (int i = 0; i < 4; ++i)
+            bad[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(claimed >> (8 * i));
+        connect();
+        send(0x12, PreLogin);
+        ASSERT_TRUE(receive());
+        send(0x10, bad);
+        EXPECT_FALSE(receive());
+    }
+    const Response r = login(Tds71);
+    EXPECT_TRUE(r.loginAck);
+    EXPECT_TRUE(r.errors.empty());
+    std::ifstream errorlog(
+        host_.path("C:\\Program Files\\Microsoft SQL Server\\MSSQL\\LOG\\ERRORLOG"));
+    const std::string log((std::istreambuf_iterator<char>(errorlog)), {});
+    EXPECT_NE(log.find("LOGIN7 claims 2147483647 bytes"), std::string::npos) << log;
 }
 
 // A client asking the 2000 profile for 7.4 gets 7.1: the whole login answer, the tokens before
