@@ -1,6 +1,7 @@
 // SELECT: literals, variables and functions, and the catalog tables sysdatabases, syslogins and
 // sysusers with WHERE and ORDER BY.
 
+#include "platform/Unicode.h"
 #include "simulator/standin/EngineInternal.h"
 
 #include <algorithm>
@@ -29,7 +30,7 @@ std::optional<Value> Engine::Run::scalar(const sql::Expr& x, Column& c) {
         return Value{x.number};
     case sql::Expr::String:
         c.type = ColumnType::NVarChar;
-        c.maxLength = std::max<int>(1, static_cast<int>(utf8ToUtf16(x.text).size()));
+        c.maxLength = std::max<int>(1, static_cast<int>(platform::utf8ToUtf16(x.text).size()));
         return Value{x.text};
     case sql::Expr::Null:
         c.type = ColumnType::Int;

@@ -1,5 +1,6 @@
 #include "simulator/standin/Tds.h"
 
+#include "platform/Unicode.h"
 #include "simulator/standin/RpcParams.h"
 #include "simulator/standin/Text.h"
 
@@ -315,14 +316,14 @@ void TokenWriter::u64(std::uint64_t v) {
         out_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 void TokenWriter::bVarchar(const std::string& text) {
-    std::u16string u = utf8ToUtf16(text);
+    std::u16string u = platform::utf8ToUtf16(text);
     if (u.size() > 255)
         u.resize(255);
     u8(static_cast<std::uint8_t>(u.size()));
     appendUtf16le(out_, u);
 }
 void TokenWriter::usVarchar(const std::string& text) {
-    std::u16string u = utf8ToUtf16(text);
+    std::u16string u = platform::utf8ToUtf16(text);
     if (u.size() > 4000) // SQL Server cuts message texts at 4000 characters too
         u.resize(4000);
     u16(static_cast<std::uint16_t>(u.size()));
@@ -474,9 +475,9 @@ void TokenWriter::row(const std::vector<Column>& columns, const Row& row) {
             }
             std::u16string u;
             if (auto* s = std::get_if<std::string>(&v))
-                u = utf8ToUtf16(*s);
+                u = platform::utf8ToUtf16(*s);
             else if (auto* n = std::get_if<std::int64_t>(&v))
-                u = utf8ToUtf16(std::to_string(*n));
+                u = platform::utf8ToUtf16(std::to_string(*n));
             if (u.size() > static_cast<std::size_t>(c.maxLength))
                 u.resize(static_cast<std::size_t>(c.maxLength));
             std::vector<std::uint8_t> bytes;

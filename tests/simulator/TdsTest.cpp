@@ -4,6 +4,7 @@
 
 #include "simulator/standin/Tds.h"
 
+#include "platform/Unicode.h"
 #include "simulator/standin/Sql.h"
 #include "simulator/standin/Text.h"
 
@@ -97,7 +98,7 @@ std::vector<std::uint8_t> buildLogin(const std::string& user, const std::string&
     auto field = [&](std::size_t at, const std::string& text, bool obfuscate) {
         const std::size_t offset = out.size();
         std::vector<std::uint8_t> bytes;
-        appendUtf16le(bytes, utf8ToUtf16(text));
+        appendUtf16le(bytes, kv::platform::utf8ToUtf16(text));
         for (auto& b : bytes)
             if (obfuscate)
                 b = encodePasswordByte(b);

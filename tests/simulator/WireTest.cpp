@@ -4,6 +4,7 @@
 // OUTPUT. The answers are read token by token.
 
 #include "StandinTestHost.h"
+#include "platform/Unicode.h"
 #include "simulator/standin/Server.h"
 #include "simulator/standin/Text.h"
 
@@ -38,12 +39,12 @@ struct Bytes8 {
         for (int i = 0; i < 4; ++i)
             u8(static_cast<std::uint8_t>(v >> (8 * i)));
     }
-    void ucs2(const std::string& text) { appendUtf16le(b, utf8ToUtf16(text)); }
+    void ucs2(const std::string& text) { appendUtf16le(b, kv::platform::utf8ToUtf16(text)); }
     void raw(const std::vector<std::uint8_t>& v) { b.insert(b.end(), v.begin(), v.end()); }
 };
 
 std::size_t units(const std::string& text) {
-    return utf8ToUtf16(text).size();
+    return kv::platform::utf8ToUtf16(text).size();
 }
 
 // A LOGIN7 as a TDS 7.1 client writes it (86-byte fixed part), or 7.2+ (94 bytes).
@@ -71,7 +72,7 @@ std::vector<std::uint8_t> login7(std::uint32_t version, const std::string& user,
         head.u16(static_cast<std::uint16_t>(units(fields[i])));
         if (i == 2) {
             std::vector<std::uint8_t> plain;
-            appendUtf16le(plain, utf8ToUtf16(fields[i]));
+            appendUtf16le(plain, kv::platform::utf8ToUtf16(fields[i]));
             for (auto c : plain) {
                 const std::uint8_t swapped = static_cast<std::uint8_t>((c << 4) | (c >> 4));
                 data.u8(swapped ^ 0xA5);
