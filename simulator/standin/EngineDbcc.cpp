@@ -230,29 +230,20 @@ void Engine::Run::rebuildLog(const sql::Dbcc& d) {
     platform::ErrorCode error = 0;
     std::optional<FileHold> logHold;
     if (!createFile(file, error, logHold)) {
-        emit(make(5123, 16, 1,
-                  std::string("CREATE FILE encountered operating system error ") +
-                      osErrorText(error) +
-                      " while attempting to open or create the physical file '" + file + "'."));
+        emit(cannotCreateFile(error, file));
         return;
     }
     std::string why;
     std::optional<std::uint64_t> room = roomOnDisk();
     if (const platform::ErrorCode failed = writeNewFile(
-            std::uint64_t{63} * dbfile::PageSize, room,
-            [&](std::string& reason) {
-                return dbfile::writeLogFile(logHold->fd(), db->name, db->header->id,
-                                            db->header->version, 63, reason);
+            logHold, std::uint64_t{63} * dbfile::PageSize, room,
+            [&](int fd, std::string& reason) {
+                return dbfile::writeLogFile(fd, db->name, db->header->id, db->header->version, 63,
+                                            reason);
             },
             why)) {
         e_.log("DBCC REBUILD_LOG: " + why);
-        const auto path = logHold->path();
-        logHold.reset();
-        fs::remove(path, ec);
-        emit(make(5123, 16, 1,
-                  std::string("CREATE FILE encountered operating system error ") +
-                      osErrorText(failed) +
-                      " while attempting to open or create the physical file '" + file + "'."));
+        emit(cannotCreateFile(failed, file));
         return;
     }
     db->logFile = file;

@@ -76,19 +76,34 @@ std::optional<std::uint64_t> Engine::Run::roomOnDisk() const {
     return current.diskFree();
 }
 
-platform::ErrorCode Engine::Run::writeNewFile(std::uint64_t bytes,
+platform::ErrorCode Engine::Run::writeNewFile(std::optional<FileHold>& hold, std::uint64_t bytes,
                                               std::optional<std::uint64_t>& room,
-                                              const std::function<bool(std::string&)>& writer,
+                                              const std::function<bool(int, std::string&)>& writer,
                                               std::string& why) {
+    platform::ErrorCode error = 0;
     if (room && bytes > *room) {
         why = "not enough space on the disk";
-        return platform::win::DiskFull;
+        error = platform::win::DiskFull;
+    } else if (!writer(hold->fd(), why)) {
+        error = writeError(errno);
     }
-    if (!writer(why))
-        return writeError(errno);
-    if (room)
-        *room -= bytes;
-    return 0;
+    if (error == 0) {
+        if (room)
+            *room -= bytes;
+        return 0;
+    }
+    const auto path = hold->path();
+    hold.reset();
+    std::error_code ec;
+    fs::remove(path, ec);
+    return error;
+}
+
+Message Engine::Run::cannotCreateFile(platform::ErrorCode error, const std::string& file) const {
+    return make(5123, 16, 1,
+                std::string("CREATE FILE encountered operating system error ") +
+                    osErrorText(error) + " while attempting to open or create the physical file '" +
+                    file + "'.");
 }
 
 void Engine::Run::createDatabase(const sql::CreateDatabase& c) {
@@ -130,10 +145,7 @@ void Engine::Run::createDatabase(const sql::CreateDatabase& c) {
             }
     };
     const auto osFailure = [&](platform::ErrorCode error, const std::string& fileName) {
-        emit(make(5123, 16, 1,
-                  std::string("CREATE FILE encountered operating system error ") +
-                      osErrorText(error) +
-                      " while attempting to open or create the physical file '" + fileName + "'."));
+        emit(cannotCreateFile(error, fileName));
         emit(final);
         removeCreated();
     };
@@ -170,25 +182,26 @@ void Engine::Run::createDatabase(const sql::CreateDatabase& c) {
     constexpr std::uint32_t dataPages = 80, logPages = 63; // the sizes of model's files
     // The host's drive may have less room than the two files need (host.conf's disk_free).
     std::optional<std::uint64_t> room = roomOnDisk();
-    const auto write = [&](const sql::FileSpec& file, std::uint64_t bytes,
-                           const std::function<bool(std::string&)>& writer) {
+    const auto write = [&](const sql::FileSpec& file, std::optional<FileHold>& hold,
+                           std::uint64_t bytes,
+                           const std::function<bool(int, std::string&)>& writer) {
         std::string why;
-        const platform::ErrorCode error = writeNewFile(bytes, room, writer, why);
+        const platform::ErrorCode error = writeNewFile(hold, bytes, room, writer, why);
         if (error == 0)
             return true;
         e_.log("CREATE DATABASE " + c.name + ": " + file.fileName + ": " + why);
         osFailure(error, file.fileName);
         return false;
     };
-    if (!write(data, std::uint64_t{dataPages} * dbfile::PageSize,
-               [&](std::string& why) {
-                   return dbfile::writeDataFile(dataHold->fd(), header, dbfile::systemTables(),
-                                                dataPages, why);
+    if (!write(data, dataHold, std::uint64_t{dataPages} * dbfile::PageSize,
+               [&](int fd, std::string& why) {
+                   return dbfile::writeDataFile(fd, header, dbfile::systemTables(), dataPages, why);
                }) ||
-        !write(logSpec, std::uint64_t{logPages} * dbfile::PageSize, [&](std::string& why) {
-            return dbfile::writeLogFile(logHold->fd(), c.name, header.id, header.version, logPages,
-                                        why);
-        }))
+        !write(logSpec, logHold, std::uint64_t{logPages} * dbfile::PageSize,
+               [&](int fd, std::string& why) {
+                   return dbfile::writeLogFile(fd, c.name, header.id, header.version, logPages,
+                                               why);
+               }))
         return;
     if (p2000_) {
         emit(make(1805, 10, 1,
@@ -374,22 +387,14 @@ void Engine::Run::attach(const sql::CreateDatabase& c) {
         }
         std::optional<std::uint64_t> room = roomOnDisk();
         if (const platform::ErrorCode failed = writeNewFile(
-                std::uint64_t{63} * dbfile::PageSize, room,
-                [&](std::string& reason) {
-                    return dbfile::writeLogFile(logHold->fd(), c.name, header->id, header->version,
-                                                63, reason);
+                logHold, std::uint64_t{63} * dbfile::PageSize, room,
+                [&](int fd, std::string& reason) {
+                    return dbfile::writeLogFile(fd, c.name, header->id, header->version, 63,
+                                                reason);
                 },
                 why)) {
             e_.log("attach " + c.name + ": " + why);
-            const auto path = logHold->path();
-            logHold.reset();
-            std::error_code ec;
-            fs::remove(path, ec);
-            emit(make(5123, 16, 1,
-                      std::string("CREATE FILE encountered operating system error ") +
-                          osErrorText(failed) +
-                          " while attempting to open or create the physical file '" + usedLog +
-                          "'."));
+            emit(cannotCreateFile(failed, usedLog));
             emit(make(1813, 16, 2,
                       "Could not open new database '" + c.name + "'. CREATE DATABASE is aborted."));
             return;

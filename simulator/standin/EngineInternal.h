@@ -155,11 +155,15 @@ private:
                     std::optional<platform::sim::FileHold>& hold);
     // The room drive C has left for new files (host.conf's disk_free); nullopt: no limit.
     std::optional<std::uint64_t> roomOnDisk() const;
-    // Writes a new database file of `bytes` through `writer`; 0, or the Windows error of the
-    // failed write (DiskFull when the file is larger than `room`, which shrinks by `bytes`).
-    platform::ErrorCode writeNewFile(std::uint64_t bytes, std::optional<std::uint64_t>& room,
-                                     const std::function<bool(std::string&)>& writer,
+    // Writes a new database file of `bytes` through `writer` (given the file's descriptor); 0, or
+    // the Windows error of the failed write (DiskFull when the file is larger than `room`, which
+    // otherwise shrinks by `bytes`). A file that could not be written is closed and removed.
+    platform::ErrorCode writeNewFile(std::optional<platform::sim::FileHold>& hold,
+                                     std::uint64_t bytes, std::optional<std::uint64_t>& room,
+                                     const std::function<bool(int, std::string&)>& writer,
                                      std::string& why);
+    // 5123: a file could not be created or written, with the operating system's reason.
+    Message cannotCreateFile(platform::ErrorCode error, const std::string& file) const;
 
     Engine& e_;
     Session& s_;
