@@ -106,6 +106,33 @@ Message Engine::Run::cannotCreateFile(platform::ErrorCode error, const std::stri
                     file + "'.");
 }
 
+void Engine::Run::addDatabase(const std::string& name, const std::string& dataFile,
+                              const std::string& logFile, int cmptlevel, int version) {
+    auto db = std::make_unique<Database>();
+    db->name = name;
+    int id = 5;
+    while (std::any_of(e_.state_->databases.begin(), e_.state_->databases.end(),
+                       [&](const auto& d) { return d->id == id; }))
+        ++id;
+    db->id = id;
+    db->dataFile = dataFile;
+    db->logFile = logFile;
+    db->status = p2000_ ? 16 : 65536;
+    db->status2 = p2000_ ? 1090519040 : 1627389952;
+    db->created = now();
+    db->cmptlevel = cmptlevel;
+    db->version = version;
+    db->owner = s_.login;
+    Database& ref = *db;
+    e_.state_->databases.push_back(std::move(db));
+    if (!p2000_) {
+        std::vector<Message> ignored;
+        ref.pinned = true;
+        (void)e_.openFiles(ref, ignored, line_);
+    }
+    e_.save();
+}
+
 void Engine::Run::createDatabase(const sql::CreateDatabase& c) {
     if (Database* existing = e_.findDatabase(c.name)) {
         emit(make(1801, 16, 3,
@@ -213,31 +240,10 @@ void Engine::Run::createDatabase(const sql::CreateDatabase& c) {
                       megabytes(logPages * dbfile::PageSize) + " MB on disk '" + logSpec.name +
                       "'."));
     }
-    auto db = std::make_unique<Database>();
-    db->name = c.name;
-    int id = 5;
-    while (std::any_of(e_.state_->databases.begin(), e_.state_->databases.end(),
-                       [&](const auto& d) { return d->id == id; }))
-        ++id;
-    db->id = id;
-    db->dataFile = data.fileName;
-    db->logFile = logSpec.fileName;
-    db->status = p2000_ ? 16 : 65536;
-    db->status2 = p2000_ ? 1090519040 : 1627389952;
-    db->created = now();
-    db->cmptlevel = e_.info().compatibilityLevel;
-    db->version = e_.info().databaseVersion;
-    db->owner = s_.login;
     dataHold.reset();
     logHold.reset();
-    Database& ref = *db;
-    e_.state_->databases.push_back(std::move(db));
-    if (!p2000_) {
-        std::vector<Message> ignored;
-        ref.pinned = true;
-        (void)e_.openFiles(ref, ignored, line_);
-    }
-    e_.save();
+    addDatabase(c.name, data.fileName, logSpec.fileName, e_.info().compatibilityLevel,
+                e_.info().databaseVersion);
     e_.log("Database '" + c.name + "' created.");
 }
 
@@ -419,31 +425,9 @@ void Engine::Run::attach(const sql::CreateDatabase& c) {
         if (!dbfile::writeHeader(dataHold->fd(), *header, why))
             e_.log("attach " + c.name + ": " + why);
     }
-    auto db = std::make_unique<Database>();
-    db->name = c.name;
-    int id = 5;
-    while (std::any_of(e_.state_->databases.begin(), e_.state_->databases.end(),
-                       [&](const auto& d) { return d->id == id; }))
-        ++id;
-    db->id = id;
-    db->dataFile = dataFile;
-    db->logFile = usedLog;
-    db->status = p2000_ ? 16 : 65536;
-    db->status2 = p2000_ ? 1090519040 : 1627389952;
-    db->created = now();
-    db->cmptlevel = cmptlevel;
-    db->version = header->version;
-    db->owner = s_.login;
     dataHold.reset();
     logHold.reset();
-    Database& ref = *db;
-    e_.state_->databases.push_back(std::move(db));
-    if (!p2000_) {
-        std::vector<Message> ignored;
-        ref.pinned = true;
-        (void)e_.openFiles(ref, ignored, line_);
-    }
-    e_.save();
+    addDatabase(c.name, dataFile, usedLog, cmptlevel, header->version);
     e_.log("Database '" + c.name + "' attached from " + dataFile + ".");
 }
 

@@ -162,6 +162,10 @@ private:
                                      std::uint64_t bytes, std::optional<std::uint64_t>& room,
                                      const std::function<bool(int, std::string&)>& writer,
                                      std::string& why);
+    // Enters a database whose files are written, and no longer held by the statement, into the
+    // catalog; the 2005 profile keeps it open from then on.
+    void addDatabase(const std::string& name, const std::string& dataFile,
+                     const std::string& logFile, int cmptlevel, int version);
     // 5123: a file could not be created or written, with the operating system's reason.
     Message cannotCreateFile(platform::ErrorCode error, const std::string& file) const;
 
