@@ -1,10 +1,10 @@
 #include "toolkit/Filer.h"
 
+#include "platform/Unicode.h"
 #include "toolkit/Collection.h"
 #include "toolkit/ObjectText.h"
 #include "toolkit/SysUtils.h"
 #include "toolkit/TypInfo.h"
-#include "toolkit/Unicode.h"
 #include "toolkit/detail/Binary.h"
 #include "toolkit/detail/Number.h"
 
@@ -27,7 +27,7 @@ std::string latin1ToUtf8(std::string_view b) {
     std::string r;
     r.reserve(b.size());
     for (char c : b)
-        kv::toolkit::appendUtf8(r, static_cast<std::uint8_t>(c));
+        kv::platform::appendUtf8(r, static_cast<std::uint8_t>(c));
     return r;
 }
 
@@ -111,7 +111,7 @@ public:
             for (size_t i = 0; i + 1 < b.size(); i += 2)
                 units += static_cast<char16_t>(static_cast<std::uint8_t>(b[i]) |
                                                (static_cast<std::uint8_t>(b[i + 1]) << 8));
-            return utf16ToUtf8(units);
+            return kv::platform::utf16ToUtf8(units);
         }
         default:
             in_.failAt("String expected, found value kind " + std::to_string(k), at);
@@ -969,7 +969,7 @@ void TWriter::WriteString(std::string_view Value) {
 }
 
 void TWriter::WriteWideString(std::string_view Value) {
-    const std::u16string units = kv::toolkit::utf8ToUtf16(Value);
+    const std::u16string units = kv::platform::utf8ToUtf16(Value);
     FState->out.u8(vaWString);
     FState->out.le(units.size(), 4);
     for (char16_t u : units)

@@ -1,8 +1,8 @@
 #include "toolkit/ObjectText.h"
 
+#include "platform/Unicode.h"
 #include "toolkit/Filer.h"
 #include "toolkit/SysUtils.h"
-#include "toolkit/Unicode.h"
 #include "toolkit/detail/Binary.h"
 #include "toolkit/detail/Number.h"
 
@@ -299,8 +299,8 @@ private:
                         ++pos_;
                         break;
                     }
-                    std::uint32_t cp = 0;
-                    if (!kv::toolkit::decodeUtf8(src_, pos_, cp))
+                    char32_t cp = 0;
+                    if (!kv::platform::decodeUtf8(src_, pos_, cp))
                         errorHere("Invalid UTF-8 in string");
                     tok_.cps.push_back(cp);
                 }
@@ -485,7 +485,7 @@ private:
                 error("Invalid character code in string");
             std::string b;
             for (std::uint32_t cp : cps)
-                kv::toolkit::appendUtf8(b, cp);
+                kv::platform::appendUtf8(b, cp);
             return b;
         };
         auto longKind = [&](std::uint8_t kind, const std::string& b) {
@@ -851,7 +851,7 @@ private:
                 if (cp == '\'')
                     out += "''";
                 else
-                    kv::toolkit::appendUtf8(out, cp);
+                    kv::platform::appendUtf8(out, cp);
             } else {
                 if (quoted) {
                     out += '\'';
@@ -946,13 +946,13 @@ private:
             return;
         case vaUTF8String: {
             const std::string_view b = longBytes(1);
-            if (!kv::toolkit::isValidUtf8(b))
+            if (!kv::platform::isValidUtf8(b))
                 in_.failAt("Invalid UTF-8 in string", start);
             std::vector<std::uint32_t> cps;
             bool ascii = true;
             size_t p = 0;
-            std::uint32_t cp = 0;
-            while (kv::toolkit::decodeUtf8(b, p, cp)) {
+            char32_t cp = 0;
+            while (kv::platform::decodeUtf8(b, p, cp)) {
                 ascii = ascii && cp < 0x80;
                 cps.push_back(cp);
             }

@@ -333,10 +333,7 @@ std::optional<Error> SimFileSystem::diskFull(std::string_view from, std::string_
     SimHost current = host_;
     if (!current.reload())
         return std::nullopt;
-    const auto value = current.setting("disk_free");
-    if (!value)
-        return std::nullopt;
-    const auto free = parseNumber(*value);
+    const auto free = current.diskFree();
     auto size = fileSize(from);
     if (!free || !size || *size <= *free)
         return std::nullopt;

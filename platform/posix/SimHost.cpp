@@ -227,6 +227,16 @@ std::optional<std::string> SimHost::setting(std::string_view key) const {
     return it->second;
 }
 
+std::optional<std::uint64_t> SimHost::diskFree() const {
+    const auto value = setting("disk_free");
+    if (!value)
+        return std::nullopt;
+    const auto bytes = parseNumber(*value);
+    if (!bytes)
+        return std::nullopt;
+    return *bytes;
+}
+
 std::string SimHost::computerName() const {
     const auto name = setting("computer_name");
     return upperAscii(name && !name->empty() ? *name : "KELVORA-PC");

@@ -61,6 +61,9 @@ public:
     std::uint32_t codePage() const;
     DiscoveryTarget discoveryTarget() const;
     std::optional<std::string> setting(std::string_view key) const;
+    // disk_free: the bytes drive C has left for new files (the copies of the file functions and
+    // the files a server creates); nullopt when the host sets no limit.
+    std::optional<std::uint64_t> diskFree() const;
     const std::map<std::string, std::string, std::less<>>& settings() const { return settings_; }
     // Re-reads host.conf.
     Result<void> reload();

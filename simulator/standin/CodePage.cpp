@@ -1,5 +1,6 @@
 #include "simulator/standin/CodePage.h"
 
+#include "platform/Unicode.h"
 #include "simulator/standin/Text.h"
 
 namespace kv::standin {
@@ -62,7 +63,7 @@ std::string codePageToUtf8(const std::uint8_t* data, std::size_t bytes, int code
 
 std::string utf8ToCodePage(std::string_view text, int codePage) {
     std::string out;
-    for (char16_t c : utf8ToUtf16(text)) {
+    for (char16_t c : platform::utf8ToUtf16(text)) {
         char mapped = '?';
         for (int b = 0; b < 256; ++b) {
             if (toUnicode(static_cast<std::uint8_t>(b), codePage) == c) {

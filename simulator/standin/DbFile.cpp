@@ -71,6 +71,8 @@ bool writePage(int fd, std::uint32_t number, const Page& page, std::string& erro
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
             error = "cannot write page " + std::to_string(number) + ": " + std::strerror(errno);
             return false;
         }

@@ -57,6 +57,8 @@ std::string fileIdText(const FileId& id);
 
 enum class ReadError { None, NotDatabaseFile, Corrupt, Io };
 
+// The writers return false with a message in `error` and the failed write's errno in errno.
+
 // Writes a complete data file: header, the tables' pages (rows spread over pages), then free
 // pages up to `totalPages`.
 bool writeDataFile(int fd, const Header& header, const std::vector<TableContent>& tables,

@@ -1,5 +1,6 @@
 #include "simulator/standin/RpcDeclarations.h"
 
+#include "platform/Unicode.h"
 #include "simulator/standin/Text.h"
 
 #include <algorithm>
@@ -161,7 +162,7 @@ void convertToDeclared(RpcParam& p, const RpcDeclaration& d) {
     if (auto* i = std::get_if<std::int64_t>(&p.value))
         p.value = std::to_string(*i);
     if (auto* s = std::get_if<std::string>(&p.value); s && d.length > 0) {
-        std::u16string u = utf8ToUtf16(*s);
+        std::u16string u = platform::utf8ToUtf16(*s);
         if (u.size() > static_cast<std::size_t>(d.length)) {
             u.resize(static_cast<std::size_t>(d.length));
             std::vector<std::uint8_t> bytes;

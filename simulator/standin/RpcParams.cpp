@@ -1,5 +1,6 @@
 #include "simulator/standin/RpcParams.h"
 
+#include "platform/Unicode.h"
 #include "simulator/standin/CodePage.h"
 #include "simulator/standin/Tds.h"
 #include "simulator/standin/Text.h"
@@ -421,7 +422,7 @@ void writeReturnValues(TokenWriter& w, const std::vector<RpcParam>& params) {
         std::vector<std::uint8_t> bytes;
         if (auto* s = std::get_if<std::string>(&p.value)) {
             if (isUnicode(p.type)) {
-                appendUtf16le(bytes, utf8ToUtf16(*s));
+                appendUtf16le(bytes, platform::utf8ToUtf16(*s));
             } else {
                 const std::string text = utf8ToCodePage(*s, codePageOf(p));
                 bytes.assign(text.begin(), text.end());
@@ -431,7 +432,7 @@ void writeReturnValues(TokenWriter& w, const std::vector<RpcParam>& params) {
         } else if (!isNull) {
             const std::string text = std::to_string(integer);
             if (isUnicode(p.type))
-                appendUtf16le(bytes, utf8ToUtf16(text));
+                appendUtf16le(bytes, platform::utf8ToUtf16(text));
             else
                 bytes.assign(text.begin(), text.end());
         }

@@ -1,5 +1,6 @@
 #include "simulator/standin/Tds.h"
 
+#include "platform/Unicode.h"
 #include "simulator/standin/RpcParams.h"
 #include "simulator/standin/Text.h"
 
@@ -172,6 +173,13 @@ std::optional<Login7> parseLogin7(const std::vector<std::uint8_t>& payload, std:
         return std::nullopt;
     }
     const std::uint8_t* p = payload.data();
+    // The structure's own length must be the message's: a login that claims more or less than
+    // arrived is structurally invalid, and the server closes the connection on it.
+    if (const std::uint32_t length = le32(p); length != payload.size()) {
+        error = "LOGIN7 claims " + std::to_string(length) + " bytes but its message has " +
+                std::to_string(payload.size());
+        return std::nullopt;
+    }
     Login7 login;
     login.tdsVersion = le32(p + 4);
     login.packetSize = le32(p + 8);
@@ -308,14 +316,14 @@ void TokenWriter::u64(std::uint64_t v) {
         out_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 void TokenWriter::bVarchar(const std::string& text) {
-    std::u16string u = utf8ToUtf16(text);
+    std::u16string u = platform::utf8ToUtf16(text);
     if (u.size() > 255)
         u.resize(255);
     u8(static_cast<std::uint8_t>(u.size()));
     appendUtf16le(out_, u);
 }
 void TokenWriter::usVarchar(const std::string& text) {
-    std::u16string u = utf8ToUtf16(text);
+    std::u16string u = platform::utf8ToUtf16(text);
     if (u.size() > 4000) // SQL Server cuts message texts at 4000 characters too
         u.resize(4000);
     u16(static_cast<std::uint16_t>(u.size()));
@@ -467,9 +475,9 @@ void TokenWriter::row(const std::vector<Column>& columns, const Row& row) {
             }
             std::u16string u;
             if (auto* s = std::get_if<std::string>(&v))
-                u = utf8ToUtf16(*s);
+                u = platform::utf8ToUtf16(*s);
             else if (auto* n = std::get_if<std::int64_t>(&v))
-                u = utf8ToUtf16(std::to_string(*n));
+                u = platform::utf8ToUtf16(std::to_string(*n));
             if (u.size() > static_cast<std::size_t>(c.maxLength))
                 u.resize(static_cast<std::size_t>(c.maxLength));
             std::vector<std::uint8_t> bytes;

@@ -14,11 +14,10 @@
 
 namespace kv::standin {
 
-// UTF-16LE bytes to UTF-8. Unpaired surrogates become U+FFFD; an odd trailing byte is dropped.
+// UTF-16LE bytes to UTF-8 (platform/Unicode.h converts; unpaired surrogates become U+FFFD). An
+// odd trailing byte is dropped.
 std::string utf16leToUtf8(const std::uint8_t* data, std::size_t bytes);
-// UTF-8 to UTF-16 code units. Malformed sequences become U+FFFD.
-std::u16string utf8ToUtf16(std::string_view text);
-// Appends the UTF-16LE bytes of `text` to `out`.
+// Appends the UTF-16LE bytes of `text` to `out` (platform::utf8ToUtf16 makes the units).
 void appendUtf16le(std::vector<std::uint8_t>& out, std::u16string_view text);
 
 enum class Collation { Latin1General, Turkish };

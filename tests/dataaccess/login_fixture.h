@@ -7,7 +7,7 @@
 #include "dataaccess/MSAccess.h"
 #include "dataaccess/MSConnectDialog.h"
 #include "platform/posix/SimHost.h"
-#include "tests/oledb/standin_fixture.h"
+#include "tests/support/standin_fixture.h"
 
 #include <gtest/gtest.h>
 #include <memory>

@@ -2,7 +2,7 @@
 // SQL Server (in-process, loopback, ephemeral port), with an OnError that clears Fail.
 #include "dataaccess/MSQuery.h"
 #include "dataaccess/MSSQLMonitor.h"
-#include "tests/oledb/standin_fixture.h"
+#include "tests/support/standin_fixture.h"
 
 #include <gtest/gtest.h>
 

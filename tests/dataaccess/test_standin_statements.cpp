@@ -2,7 +2,7 @@
 // stand-in SQL Server in both profiles (TDS 7.1 and 7.2): long texts, errors later in a batch.
 #include "dataaccess/MSQuery.h"
 #include "dataaccess/MSSQLMonitor.h"
-#include "tests/oledb/standin_fixture.h"
+#include "tests/support/standin_fixture.h"
 
 #include <atomic>
 #include <chrono>

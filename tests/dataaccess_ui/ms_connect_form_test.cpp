@@ -7,7 +7,7 @@
 #include "dataaccess/ui/DAUIHooks.h"
 #include "dataaccess/ui/MSConnectForm.h"
 #include "platform/posix/SimHost.h"
-#include "tests/oledb/standin_fixture.h"
+#include "tests/support/standin_fixture.h"
 #include "toolkit/ui/Application.h"
 #include "toolkit/ui/StdCtrls.h"
 

@@ -265,6 +265,25 @@ TEST_F(ConsoleRepair, ServerDyingAtTheScratchCreateStopsBeforeAnyFileIsTouched) 
         << joined(m);
 }
 
+// The scratch database does not fit on the disk: the server refuses the create with the full
+// disk as its reason and leaves no scratch file; the rebuild stops there with the user's files
+// untouched where the log says they are.
+TEST_F(ConsoleRepair, FullDiskAtTheScratchCreateStopsWithTheReason) {
+    openDamaged("2000");
+    host->setSetting("disk_free", "100000");
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_NE(std::find(m.begin(), m.end(), "Data oluşturulamadı."), m.end()) << joined(m);
+    EXPECT_TRUE(std::any_of(m.begin(), m.end(), [](const std::string& l) {
+        return l.find("There is not enough space on the disk.") != std::string::npos;
+    })) << joined(m);
+    EXPECT_EQ(std::count(m.begin(), m.end(), "Kelvora Oluşduruldu.Düzenleme modu başlıyor"), 0)
+        << joined(m);
+    EXPECT_FALSE(host->fileExists(ScratchData));
+    EXPECT_FALSE(host->fileExists("C:\\kelvora1_log.ldf"));
+    EXPECT_EQ(contentOf(host->onDisk(LogFile)), originalLog) << joined(m);
+}
+
 TEST_F(ConsoleRepair, FailedCopyOverTheScratchFileStops) {
     openDamaged("2000");
     host->setSetting("fail_shell_copy", std::string("112 ") + ScratchData);

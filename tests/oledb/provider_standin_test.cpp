@@ -2,7 +2,7 @@
 // failures, server facts, batches walked result by result, errors and information messages
 // with every SQL Server field, a connection lost in the middle of a batch, time-outs, and the
 // catalogs and sources rowsets.
-#include "standin_fixture.h"
+#include "tests/support/standin_fixture.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

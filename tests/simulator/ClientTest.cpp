@@ -278,6 +278,7 @@ TEST_F(ClientTest, MalformedPacketsEndOnlyTheirConnection) {
     std::uint8_t reply[256];
     ASSERT_GT(::recv(fd, reply, sizeof reply, 0), 0);
     std::vector<std::uint8_t> login(94, 0);
+    login[0] = 94; // its own length, as the message has it
     login[4] = 0x04;
     login[7] = 0x74;
     login[40] = 90;  // ibUserName

@@ -481,3 +481,103 @@ TEST_P(ScenarioTest, AttachRefusesWrongAndBusyFiles) {
 }
 
 } // namespace
+
+namespace {
+
+const std::string ScratchCreate =
+    "CREATE DATABASE kelvora1 ON ( NAME = 'kelvora1_data',FILENAME ='c:\\kelvora1_Data.MDF') "
+    "LOG ON (NAME = 'kelvora1_log',FILENAME='c:\\kelvora1_log.ldf')";
+const char* const ScratchData = "C:\\kelvora1_Data.MDF";
+const char* const ScratchLog = "C:\\kelvora1_log.ldf";
+
+// A CREATE DATABASE or a new log that cannot be written fails with the operating system's reason
+// (112 on a full disk, never "access denied") and leaves no file of its own behind; a file that
+// was there before is left alone.
+TEST_P(ScenarioTest, FailedCreatesReportTheReasonAndLeaveNoFiles) {
+    EngineRig rig(host.host(), GetParam());
+    const std::string final = is2000() ? "CREATE DATABASE failed. Some file names listed could "
+                                         "not be created. Check previous errors."
+                                       : "CREATE DATABASE failed. Some file names listed could "
+                                         "not be created. Check related errors.";
+    const auto fullDisk = [&](const char* what, std::uint64_t free, const std::string& file) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(host.host().setSetting("disk_free", std::to_string(free)).ok());
+        auto sink = rig.run(ScratchCreate);
+        const auto errors = sink.errors();
+        ASSERT_EQ(numbers(errors), (std::vector<int>{5123, 1802}));
+        EXPECT_EQ(errors[0].severity, 16);
+        EXPECT_EQ(errors[0].text,
+                  "CREATE FILE encountered operating system error 112(There is not enough space "
+                  "on the disk.) while attempting to open or create the physical file '" +
+                      file + "'.");
+        EXPECT_EQ(errors[1].text, final);
+        EXPECT_TRUE(sink.ends().back().error);
+        EXPECT_FALSE(std::filesystem::exists(host.path(ScratchData)));
+        EXPECT_FALSE(std::filesystem::exists(host.path(ScratchLog)));
+        EXPECT_EQ(rig.lookup("kelvora1"), 0u);
+    };
+    fullDisk("no room for the data file", 100000, "c:\\kelvora1_Data.MDF");
+    // Room for the data file (80 pages) but not for the log after it.
+    fullDisk("no room for the log file", 700000, "c:\\kelvora1_log.ldf");
+
+    // With room again the same statement succeeds: nothing was left in its way, nor in the
+    // catalog after a restart.
+    ASSERT_TRUE(host.host().setSetting("disk_free", "2000000").ok());
+    rig.restart();
+    EXPECT_THAT(rig.run(ScratchCreate).errors(), IsEmpty());
+    EXPECT_EQ(rig.lookup("kelvora1"), 1u);
+    ASSERT_THAT(rig.run("EXEC sp_detach_db 'kelvora1','true'").errors(), IsEmpty());
+
+    {
+        SCOPED_TRACE("log file already there");
+        std::filesystem::remove(host.path(ScratchData));
+        const std::string before = "not a database file";
+        { std::ofstream(host.path(ScratchLog), std::ios::binary | std::ios::trunc) << before; }
+        auto errors = rig.run(ScratchCreate).errors();
+        EXPECT_EQ(numbers(errors), (std::vector<int>{5170, 1802}));
+        EXPECT_FALSE(std::filesystem::exists(host.path(ScratchData)));
+        std::ifstream in(host.path(ScratchLog), std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), before);
+        std::filesystem::remove(host.path(ScratchLog));
+    }
+
+    {
+        SCOPED_TRACE("new log of a single-file attach on a full disk");
+        host.writeDatabase(ProductData, ProductLog);
+        std::filesystem::remove(host.path(ProductLog));
+        ASSERT_TRUE(host.host().setSetting("disk_free", "100000").ok());
+        auto attach = rig.run("create database kelvora ON (FILENAME = "
+                              "'c:\\kelvora\\data\\kelvora_data.mdf') FOR ATTACH");
+        ASSERT_EQ(numbers(attach.errors()), (std::vector<int>{5123, 1813}));
+        EXPECT_NE(attach.errors()[0].text.find("112(There is not enough space on the disk.)"),
+                  std::string::npos);
+        EXPECT_EQ(rig.lookup("kelvora"), 0u);
+        EXPECT_FALSE(std::filesystem::exists(host.path("C:\\Kelvora\\Data\\kelvora_log.LDF")));
+    }
+}
+
+// DBCC REBUILD_LOG (2000) on a full disk: refused with 112, no half-written log, the database
+// stays in emergency mode for another try.
+TEST(LegacyRebuildTest, Sql2000LogRebuildOnAFullDiskLeavesNoLog) {
+    TestHost host;
+    host.writeDatabase(ProductData, ProductLog);
+    EngineRig rig(host.host(), Profile::Sql2000);
+    ASSERT_THAT(rig.run(Attach).errors(), IsEmpty());
+    for (const char* statement : {"Sp_configure 'allow updates', 1", "Reconfigure with override",
+                                  "Update sysdatabases set status = 32768 where name = 'KELVORA'"})
+        ASSERT_THAT(rig.run(statement).errors(), IsEmpty()) << statement;
+    std::filesystem::rename(host.path(ProductLog), host.path(std::string(ProductLog) + "1"));
+    ASSERT_TRUE(host.host().setSetting("disk_free", "1000").ok());
+    const std::string rebuild = "DBCC REBUILD_LOG(KELVORA, 'c:\\kelvora\\data\\kelvora_log.ldf')";
+    auto refused = rig.run(rebuild).errors();
+    ASSERT_EQ(numbers(refused), std::vector<int>{5123});
+    EXPECT_NE(refused[0].text.find("112(There is not enough space on the disk.)"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(host.path(ProductLog)));
+
+    ASSERT_TRUE(host.host().setSetting("disk_free", "100000000").ok());
+    EXPECT_THAT(rig.run(rebuild).errors(), IsEmpty());
+    EXPECT_TRUE(std::filesystem::exists(host.path(ProductLog)));
+}
+
+} // namespace

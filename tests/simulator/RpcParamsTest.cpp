@@ -3,6 +3,7 @@
 
 #include "simulator/standin/RpcParams.h"
 
+#include "platform/Unicode.h"
 #include "simulator/standin/RpcDeclarations.h"
 #include "simulator/standin/Tds.h"
 #include "simulator/standin/Text.h"
@@ -25,7 +26,7 @@ public:
     }
     void name(const std::string& n) {
         out.push_back(static_cast<std::uint8_t>(n.size()));
-        appendUtf16le(out, utf8ToUtf16(n));
+        appendUtf16le(out, kv::platform::utf8ToUtf16(n));
     }
     void ntext(const std::string& n, const std::string& text) {
         name(n);
@@ -34,7 +35,7 @@ public:
         u32(0x7FFFFFFF);
         out.insert(out.end(), {0x09, 0x04, 0xD0, 0x00, 0x34});
         std::vector<std::uint8_t> bytes;
-        appendUtf16le(bytes, utf8ToUtf16(text));
+        appendUtf16le(bytes, kv::platform::utf8ToUtf16(text));
         u32(static_cast<std::uint32_t>(bytes.size()));
         out.insert(out.end(), bytes.begin(), bytes.end());
     }

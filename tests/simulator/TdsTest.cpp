@@ -4,6 +4,7 @@
 
 #include "simulator/standin/Tds.h"
 
+#include "platform/Unicode.h"
 #include "simulator/standin/Sql.h"
 #include "simulator/standin/Text.h"
 
@@ -97,7 +98,7 @@ std::vector<std::uint8_t> buildLogin(const std::string& user, const std::string&
     auto field = [&](std::size_t at, const std::string& text, bool obfuscate) {
         const std::size_t offset = out.size();
         std::vector<std::uint8_t> bytes;
-        appendUtf16le(bytes, utf8ToUtf16(text));
+        appendUtf16le(bytes, kv::platform::utf8ToUtf16(text));
         for (auto& b : bytes)
             if (obfuscate)
                 b = encodePasswordByte(b);
@@ -109,6 +110,9 @@ std::vector<std::uint8_t> buildLogin(const std::string& user, const std::string&
     field(40, user, false);
     field(44, password, true);
     field(68, "kelvora", false);
+    const auto total = static_cast<std::uint32_t>(out.size());
+    for (int i = 0; i < 4; ++i)
+        out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(total >> (8 * i));
     return out;
 }
 
@@ -136,6 +140,28 @@ TEST(Login7Test, RefusesFieldsOutsideTheMessage) {
     login[42] = 200; // the user name now runs past the end
     EXPECT_FALSE(parseLogin7(login, error));
     EXPECT_THAT(error, ::testing::HasSubstr("user name"));
+}
+
+// The length at the start of a LOGIN7 must be the length of the message that carried it.
+TEST(Login7Test, RefusesALengthOtherThanTheMessages) {
+    const auto good = buildLogin("sa", "k", version::V71, 86);
+    std::string error;
+    ASSERT_TRUE(parseLogin7(good, error)) << error;
+    for (std::uint32_t claimed :
+         {0x7fffffffu, 0xffffffffu, 0u, 86u, static_cast<std::uint32_t>(good.size() - 1),
+          static_cast<std::uint32_t>(good.size() + 1)}) {
+        SCOPED_TRACE(claimed);
+        auto login = good;
+        for (int i = 0; i < 4; ++i)
+            login[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(claimed >> (8 * i));
+        error.clear();
+        EXPECT_FALSE(parseLogin7(login, error));
+        EXPECT_THAT(error, ::testing::HasSubstr("LOGIN7 claims " + std::to_string(claimed)));
+    }
+    // A message longer than the login it carries is refused as well.
+    auto padded = good;
+    padded.push_back(0);
+    EXPECT_FALSE(parseLogin7(padded, error));
 }
 
 TEST(SqlBatchTest, SkipsAllHeadersFrom72On) {

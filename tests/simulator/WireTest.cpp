@@ -4,11 +4,14 @@
 // OUTPUT. The answers are read token by token.
 
 #include "StandinTestHost.h"
+#include "platform/Unicode.h"
 #include "simulator/standin/Server.h"
 #include "simulator/standin/Text.h"
 
 #include <arpa/inet.h>
+#include <fstream>
 #include <gmock/gmock.h>
+#include <iterator>
 #include <map>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -36,12 +39,12 @@ struct Bytes8 {
         for (int i = 0; i < 4; ++i)
             u8(static_cast<std::uint8_t>(v >> (8 * i)));
     }
-    void ucs2(const std::string& text) { appendUtf16le(b, utf8ToUtf16(text)); }
+    void ucs2(const std::string& text) { appendUtf16le(b, kv::platform::utf8ToUtf16(text)); }
     void raw(const std::vector<std::uint8_t>& v) { b.insert(b.end(), v.begin(), v.end()); }
 };
 
 std::size_t units(const std::string& text) {
-    return utf8ToUtf16(text).size();
+    return kv::platform::utf8ToUtf16(text).size();
 }
 
 // A LOGIN7 as a TDS 7.1 client writes it (86-byte fixed part), or 7.2+ (94 bytes).
@@ -69,7 +72,7 @@ std::vector<std::uint8_t> login7(std::uint32_t version, const std::string& user,
         head.u16(static_cast<std::uint16_t>(units(fields[i])));
         if (i == 2) {
             std::vector<std::uint8_t> plain;
-            appendUtf16le(plain, utf8ToUtf16(fields[i]));
+            appendUtf16le(plain, kv::platform::utf8ToUtf16(fields[i]));
             for (auto c : plain) {
                 const std::uint8_t swapped = static_cast<std::uint8_t>((c << 4) | (c >> 4));
                 data.u8(swapped ^ 0xA5);
@@ -500,6 +503,33 @@ TEST_F(WireTest, LoginWithoutPreLoginInBothProfiles) {
         send(0x02, std::vector<std::uint8_t>(64, 0));
         EXPECT_FALSE(receive());
     }
+}
+
+// A LOGIN7 whose length field disagrees with the message (0x7fffffff, one byte short or long)
+// is refused before anything of it is used: no answer, the connection closed, the reason in the
+// server's log; the server goes on serving well-formed logins.
+TEST_F(WireTest, LoginWithAWrongLengthClosesTheConnection) {
+    startServer(Profile::Sql2000);
+    const auto good = login7(Tds71, "sa", DefaultSaPassword);
+    for (std::uint32_t claimed : {0x7fffffffu, static_cast<std::uint32_t>(good.size() - 1),
+                                  static_cast<std::uint32_t>(good.size() + 1)}) {
+        SCOPED_TRACE(claimed);
+        auto bad = good;
+        for (int i = 0; i < 4; ++i)
+            bad[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(claimed >> (8 * i));
+        connect();
+        send(0x12, PreLogin);
+        ASSERT_TRUE(receive());
+        send(0x10, bad);
+        EXPECT_FALSE(receive());
+    }
+    const Response r = login(Tds71);
+    EXPECT_TRUE(r.loginAck);
+    EXPECT_TRUE(r.errors.empty());
+    std::ifstream errorlog(
+        host_.path("C:\\Program Files\\Microsoft SQL Server\\MSSQL\\LOG\\ERRORLOG"));
+    const std::string log((std::istreambuf_iterator<char>(errorlog)), {});
+    EXPECT_NE(log.find("LOGIN7 claims 2147483647 bytes"), std::string::npos) << log;
 }
 
 // A client asking the 2000 profile for 7.4 gets 7.1: the whole login answer, the tokens before

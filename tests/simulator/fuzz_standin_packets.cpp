@@ -31,6 +31,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         while (reader.next(m, error) == tds::MessageReader::State::Ready) {
             (void)tds::parsePreLogin(m.payload, error);
             (void)tds::parseLogin7(m.payload, error);
+            // Past the length check as well, so that the fields behind it stay covered.
+            if (m.payload.size() >= 4) {
+                auto login = m.payload;
+                const auto length = static_cast<std::uint32_t>(login.size());
+                for (int i = 0; i < 4; ++i)
+                    login[static_cast<std::size_t>(i)] =
+                        static_cast<std::uint8_t>(length >> (8 * i));
+                (void)tds::parseLogin7(login, error);
+            }
             if (auto rpc = tds::parseRpc(m.payload, version, error); rpc && rpc->statement) {
                 tds::applyRpcDeclarations(rpc->params, {0x1F, 0x04, 0xD0, 0x00, 0x00});
                 (void)sql::parse(tds::bindRpcParams(*rpc->statement, rpc->params));

@@ -1,0 +1,264 @@
+// DBCC: CHECKDB (with its repair) and REBUILD_LOG.
+
+#include "simulator/standin/EngineInternal.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+
+namespace kv::standin {
+
+using namespace detail;
+namespace fs = std::filesystem;
+using platform::sim::FileHold;
+
+void Engine::Run::dbcc(const sql::Dbcc& d) {
+    if (d.verb == "CHECKDB") {
+        checkdb(d);
+    } else if (d.verb == "REBUILD_LOG" && p2000_) {
+        rebuildLog(d);
+    } else {
+        emit(make(2526, 16, 3,
+                  "Incorrect DBCC statement. Check the documentation for the correct DBCC syntax "
+                  "and options."));
+    }
+}
+
+void Engine::Run::checkdb(const sql::Dbcc& d) {
+    std::string name = s_.database;
+    if (!d.args.empty()) {
+        if (d.args[0].kind == sql::Expr::Integer) {
+            name.clear();
+            for (const auto& db : e_.state_->databases)
+                if (db->id == d.args[0].number)
+                    name = db->name;
+        } else {
+            (void)stringOf(d.args[0], name);
+        }
+    }
+    std::string repairOption;
+    if (d.args.size() > 1) {
+        std::string option;
+        (void)stringOf(d.args[1], option);
+        for (auto& ch : option)
+            ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        if (option != "REPAIR_ALLOW_DATA_LOSS" && option != "REPAIR_REBUILD" &&
+            option != "REPAIR_FAST" && option != "NOINDEX") {
+            emit(make(2526, 16, 3,
+                      "Incorrect DBCC statement. Check the documentation for the correct DBCC "
+                      "syntax and options."));
+            return;
+        }
+        if (option != "NOINDEX")
+            repairOption = option;
+    }
+    const bool quiet = std::find(d.with.begin(), d.with.end(), "NO_INFOMSGS") != d.with.end();
+    Database* db = e_.findDatabase(name);
+    if (!db) {
+        emit(make(2520, 16, 1,
+                  p2000_ ? "Could not find database '" + name + "'. Check sysdatabases."
+                         : "Could not find database '" + name +
+                               "'. The database either does not exist, or was dropped before a "
+                               "statement tried to use it. Verify if the database exists by "
+                               "querying the sys.databases catalog view."));
+        return;
+    }
+    if (!repairOption.empty() && !db->singleUser()) {
+        emit(make(7919, 16, 3,
+                  "Repair statement not processed. Database needs to be in single user mode."));
+        return;
+    }
+    const bool repairing = repairOption == "REPAIR_ALLOW_DATA_LOSS";
+    const std::string shown = db->name;
+    std::vector<Message> errors;
+    if (!e_.acquire(*db, errors, line_)) {
+        emitAll(errors);
+        return;
+    }
+    struct Releaser {
+        Engine& e;
+        Database& db;
+        ~Releaser() { e.release(db); }
+    } releaser{e_, *db};
+
+    dbfile::CheckReport report;
+    std::vector<dbfile::ObjectInfo> objects;
+    if (db->system) {
+        objects = {{1, "sysobjects"}, {2, "sysindexes"}, {3, "syscolumns"}};
+        for (const auto& o : objects)
+            report.objects[o.id] = {40, 1};
+    } else {
+        report = dbfile::check(db->dataHold->fd(), *db->header);
+        objects = db->header->objects;
+    }
+    auto objectName = [&](std::int32_t id) {
+        for (const auto& o : objects)
+            if (o.id == id)
+                return o.name;
+        return std::to_string(id);
+    };
+    if (!quiet)
+        emit(make(2536, 10, 1, "DBCC results for '" + shown + "'."));
+    std::map<std::int32_t, int> errorsPerObject;
+    const std::string pg = "(1:";
+    for (const auto& p : report.problems) {
+        const long long partition = static_cast<long long>(p.objectId) << 16;
+        const std::string ids = p2000_ ? "Object ID " + std::to_string(p.objectId) + ", index ID " +
+                                             std::to_string(p.indexId)
+                                       : "Object ID " + std::to_string(p.objectId) + ", index ID " +
+                                             std::to_string(p.indexId) + ", partition ID " +
+                                             std::to_string(partition) + ", alloc unit ID " +
+                                             std::to_string(partition) + " (type In-row data)";
+        const std::string page = pg + std::to_string(p.page) + ")";
+        std::vector<Message> found;
+        found.push_back(make(8928, 16, 1,
+                             ids + ": Page " + page +
+                                 " could not be processed. See other errors for details."));
+        if (p.wrongPageId)
+            found.push_back(make(8909, 16, 1,
+                                 "Table error: " + ids + ", page ID " + page +
+                                     (p2000_ ? ". The PageId in the page header = "
+                                             : " contains an incorrect page ID in its page "
+                                               "header. The PageId in the page header = ") +
+                                     pg + std::to_string(p.pageIdInHeader) + ")."));
+        else
+            found.push_back(make(8939, 16, 98,
+                                 "Table error: " + ids + ", page " + page +
+                                     ". Test (IS_OFF (BUF_IOERR, pBUF->bstat)) failed. Values "
+                                     "are 12716041 and -4."));
+        for (const auto& m : found) {
+            emit(m);
+            if (repairing)
+                emit(make(8911, 10, 1, "The error has been repaired."));
+        }
+        errorsPerObject[p.objectId] += static_cast<int>(found.size());
+    }
+    if (repairing && !report.problems.empty()) {
+        std::string why;
+        if (!dbfile::repair(db->dataHold->fd(), report.problems, why))
+            e_.log("repair of " + shown + ": " + why);
+        e_.log("DBCC CHECKDB (" + shown + ", REPAIR_ALLOW_DATA_LOSS) rewrote " +
+               std::to_string(report.problems.size()) + " damaged pages as empty pages.");
+    }
+    int total = 0;
+    for (const auto& [id, stats] : report.objects) {
+        const auto it = errorsPerObject.find(id);
+        if (it == errorsPerObject.end()) {
+            if (!quiet)
+                emit(make(2593, 10, 1,
+                          "There are " + std::to_string(stats.rows) + " rows in " +
+                              std::to_string(stats.pages) + " pages for object \"" +
+                              objectName(id) + "\"."));
+            continue;
+        }
+        total += it->second;
+        emit(make(8990, 10, 1,
+                  "CHECKDB found 0 allocation errors and " + std::to_string(it->second) +
+                      " consistency errors in table '" + objectName(id) + "' (object ID " +
+                      std::to_string(id) + ")."));
+        if (repairing)
+            emit(make(8949, 10, 1,
+                      "CHECKDB fixed 0 allocation errors and " + std::to_string(it->second) +
+                          " consistency errors in table '" + objectName(id) + "' (object ID " +
+                          std::to_string(id) + ")."));
+    }
+    for (const auto& [id, count] : errorsPerObject)
+        if (!report.objects.count(id))
+            total += count;
+    if (total > 0 || !quiet)
+        emit(make(8989, 10, 1,
+                  "CHECKDB found 0 allocation errors and " + std::to_string(total) +
+                      " consistency errors in database '" + shown + "'."));
+    if (total > 0) {
+        if (repairing)
+            emit(make(8912, 10, 1,
+                      "CHECKDB fixed 0 allocation errors and " + std::to_string(total) +
+                          " consistency errors in database '" + shown + "'."));
+        else
+            emit(make(8958, 10, 1,
+                      "repair_allow_data_loss is the minimum repair level for the errors found "
+                      "by DBCC CHECKDB (" +
+                          shown + (p2000_ ? " )." : ").")));
+    }
+    if (!quiet)
+        emit(make(2528, 10, 1,
+                  "DBCC execution completed. If DBCC printed error messages, contact your "
+                  "system administrator."));
+}
+
+void Engine::Run::rebuildLog(const sql::Dbcc& d) {
+    std::string name, file;
+    if (d.args.size() < 2 || !stringOf(d.args[0], name) || !stringOf(d.args[1], file)) {
+        emit(make(2526, 16, 3,
+                  "Incorrect DBCC statement. Check the documentation for the correct DBCC syntax "
+                  "and options."));
+        return;
+    }
+    Database* db = e_.findDatabase(name);
+    if (!db) {
+        emit(make(2520, 16, 1, "Could not find database '" + name + "'. Check sysdatabases."));
+        return;
+    }
+    if (db->system) {
+        emit(make(5027, 16, 1,
+                  "System databases master, model, and tempdb cannot have their logs rebuilt."));
+        return;
+    }
+    if (!db->emergency()) {
+        emit(make(5023, 16, 1, "Database must be put in bypass recovery mode to rebuild the log."));
+        return;
+    }
+    auto target = e_.host_.resolve(file);
+    std::error_code ec;
+    if (target && fs::exists(*target, ec)) {
+        emit(make(5025, 16, 1,
+                  "The file '" + file +
+                      "' already exists. It should be renamed or deleted so that a new log file "
+                      "can be created."));
+        return;
+    }
+    std::vector<Message> errors;
+    if (!e_.acquire(*db, errors, line_)) {
+        emitAll(errors);
+        return;
+    }
+    struct Releaser {
+        Engine& e;
+        Database& db;
+        ~Releaser() { e.release(db); }
+    } releaser{e_, *db};
+    platform::ErrorCode error = 0;
+    std::optional<FileHold> logHold;
+    if (!createFile(file, error, logHold)) {
+        emit(cannotCreateFile(error, file));
+        return;
+    }
+    std::string why;
+    std::optional<std::uint64_t> room = roomOnDisk();
+    if (const platform::ErrorCode failed = writeNewFile(
+            logHold, std::uint64_t{63} * dbfile::PageSize, room,
+            [&](int fd, std::string& reason) {
+                return dbfile::writeLogFile(fd, db->name, db->header->id, db->header->version, 63,
+                                            reason);
+            },
+            why)) {
+        e_.log("DBCC REBUILD_LOG: " + why);
+        emit(cannotCreateFile(failed, file));
+        return;
+    }
+    db->logFile = file;
+    db->logHold = std::move(logHold);
+    db->status &= ~32768;
+    e_.save();
+    e_.log("The log of '" + db->name + "' was rebuilt at " + file + ".");
+    emit(make(5029, 10, 1,
+              "Warning: The log for database '" + db->name +
+                  "' has been rebuilt. Transactional consistency has been lost. DBCC CHECKDB "
+                  "should be run to validate physical consistency. Database options will have to "
+                  "be reset, and extra log files may need to be deleted."));
+    emit(make(2528, 10, 1,
+              "DBCC execution completed. If DBCC printed error messages, contact your system "
+              "administrator."));
+}
+
+} // namespace kv::standin
