@@ -9,6 +9,8 @@
 
 #include <cstring>
 #include <gtest/gtest.h>
+#include <memory>
+#include <vector>
 
 using namespace kv::oledb;
 
@@ -456,4 +458,31 @@ TEST(Rowsets, FailureAfterSomeRowsComesWithTheNextCall) {
     EXPECT_EQ(error.records[0].basic.dwMinor, 11u);
     EXPECT_EQ(r.rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 2, &obtained, &handles), DB_S_ENDOFROWSET);
     CoTaskMemFree(handles);
+}
+
+// Values of the fixed-size server types as db-lib hands them over: whole ones keep their kind,
+// a damaged one shorter than its type reads as null instead of being read past its end.
+TEST(RowValues, FixedSizeTypesAreReadWithinTheirBytes) {
+    // db-lib's type codes (sybdb.h).
+    constexpr int kInt1 = 48, kBit = 50, kInt2 = 52, kInt4 = 56, kReal = 59, kDateTime = 61,
+                  kFloat8 = 62, kIntN = 38, kDateTimeN = 111, kInt8 = 127;
+    const ColumnDesc column;
+    const auto cell = [&](int type, std::vector<BYTE> bytes) {
+        // Exactly as many bytes as given, so that a read past them would be caught.
+        auto heap = std::make_unique<BYTE[]>(bytes.size() + (bytes.empty() ? 1 : 0));
+        std::memcpy(heap.get(), bytes.data(), bytes.size());
+        return tds::cellFromRowData(nullptr, type, heap.get(),
+                                    static_cast<std::int32_t>(bytes.size()), column);
+    };
+    EXPECT_EQ(cell(kInt4, {0x2A, 0, 0, 0}).i, 42);
+    EXPECT_EQ(cell(kIntN, {0xFE, 0xFF}).i, -2);
+    EXPECT_EQ(cell(kIntN, {1, 0, 0, 0, 0, 0, 0, 0}).i, 1);
+    EXPECT_EQ(cell(kDateTimeN, {0, 0, 0, 0, 0, 0}).kind, CellValue::Kind::Null);
+    EXPECT_EQ(cell(kDateTime, {0, 0, 0, 0, 0, 0, 0, 0}).ts.year, 1900);
+    for (const int type : {kInt1, kBit, kInt2, kInt4, kReal, kFloat8, kInt8, kIntN, kDateTime})
+        EXPECT_EQ(cell(type, {}).kind, CellValue::Kind::Null) << "type " << type;
+    for (const int type : {kInt2, kInt4, kReal, kFloat8, kInt8})
+        EXPECT_EQ(cell(type, {1}).kind, CellValue::Kind::Null) << "type " << type;
+    EXPECT_EQ(cell(kIntN, {1, 2, 3}).kind, CellValue::Kind::Null);
+    EXPECT_EQ(tds::cellFromRowData(nullptr, kInt4, nullptr, 4, column).kind, CellValue::Kind::Null);
 }
