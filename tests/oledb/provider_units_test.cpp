@@ -7,6 +7,8 @@
 #include "platform/oledb/server_names.h"
 #include "platform/oledb/tds_link.h"
 
+#include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
@@ -485,4 +487,32 @@ TEST(RowValues, FixedSizeTypesAreReadWithinTheirBytes) {
         EXPECT_EQ(cell(type, {1}).kind, CellValue::Kind::Null) << "type " << type;
     EXPECT_EQ(cell(kIntN, {1, 2, 3}).kind, CellValue::Kind::Null);
     EXPECT_EQ(tds::cellFromRowData(nullptr, kInt4, nullptr, 4, column).kind, CellValue::Kind::Null);
+}
+
+// A value that is not a number (a text "nan", a floating-point NaN from the server) bound as an
+// integer cannot be converted; infinities overflow.
+TEST(RowValues, NotANumberBoundAsAnIntegerCannotBeConverted) {
+    struct Slot {
+        std::uint64_t value = 0;
+        DBLENGTH length = 0;
+        DBSTATUS status = 0;
+    };
+    const auto write = [](DBTYPE type, const CellValue& cell) {
+        DBBINDING b{};
+        b.wType = type;
+        b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
+        b.obValue = offsetof(Slot, value);
+        b.obLength = offsetof(Slot, length);
+        b.obStatus = offsetof(Slot, status);
+        b.cbMaxLen = sizeof(std::uint64_t);
+        Slot slot;
+        writeBinding(b, cell, reinterpret_cast<BYTE*>(&slot));
+        return slot.status;
+    };
+    for (const DBTYPE type : {DBTYPE_I1, DBTYPE_I4, DBTYPE_I8, DBTYPE_UI2, DBTYPE_UI4}) {
+        EXPECT_EQ(write(type, CellValue::text("nan")), DBSTATUS_E_CANTCONVERTVALUE) << type;
+        EXPECT_EQ(write(type, CellValue::real(std::nan(""))), DBSTATUS_E_CANTCONVERTVALUE) << type;
+        EXPECT_EQ(write(type, CellValue::real(HUGE_VAL)), DBSTATUS_E_DATAOVERFLOW) << type;
+    }
+    EXPECT_EQ(write(DBTYPE_I4, CellValue::text(" -42")), DBSTATUS_S_OK);
 }
