@@ -17,6 +17,7 @@
 #include <QWidget>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
@@ -158,7 +159,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             // The form and its controls at their layout size, painted once.
             (void)widget->grab();
         }
-    } catch (const Exception&) {
+    } catch (const Exception& e) {
+        // Why a layout was refused, when asked for (reading the seeds by hand).
+        if (std::getenv("KELVORA_FUZZ_VERBOSE"))
+            std::fprintf(stderr, "layout refused: %s\n", e.Message().c_str());
     }
     form->DoDestroy();
     delete form;
