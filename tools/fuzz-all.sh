@@ -58,7 +58,9 @@ fi
 # clang builds the fuzz tree; install it the way tools/install-deps.sh installs the rest.
 if ! command -v clang++ >/dev/null; then
     if [ "$(id -u)" -eq 0 ]; then
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends clang >/dev/null
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -qq
+        apt-get install -y -qq --no-install-recommends clang >/dev/null
     else
         echo "clang is missing; install it with: sudo apt-get install clang" >&2
         exit 1
