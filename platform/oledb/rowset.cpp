@@ -143,7 +143,8 @@ DBSTATUS putInteger(const CellValue& v, void* target) {
         }
     } else {
         double d = 0;
-        if (!asDouble(v, d)) {
+        // Not a number (a text "nan", a floating-point NaN) has no integer to stand for it.
+        if (!asDouble(v, d) || std::isnan(d)) {
             return DBSTATUS_E_CANTCONVERTVALUE;
         }
         value = std::trunc(static_cast<long double>(d));

@@ -173,5 +173,10 @@ private:
 // The columns of the current result, and the current row in the neutral value form.
 std::vector<ColumnDesc> describeColumns(Link& link);
 RowData readCurrentRow(Link& link, const std::vector<ColumnDesc>& columns);
+// One value of the current row as db-lib holds it: `length` bytes at `data` (null for a null
+// value) of the server type `sybType`, in the column described by `column`. `dbproc` serves
+// db-lib's converter for the types delivered as text or floating point (it may be null).
+CellValue cellFromRowData(tds_dblib_dbprocess* dbproc, int sybType, const BYTE* data,
+                          std::int32_t length, const ColumnDesc& column);
 
 } // namespace kv::oledb::tds

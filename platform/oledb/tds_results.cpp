@@ -172,128 +172,137 @@ RowData readCurrentRow(Link& link, const std::vector<ColumnDesc>& columns) {
     DBPROCESS* dbproc = link.handle();
     RowData row;
     row.reserve(columns.size());
-    for (int i = 1; i <= static_cast<int>(columns.size()); ++i) {
-        const BYTE* data = dbdata(dbproc, i);
-        const DBINT length = dbdatlen(dbproc, i);
-        const int type = dbcoltype(dbproc, i);
-        if (!data) {
-            row.push_back(CellValue::null());
-            continue;
-        }
-        switch (type) {
-        case SYBINT1:
-            row.push_back(CellValue::integer(*data));
-            break;
-        case SYBINT2: {
-            std::int16_t v;
-            std::memcpy(&v, data, 2);
-            row.push_back(CellValue::integer(v));
-            break;
-        }
-        case SYBINT4: {
-            std::int32_t v;
-            std::memcpy(&v, data, 4);
-            row.push_back(CellValue::integer(v));
-            break;
-        }
-        case SYBINT8: {
-            std::int64_t v;
+    for (int i = 1; i <= static_cast<int>(columns.size()); ++i)
+        row.push_back(cellFromRowData(dbproc, dbcoltype(dbproc, i), dbdata(dbproc, i),
+                                      dbdatlen(dbproc, i),
+                                      columns[static_cast<std::size_t>(i - 1)]));
+    return row;
+}
+
+CellValue cellFromRowData(DBPROCESS* dbproc, int type, const BYTE* data, DBINT length,
+                          const ColumnDesc& column) {
+    if (!data || length < 0)
+        return CellValue::null();
+    // The fixed-size types come whole from db-lib; a value shorter than its type (a damaged
+    // row) is not read past its end and reads as null.
+    const auto whole = [length](DBINT size) { return length >= size; };
+    switch (type) {
+    case SYBINT1:
+        if (!whole(1))
+            return CellValue::null();
+        return CellValue::integer(*data);
+    case SYBINT2: {
+        if (!whole(2))
+            return CellValue::null();
+        std::int16_t v;
+        std::memcpy(&v, data, 2);
+        return CellValue::integer(v);
+    }
+    case SYBINT4: {
+        if (!whole(4))
+            return CellValue::null();
+        std::int32_t v;
+        std::memcpy(&v, data, 4);
+        return CellValue::integer(v);
+    }
+    case SYBINT8: {
+        if (!whole(8))
+            return CellValue::null();
+        std::int64_t v;
+        std::memcpy(&v, data, 8);
+        return CellValue::integer(v);
+    }
+    case SYBINTN: {
+        std::int64_t v = 0;
+        if (length == 1) {
+            v = *data;
+        } else if (length == 2) {
+            std::int16_t x;
+            std::memcpy(&x, data, 2);
+            v = x;
+        } else if (length == 4) {
+            std::int32_t x;
+            std::memcpy(&x, data, 4);
+            v = x;
+        } else if (length == 8) {
             std::memcpy(&v, data, 8);
-            row.push_back(CellValue::integer(v));
-            break;
+        } else {
+            return CellValue::null();
         }
-        case SYBINTN: {
-            std::int64_t v = 0;
-            if (length == 1) {
-                v = *data;
-            } else if (length == 2) {
-                std::int16_t x;
-                std::memcpy(&x, data, 2);
-                v = x;
-            } else if (length == 4) {
-                std::int32_t x;
-                std::memcpy(&x, data, 4);
-                v = x;
-            } else {
-                std::memcpy(&v, data, 8);
-            }
-            row.push_back(CellValue::integer(v));
-            break;
+        return CellValue::integer(v);
+    }
+    case SYBBIT:
+    case SYBBITN:
+        if (!whole(1))
+            return CellValue::null();
+        return CellValue::boolean(*data != 0);
+    case SYBREAL: {
+        if (!whole(4))
+            return CellValue::null();
+        float f;
+        std::memcpy(&f, data, 4);
+        return CellValue::real(f);
+    }
+    case SYBFLT8: {
+        if (!whole(8))
+            return CellValue::null();
+        double d;
+        std::memcpy(&d, data, 8);
+        return CellValue::real(d);
+    }
+    case SYBDATETIME:
+    case SYBDATETIMN:
+    case SYBDATETIME4: {
+        CellValue c;
+        c.kind = CellValue::Kind::Timestamp;
+        if (length == 4) {
+            std::uint16_t days, minutes;
+            std::memcpy(&days, data, 2);
+            std::memcpy(&minutes, data + 2, 2);
+            c.ts = timestampOf(days, static_cast<long long>(minutes) * 60000);
+        } else if (whole(8)) {
+            std::int32_t days;
+            std::uint32_t ticks;
+            std::memcpy(&days, data, 4);
+            std::memcpy(&ticks, data + 4, 4);
+            // 1/300 s ticks, rounded to whole milliseconds as SQL Server shows them.
+            c.ts = timestampOf(days, (static_cast<long long>(ticks) * 10 + 1) / 3);
+        } else {
+            return CellValue::null();
         }
-        case SYBBIT:
-        case SYBBITN:
-            row.push_back(CellValue::boolean(*data != 0));
-            break;
-        case SYBREAL: {
-            float f;
-            std::memcpy(&f, data, 4);
-            row.push_back(CellValue::real(f));
-            break;
+        return c;
+    }
+    case SYBBINARY:
+    case SYBVARBINARY:
+    case SYBIMAGE:
+        return CellValue::bytes(
+            std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length)));
+    case kSybUnique: {
+        CellValue c;
+        c.kind = CellValue::Kind::Guid;
+        if (length >= 16) {
+            std::memcpy(&c.g, data, 16);
         }
-        case SYBFLT8: {
-            double d;
-            std::memcpy(&d, data, 8);
-            row.push_back(CellValue::real(d));
-            break;
-        }
-        case SYBDATETIME:
-        case SYBDATETIMN:
-        case SYBDATETIME4: {
-            CellValue c;
-            c.kind = CellValue::Kind::Timestamp;
-            if (length == 4) {
-                std::uint16_t days, minutes;
-                std::memcpy(&days, data, 2);
-                std::memcpy(&minutes, data + 2, 2);
-                c.ts = timestampOf(days, static_cast<long long>(minutes) * 60000);
-            } else {
-                std::int32_t days;
-                std::uint32_t ticks;
-                std::memcpy(&days, data, 4);
-                std::memcpy(&ticks, data + 4, 4);
-                // 1/300 s ticks, rounded to whole milliseconds as SQL Server shows them.
-                c.ts = timestampOf(days, (static_cast<long long>(ticks) * 10 + 1) / 3);
-            }
-            row.push_back(c);
-            break;
-        }
-        case SYBBINARY:
-        case SYBVARBINARY:
-        case SYBIMAGE:
-            row.push_back(CellValue::bytes(std::string(reinterpret_cast<const char*>(data),
-                                                       static_cast<std::size_t>(length))));
-            break;
-        case kSybUnique: {
-            CellValue c;
-            c.kind = CellValue::Kind::Guid;
-            if (length >= 16) {
-                std::memcpy(&c.g, data, 16);
-            }
-            row.push_back(c);
-            break;
-        }
-        default:
-            if (columns[static_cast<std::size_t>(i - 1)].type == DBTYPE_R8) {
-                DBFLT8 d = 0;
-                dbconvert(dbproc, type, data, length, SYBFLT8, reinterpret_cast<BYTE*>(&d),
-                          sizeof d);
-                row.push_back(CellValue::real(d));
-            } else if (type == SYBCHAR || type == SYBVARCHAR || type == SYBTEXT ||
-                       type == SYBNTEXT || type == SYBNVARCHAR) {
-                row.push_back(CellValue::text(std::string(reinterpret_cast<const char*>(data),
-                                                          static_cast<std::size_t>(length))));
-            } else {
-                std::string text(static_cast<std::size_t>(length) * 4 + 64, '\0');
-                const DBINT n = dbconvert(dbproc, type, data, length, SYBCHAR,
-                                          reinterpret_cast<BYTE*>(text.data()),
-                                          static_cast<DBINT>(text.size()));
-                text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-                row.push_back(CellValue::text(std::move(text)));
-            }
-            break;
+        return c;
+    }
+    default:
+        if (column.type == DBTYPE_R8) {
+            DBFLT8 d = 0;
+            dbconvert(dbproc, type, data, length, SYBFLT8, reinterpret_cast<BYTE*>(&d), sizeof d);
+            return CellValue::real(d);
+        } else if (type == SYBCHAR || type == SYBVARCHAR || type == SYBTEXT || type == SYBNTEXT ||
+                   type == SYBNVARCHAR) {
+            return CellValue::text(
+                std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length)));
+        } else {
+            std::string text(static_cast<std::size_t>(length) * 4 + 64, '\0');
+            const DBINT n =
+                dbconvert(dbproc, type, data, length, SYBCHAR, reinterpret_cast<BYTE*>(text.data()),
+                          static_cast<DBINT>(text.size()));
+            text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+            return CellValue::text(std::move(text));
         }
     }
-    return row;
 }
 
 } // namespace kv::oledb::tds

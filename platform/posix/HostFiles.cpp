@@ -177,12 +177,17 @@ std::optional<ProcStat> readProcStat(int pid) {
     std::string text;
     if (!in || !std::getline(in, text))
         return std::nullopt;
+    return parseProcStat(text);
+}
+
+std::optional<ProcStat> parseProcStat(std::string_view text) {
+    text = text.substr(0, text.find('\n'));
     // The command name (field 2) is in parentheses and may itself hold blanks and parentheses;
     // the fields after it start after the last ')'.
     const auto close = text.rfind(')');
-    if (close == std::string::npos)
+    if (close == std::string_view::npos)
         return std::nullopt;
-    std::istringstream rest(text.substr(close + 1));
+    std::istringstream rest(std::string(text.substr(close + 1)));
     ProcStat stat;
     rest >> stat.state;
     std::string skip;

@@ -48,5 +48,7 @@ struct ProcStat {
     std::uint64_t startTime = 0;
 };
 std::optional<ProcStat> readProcStat(int pid);
+// The same from the text of a stat file (its first line counts); nullopt when it is malformed.
+std::optional<ProcStat> parseProcStat(std::string_view text);
 
 } // namespace kv::platform::sim::detail

@@ -474,6 +474,10 @@ private:
 
 } // namespace
 
+std::string rewriteRegistryFile(std::string_view text, const fs::path& file, RegistryRoot root) {
+    return serializeHive(parseHive(text, file), rootName(root));
+}
+
 Result<std::unique_ptr<RegistryKey>> SimRegistry::openKey(RegistryRoot root,
                                                           std::string_view path) {
     const auto normalized = normalizeKeyPath(path);

@@ -75,6 +75,10 @@ Result<ServiceDefinition> readServiceDefinition(const fs::path& file) {
     auto text = readWholeFile(file);
     if (!text)
         return text.error();
+    return parseServiceDefinition(*text, file);
+}
+
+Result<ServiceDefinition> parseServiceDefinition(std::string_view text, const fs::path& file) {
     ServiceDefinition def;
     def.name = file.stem().string();
     bool corrupt = false;
@@ -82,7 +86,7 @@ Result<ServiceDefinition> readServiceDefinition(const fs::path& file) {
         reportDiagnostic(file.string() + ":" + std::to_string(entry.line) + ": " + why);
         corrupt = true;
     };
-    for (const auto& entry : parseKeyValues(*text, file, &corrupt)) {
+    for (const auto& entry : parseKeyValues(text, file, &corrupt)) {
         if (entry.key == "command") {
             auto words = splitCommandLine(entry.value);
             if (!words)
@@ -108,20 +112,10 @@ Result<ServiceDefinition> readServiceDefinition(const fs::path& file) {
     return def;
 }
 
-namespace {
-
-struct PidRecord {
-    int pid = 0;
-    std::uint64_t startTime = 0; // 0: unknown
-};
-
-std::optional<PidRecord> readPidFile(const fs::path& file) {
-    auto text = readWholeFile(file);
-    if (!text)
-        return std::nullopt;
+std::optional<PidRecord> parsePidFile(std::string_view text, const fs::path& file) {
     bool corrupt = false;
     PidRecord record;
-    for (const auto& entry : parseKeyValues(*text, file, &corrupt)) {
+    for (const auto& entry : parseKeyValues(text, file, &corrupt)) {
         if (entry.key == "pid") {
             const auto number = parseNumber(entry.value);
             if (number && *number > 0 && *number < 0x7fffffff)
@@ -135,6 +129,15 @@ std::optional<PidRecord> readPidFile(const fs::path& file) {
         return std::nullopt;
     }
     return record;
+}
+
+namespace {
+
+std::optional<PidRecord> readPidFile(const fs::path& file) {
+    auto text = readWholeFile(file);
+    if (!text)
+        return std::nullopt;
+    return parsePidFile(*text, file);
 }
 
 // Alive means: a process with that id exists, is not a zombie and started at the recorded time.

@@ -25,11 +25,15 @@ Result<ServiceStatus> readStatusFile(const std::filesystem::path& file) {
     auto text = detail::readWholeFile(file);
     if (!text)
         return text.error();
+    return parseStatusFile(*text, file);
+}
+
+Result<ServiceStatus> parseStatusFile(std::string_view text, const std::filesystem::path& file) {
     bool corrupt = false;
     bool haveState = false;
     ServiceStatus status;
     int lastLine = 0;
-    for (const auto& entry : detail::parseKeyValues(*text, file, &corrupt)) {
+    for (const auto& entry : detail::parseKeyValues(text, file, &corrupt)) {
         lastLine = entry.line;
         const auto number = detail::parseNumber(entry.value);
         std::uint32_t* target = entry.key == "state"        ? &status.currentState

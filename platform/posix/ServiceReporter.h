@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string_view>
 
 namespace kv::platform::sim {
 
@@ -33,6 +34,8 @@ private:
 // Reads a status file. A missing file fails with FileNotFound; a corrupt one is reported (file
 // and line) and fails with FileCorrupt.
 Result<ServiceStatus> readStatusFile(const std::filesystem::path& file);
+// The same from the file's text (`file` names it in the reports).
+Result<ServiceStatus> parseStatusFile(std::string_view text, const std::filesystem::path& file);
 // Writes a status file atomically (temporary file and rename).
 Result<void> writeStatusFile(const std::filesystem::path& file, const ServiceStatus& status);
 

@@ -26,8 +26,24 @@ struct ServiceDefinition {
     std::optional<std::uint32_t> failStart;
 };
 Result<ServiceDefinition> readServiceDefinition(const std::filesystem::path& file);
+// The same from the file's text (`file` names it in the reports).
+Result<ServiceDefinition> parseServiceDefinition(std::string_view text,
+                                                 const std::filesystem::path& file);
 // Splits a command line as a POSIX shell would (blanks, quotes, backslashes), without expansions.
 Result<std::vector<std::string>> splitCommandLine(std::string_view line);
+
+// A registry file's text as the registry writes it back after reading it (every change rewrites
+// the whole file so); lines it cannot read are reported (`file` names it) and dropped.
+std::string rewriteRegistryFile(std::string_view text, const std::filesystem::path& file,
+                                RegistryRoot root);
+
+// run/NAME.pid: the process of a started service and its start time (field 22 of
+// /proc/PID/stat). nullopt, reported, when the text holds no usable process id.
+struct PidRecord {
+    int pid = 0;
+    std::uint64_t startTime = 0; // 0: unknown
+};
+std::optional<PidRecord> parsePidFile(std::string_view text, const std::filesystem::path& file);
 
 class SimServiceManager final : public ServiceManager {
 public:

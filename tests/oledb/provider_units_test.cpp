@@ -7,8 +7,12 @@
 #include "platform/oledb/server_names.h"
 #include "platform/oledb/tds_link.h"
 
+#include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <memory>
+#include <vector>
 
 using namespace kv::oledb;
 
@@ -456,4 +460,59 @@ TEST(Rowsets, FailureAfterSomeRowsComesWithTheNextCall) {
     EXPECT_EQ(error.records[0].basic.dwMinor, 11u);
     EXPECT_EQ(r.rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 2, &obtained, &handles), DB_S_ENDOFROWSET);
     CoTaskMemFree(handles);
+}
+
+// Values of the fixed-size server types as db-lib hands them over: whole ones keep their kind,
+// a damaged one shorter than its type reads as null instead of being read past its end.
+TEST(RowValues, FixedSizeTypesAreReadWithinTheirBytes) {
+    // db-lib's type codes (sybdb.h).
+    constexpr int kInt1 = 48, kBit = 50, kInt2 = 52, kInt4 = 56, kReal = 59, kDateTime = 61,
+                  kFloat8 = 62, kIntN = 38, kDateTimeN = 111, kInt8 = 127;
+    const ColumnDesc column;
+    const auto cell = [&](int type, std::vector<BYTE> bytes) {
+        // Exactly as many bytes as given, so that a read past them would be caught.
+        auto heap = std::make_unique<BYTE[]>(bytes.size() + (bytes.empty() ? 1 : 0));
+        std::memcpy(heap.get(), bytes.data(), bytes.size());
+        return tds::cellFromRowData(nullptr, type, heap.get(),
+                                    static_cast<std::int32_t>(bytes.size()), column);
+    };
+    EXPECT_EQ(cell(kInt4, {0x2A, 0, 0, 0}).i, 42);
+    EXPECT_EQ(cell(kIntN, {0xFE, 0xFF}).i, -2);
+    EXPECT_EQ(cell(kIntN, {1, 0, 0, 0, 0, 0, 0, 0}).i, 1);
+    EXPECT_EQ(cell(kDateTimeN, {0, 0, 0, 0, 0, 0}).kind, CellValue::Kind::Null);
+    EXPECT_EQ(cell(kDateTime, {0, 0, 0, 0, 0, 0, 0, 0}).ts.year, 1900);
+    for (const int type : {kInt1, kBit, kInt2, kInt4, kReal, kFloat8, kInt8, kIntN, kDateTime})
+        EXPECT_EQ(cell(type, {}).kind, CellValue::Kind::Null) << "type " << type;
+    for (const int type : {kInt2, kInt4, kReal, kFloat8, kInt8})
+        EXPECT_EQ(cell(type, {1}).kind, CellValue::Kind::Null) << "type " << type;
+    EXPECT_EQ(cell(kIntN, {1, 2, 3}).kind, CellValue::Kind::Null);
+    EXPECT_EQ(tds::cellFromRowData(nullptr, kInt4, nullptr, 4, column).kind, CellValue::Kind::Null);
+}
+
+// A value that is not a number (a text "nan", a floating-point NaN from the server) bound as an
+// integer cannot be converted; infinities overflow.
+TEST(RowValues, NotANumberBoundAsAnIntegerCannotBeConverted) {
+    struct Slot {
+        std::uint64_t value = 0;
+        DBLENGTH length = 0;
+        DBSTATUS status = 0;
+    };
+    const auto write = [](DBTYPE type, const CellValue& cell) {
+        DBBINDING b{};
+        b.wType = type;
+        b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
+        b.obValue = offsetof(Slot, value);
+        b.obLength = offsetof(Slot, length);
+        b.obStatus = offsetof(Slot, status);
+        b.cbMaxLen = sizeof(std::uint64_t);
+        Slot slot;
+        writeBinding(b, cell, reinterpret_cast<BYTE*>(&slot));
+        return slot.status;
+    };
+    for (const DBTYPE type : {DBTYPE_I1, DBTYPE_I4, DBTYPE_I8, DBTYPE_UI2, DBTYPE_UI4}) {
+        EXPECT_EQ(write(type, CellValue::text("nan")), DBSTATUS_E_CANTCONVERTVALUE) << type;
+        EXPECT_EQ(write(type, CellValue::real(std::nan(""))), DBSTATUS_E_CANTCONVERTVALUE) << type;
+        EXPECT_EQ(write(type, CellValue::real(HUGE_VAL)), DBSTATUS_E_DATAOVERFLOW) << type;
+    }
+    EXPECT_EQ(write(DBTYPE_I4, CellValue::text(" -42")), DBSTATUS_S_OK);
 }

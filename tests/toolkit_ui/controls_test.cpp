@@ -22,6 +22,7 @@
 #include <QTextBlock>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <string>
 
 namespace {
 
@@ -324,6 +325,25 @@ TEST_F(ControlsTest, ImageListCopiesPictureIntoImage) {
     EXPECT_EQ(image.Width(), 8);
     EXPECT_EQ(image.Height(), 8);
     EXPECT_THROW(image.Picture()->SetName("nowhere.png"), EFilerError);
+}
+
+// An SVG's natural size is its width and height, else its view box; a size too large to draw
+// (or a view box far off the origin) gives no natural size instead of an overflowing one.
+TEST_F(ControlsTest, SvgNaturalSizeStaysWithinDrawableBounds) {
+    const auto natural = [](const char* svg) {
+        const auto data = kv::ui::PictureData::fromBytes(QByteArray(svg), "picture.svg");
+        return data ? data->naturalSize() : QSize(-1, -1);
+    };
+    const char* rect = "><rect width='2' height='1' fill='red'/></svg>";
+    const auto svg = [&](const char* attributes) {
+        return std::string("<svg xmlns='http://www.w3.org/2000/svg' ") + attributes + rect;
+    };
+    EXPECT_EQ(natural(svg("width='16' height='12'").c_str()), QSize(16, 12));
+    EXPECT_EQ(natural(svg("viewBox='0 0 20 10'").c_str()), QSize(20, 10));
+    EXPECT_EQ(natural(svg("viewBox='100000000000000000000000000000000000 0 20 10'").c_str()),
+              QSize(20, 10));
+    EXPECT_EQ(natural(svg("viewBox='0 0 1000000000 10'").c_str()), QSize(0, 0));
+    EXPECT_EQ(natural(svg("width='100000' height='10'").c_str()), QSize(0, 0));
 }
 
 // Right-justified auto-size labels keep their right edge; right-to-left reading mirrors the

@@ -220,12 +220,29 @@ std::shared_ptr<const PictureData> PictureData::fromPixmap(const QPixmap& pixmap
     return data;
 }
 
+namespace {
+
+// The largest side of a picture's natural size. An SVG that declares more (or a size that is not
+// a number) has none: drawing it at its own size would ask for a pixmap of any size at all.
+constexpr qreal kMaxPictureSide = 32767;
+
+QSize naturalPixels(const QSizeF& size) {
+    if (!(size.width() > 0 && size.height() > 0 && size.width() <= kMaxPictureSide &&
+          size.height() <= kMaxPictureSide))
+        return {0, 0};
+    return size.toSize();
+}
+
+} // namespace
+
 QSize PictureData::naturalSize() const {
     if (svg_) {
         const QSize size = svg_->defaultSize();
         if (size.isValid() && !size.isEmpty())
-            return size;
-        return svg_->viewBox().size();
+            return naturalPixels(QSizeF(size));
+        // The view box as given, not as a whole-pixel rectangle (whose width overflows for a
+        // box wider than an int holds).
+        return naturalPixels(svg_->viewBoxF().size());
     }
     return raster_.size();
 }
