@@ -1,6 +1,7 @@
 // Parts of the portable provider that need no server: server names on the simulated host,
 // property sets with their per-property statuses, rowsets fetched in blocks, accessors and
 // value conversions, and the failure mapping.
+#include "platform/oledb/com_lite.h"
 #include "platform/oledb/error_records.h"
 #include "platform/oledb/properties.h"
 #include "platform/oledb/rowset.h"
@@ -456,4 +457,13 @@ TEST(Rowsets, FailureAfterSomeRowsComesWithTheNextCall) {
     EXPECT_EQ(error.records[0].basic.dwMinor, 11u);
     EXPECT_EQ(r.rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 2, &obtained, &handles), DB_S_ENDOFROWSET);
     CoTaskMemFree(handles);
+}
+
+// The portable provider is registered from the start under the classic provider's ids only, so
+// a provider search that starts with the Native Client ids skips them.
+TEST(PortableProvider, RegisteredUnderTheClassicIdsOnly) {
+    EXPECT_TRUE(kv::oledb::isClassRegistered(CLSID_SQLOLEDB));
+    EXPECT_TRUE(kv::oledb::isClassRegistered(CLSID_SQLOLEDB_ENUMERATOR));
+    EXPECT_FALSE(kv::oledb::isClassRegistered(CLSID_SQLNCLI10));
+    EXPECT_FALSE(kv::oledb::isClassRegistered(CLSID_SQLNCLI));
 }
