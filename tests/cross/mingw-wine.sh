@@ -30,10 +30,10 @@ build)
     if command -v ccache >/dev/null 2>&1; then
         launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
     fi
-    # -O1: the tests need no faster code, and the build is the larger part of the time.
+    # -O0: the tests need no faster code, and the build is the larger part of the time.
     cmake -S "$source_dir" -B "$build" -G Ninja \
           -DCMAKE_TOOLCHAIN_FILE="$here/mingw-toolchain.cmake" \
-          -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-O1 -DCMAKE_C_FLAGS_DEBUG=-O1 \
+          -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-O0 -DCMAKE_C_FLAGS_DEBUG=-O0 \
           -DKELVORA_GTEST_SOURCE_DIR=/usr/src/googletest -DKELVORA_BENCH=OFF \
           "-DCMAKE_CROSSCOMPILING_EMULATOR=$here/wine-run.sh;$build/wineprefix" \
           "${launcher[@]}" >/dev/null
@@ -46,7 +46,18 @@ build)
     ;;
 test)
     cd "$build"
-    ctest --output-on-failure --timeout 300
+    status=0
+    ctest --output-on-failure --timeout 300 || status=$?
+    # The cases inside the test programs, from GoogleTest's own summaries.
+    log=Testing/Temporary/LastTest.log
+    if [ -f "$log" ]; then
+        ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\? from .* ran\..*/\1/p' "$log" | awk '{ s += $1 } END { print s + 0 }')
+        skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\?, listed below:/\1/p' "$log" | awk '{ s += $1 } END { print s + 0 }')
+        echo "mingw-wine: GoogleTest cases under Wine: ${ran:-0} run, ${skipped:-0} of them skipped"
+        sed -n 's/^\[  SKIPPED \] \([^ ]*\) ([0-9]* ms)$/mingw-wine:   skipped \1/p' "$log"
+        grep -h '^\[ WINE' "$log" | sed 's/^/mingw-wine:   /' || true
+    fi
+    exit "$status"
     ;;
 *)
     echo "mingw-wine: unknown mode $mode" >&2
