@@ -196,6 +196,16 @@ int WinFileSystem::shellCopy(std::string_view from, std::string_view to,
             return static_cast<int>(ERROR_ACCESS_DENIED);
     }
 
+    // An existing target that another program holds (an attached database file) refuses now,
+    // with its own reason: replacing it at the end would only say "access denied".
+    if (targetAttributes != INVALID_FILE_ATTRIBUTES) {
+        WideFile probe(CreateFileW(target.c_str(), GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (probe.get() == INVALID_HANDLE_VALUE)
+            return static_cast<int>(GetLastError());
+    }
+
     WideFile in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (in.get() == INVALID_HANDLE_VALUE)

@@ -29,6 +29,8 @@ std::string WinCodePage::fromUtf8(std::string_view utf8) const {
     // Invalid UTF-8 arrives as U+FFFD, which no 8-bit code page has. Characters outside the
     // Basic Multilingual Plane and the holes of the page become "?" before the system sees them.
     std::wstring wide = toWide(utf8);
+    if (number_ == CP_UTF8) // a machine set to UTF-8 as its ANSI code page lacks nothing
+        return fromWide(wide);
     std::wstring clean;
     clean.reserve(wide.size());
     for (std::size_t i = 0; i < wide.size(); ++i) {
@@ -46,11 +48,21 @@ std::string WinCodePage::fromUtf8(std::string_view utf8) const {
     if (clean.empty())
         return {};
     const int inLength = static_cast<int>(clean.size());
-    const DWORD flags = WC_NO_BEST_FIT_CHARS;
-    const int length =
-        WideCharToMultiByte(number_, flags, clean.data(), inLength, nullptr, 0, "?", nullptr);
+    // The few code pages that take neither the flag nor a default character (the ISO-2022
+    // ones) are asked without them rather than giving nothing.
+    DWORD flags = WC_NO_BEST_FIT_CHARS;
+    const char* fallback = "?";
+    int length =
+        WideCharToMultiByte(number_, flags, clean.data(), inLength, nullptr, 0, fallback, nullptr);
+    if (length == 0) {
+        flags = 0;
+        fallback = nullptr;
+        length = WideCharToMultiByte(number_, flags, clean.data(), inLength, nullptr, 0, fallback,
+                                     nullptr);
+    }
     std::string out(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(number_, flags, clean.data(), inLength, out.data(), length, "?", nullptr);
+    WideCharToMultiByte(number_, flags, clean.data(), inLength, out.data(), length, fallback,
+                        nullptr);
     return out;
 }
 

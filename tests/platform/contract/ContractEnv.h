@@ -21,6 +21,9 @@ public:
     // A key under the current user's root that does not exist yet; removed with its values when
     // the environment goes.
     virtual std::string registryKey() const = 0;
+    // Holds an existing file the way SQL Server holds its attached database files (opened
+    // without sharing) until the returned object goes; null when the file cannot be held.
+    virtual std::shared_ptr<void> hold(const std::string& path) = 0;
 };
 
 std::unique_ptr<ContractEnv> makeContractEnv();

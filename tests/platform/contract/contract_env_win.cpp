@@ -53,6 +53,18 @@ public:
     Platform& platform() override { return *platform_; }
     std::string folder() const override { return utf8(folder_); }
     std::string registryKey() const override { return utf8(key_); }
+    std::shared_ptr<void> hold(const std::string& path) override {
+        const int length =
+            MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+        std::wstring wide(static_cast<std::size_t>(length), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), wide.data(),
+                            length);
+        HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return nullptr;
+        return std::shared_ptr<void>(file, [](void* handle) { CloseHandle(handle); });
+    }
 
 private:
     std::unique_ptr<Platform> platform_;

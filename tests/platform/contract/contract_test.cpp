@@ -120,6 +120,32 @@ TEST_F(Contract, FileFunctionsFailWithWindowsNumbers) {
     EXPECT_FALSE(files.fileExists(path("Sub")));
 }
 
+// A file held without sharing (an attached database file) refuses to be copied from or onto,
+// deleted or renamed with the sharing violation; the refusals end with the hold.
+TEST_F(Contract, AHeldFileRefusesWithSharingViolation) {
+    ASSERT_TRUE(files.writeFile(path("data.mdf"), "data"));
+    ASSERT_TRUE(files.writeFile(path("other.mdf"), "other"));
+    {
+        const auto held = env->hold(path("data.mdf"));
+        ASSERT_TRUE(held);
+        EXPECT_EQ(files.shellCopy(path("data.mdf"), path("copy.mdf"), {}),
+                  static_cast<int>(win::SharingViolation));
+        EXPECT_EQ(files.shellCopy(path("other.mdf"), path("data.mdf"), {}),
+                  static_cast<int>(win::SharingViolation));
+        EXPECT_EQ(files.copyFile(path("data.mdf"), path("copy.mdf"), false).code(),
+                  win::SharingViolation);
+        EXPECT_EQ(files.copyFile(path("other.mdf"), path("data.mdf"), false).code(),
+                  win::SharingViolation);
+        EXPECT_EQ(files.deleteFile(path("data.mdf")).code(), win::SharingViolation);
+        EXPECT_EQ(files.renameFile(path("data.mdf"), path("moved.mdf")).code(),
+                  win::SharingViolation);
+        EXPECT_FALSE(files.fileExists(path("copy.mdf")));
+    }
+    EXPECT_EQ(files.shellCopy(path("other.mdf"), path("data.mdf"), {}), 0);
+    EXPECT_EQ(files.readFile(path("data.mdf")).valueOr(""), "other");
+    EXPECT_TRUE(files.deleteFile(path("data.mdf")));
+}
+
 // A key of our own: strings and DWORDs, types, missing values, the names in any order.
 TEST_F(Contract, RegistryKeyOfOurOwn) {
     auto& registry = env->platform().registry();
