@@ -7,7 +7,8 @@ endif()
 if(KELVORA_WERROR)
     list(APPEND KELVORA_WARNINGS -Werror)
     # MinGW-w64's GCC 12 sees overlapping copies inside std::string's own code at -O3 that
-    # cannot happen (GCC bug 105651): a warning there, not an error.
+    # cannot happen (GCC bug 105651; toolkit/Graphics.cpp and dataaccess/DASQLMonitor.cpp in a
+    # Release build): a warning there, not an error.
     if(CMAKE_CROSSCOMPILING AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU"
        AND CMAKE_CXX_COMPILER_VERSION VERSION_GREATER_EQUAL 12
        AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
