@@ -3,10 +3,9 @@
 #include "dataaccess/DAConsts.h"
 #include "dataaccess/OLEDBProperties.h"
 #include "platform/Clock.h"
+#include "platform/Program.h"
 #include "toolkit/DB.h"
 
-#include <filesystem>
-#include <system_error>
 #include <vector>
 
 namespace kv::dataaccess {
@@ -72,9 +71,7 @@ std::int32_t OLEDBIsolationLevel(TIsolationLevel Level) {
 std::string ApplicationExeName() {
     if (!exeNameSlot().empty())
         return exeNameSlot();
-    std::error_code ec;
-    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string() : self.filename().string();
+    return kv::platform::programFileName();
 }
 
 void SetApplicationExeName(std::string Name) {
@@ -512,7 +509,7 @@ void TOLEDBConnection::RunInternalStatement(const std::string& Text) {
             factory->CreateCommand(nullptr, IID_ICommandText, FInternalCommand.putUnknown()),
             Owner());
     }
-    std::u16string w = kv::oledb::toOle(Text);
+    kv::oledb::OleString w = kv::oledb::toOle(Text);
     CheckResult(FInternalCommand->SetCommandText(DBGUID_DEFAULT, w.c_str()), Owner());
     DBROWCOUNT rows = 0;
     kv::oledb::ComPtr<IUnknown> result;
@@ -528,7 +525,8 @@ void TOLEDBConnection::CheckAlive() {
         if (SUCCEEDED(FSessionProperties.as(IID_IDBCreateCommand, factory)) && factory &&
             SUCCEEDED(factory->CreateCommand(nullptr, IID_ICommandText, command.putUnknown())) &&
             command &&
-            SUCCEEDED(command->SetCommandText(DBGUID_DEFAULT, u"/* Check connection */"))) {
+            SUCCEEDED(command->SetCommandText(
+                DBGUID_DEFAULT, kv::oledb::toOle("/* Check connection */").c_str()))) {
             DBROWCOUNT rows = 0;
             kv::oledb::ComPtr<IUnknown> result;
             alive = SUCCEEDED(command->Execute(nullptr, IID_NULL, nullptr, &rows, result.put()));

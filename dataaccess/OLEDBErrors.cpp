@@ -12,7 +12,7 @@ namespace kv::dataaccess {
 // ---------------------------------------------------------------------------------------------
 // EOLEDBError
 
-EOLEDBError::EOLEDBError(std::int32_t ErrorCode, std::u16string WideMessage)
+EOLEDBError::EOLEDBError(std::int32_t ErrorCode, kv::oledb::OleString WideMessage)
     : EDAError(ErrorCode, kv::oledb::fromOle(WideMessage.data(), WideMessage.size())),
       FWideMessage(std::move(WideMessage)) {}
 
@@ -35,7 +35,7 @@ void EOLEDBError::AddErrorRecord(std::unique_ptr<EOLEDBError> Record) {
     FErrorRecords.push_back(std::move(Record));
 }
 
-void EOLEDBError::SetWideMessage(std::u16string Value) {
+void EOLEDBError::SetWideMessage(kv::oledb::OleString Value) {
     SetMessage(kv::oledb::fromOle(Value.data(), Value.size()));
     FWideMessage = std::move(Value);
 }
@@ -62,7 +62,7 @@ void EOLEDBError::Raise() const {
 // ---------------------------------------------------------------------------------------------
 // EMSError
 
-EMSError::EMSError(const TMSErrorFields& Fields, std::u16string WideMessage)
+EMSError::EMSError(const TMSErrorFields& Fields, kv::oledb::OleString WideMessage)
     : EOLEDBError(Fields.ErrorNumber, std::move(WideMessage)), FFields(Fields) {}
 
 EMSError::EMSError(const EMSError& Other) : EOLEDBError(Other), FFields(Other.FFields) {}
@@ -109,11 +109,11 @@ namespace {
 
 struct RecordInfo {
     std::optional<TMSErrorFields> Fields; // set when the record has SQL Server information
-    std::u16string Message;
+    kv::oledb::OleString Message;
 };
 
-std::u16string wideOf(const OLECHAR* s) {
-    return s == nullptr ? std::u16string() : s;
+kv::oledb::OleString wideOf(const OLECHAR* s) {
+    return s == nullptr ? kv::oledb::OleString() : s;
 }
 
 // The SQL Server information of record i, when its custom error object offers it. The
@@ -148,7 +148,7 @@ std::optional<RecordInfo> sqlServerInfo(IErrorRecords* records, ULONG i) {
     return result;
 }
 
-std::u16string oledbErrorText(HRESULT hr) {
+kv::oledb::OleString oledbErrorText(HRESULT hr) {
     char buf[64];
     std::snprintf(buf, sizeof buf, SOLEDBError, static_cast<unsigned>(hr));
     return kv::oledb::toOle(buf);
@@ -157,14 +157,14 @@ std::u16string oledbErrorText(HRESULT hr) {
 } // namespace
 
 void AppendErrorText(EOLEDBError& E, const std::string& Text) {
-    E.SetWideMessage(E.WideMessage() + u"\n" + kv::oledb::toOle(Text));
+    E.SetWideMessage(E.WideMessage() + kv::oledb::toOle("\n") + kv::oledb::toOle(Text));
 }
 
 std::unique_ptr<EOLEDBError> BuildProviderError(HRESULT hr, TComponent* Component,
                                                 const TStatusCallback& StatusCallback) {
     // 1. The thread's error object: its description and its records.
     kv::oledb::ComPtr<IErrorInfo> errorInfo;
-    std::u16string description;
+    kv::oledb::OleString description;
     kv::oledb::ComPtr<IErrorRecords> records;
     ULONG count = 0;
     if (GetErrorInfo(0, errorInfo.put()) == S_OK && errorInfo) {
@@ -181,14 +181,15 @@ std::unique_ptr<EOLEDBError> BuildProviderError(HRESULT hr, TComponent* Componen
     //    gives the main values; the messages end up in index order.
     std::vector<std::optional<RecordInfo>> infos(count);
     std::optional<TMSErrorFields> main;
-    std::u16string joined;
+    kv::oledb::OleString joined;
     for (ULONG i = count; i-- > 0;) {
         infos[i] = sqlServerInfo(records.get(), i);
         if (!infos[i])
             continue;
         if (!main)
             main = infos[i]->Fields;
-        joined = joined.empty() ? infos[i]->Message : infos[i]->Message + u"\r\n" + joined;
+        joined = joined.empty() ? infos[i]->Message
+                                : infos[i]->Message + kv::oledb::toOle("\r\n") + joined;
     }
 
     // 3./4. The error object.
@@ -198,7 +199,7 @@ std::unique_ptr<EOLEDBError> BuildProviderError(HRESULT hr, TComponent* Componen
     } else if (hr == S_OK) {
         return nullptr;
     } else {
-        std::u16string message = description.empty() ? oledbErrorText(hr) : description;
+        kv::oledb::OleString message = description.empty() ? oledbErrorText(hr) : description;
         if (hr == CO_E_NOTINITIALIZED)
             message += kv::oledb::toOle(SCoInitializeNotCalled);
         error = std::make_unique<EOLEDBError>(hr, message);

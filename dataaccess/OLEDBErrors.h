@@ -10,6 +10,7 @@
 // object raises it (or hands it to the information-message path for a successful call).
 
 #include "dataaccess/DAError.h"
+#include "platform/oledb/com_lite.h"
 #include "platform/oledb/oledb.h"
 
 #include <functional>
@@ -21,7 +22,7 @@ namespace kv::dataaccess {
 
 class EOLEDBError : public EDAError {
 public:
-    EOLEDBError(std::int32_t ErrorCode, std::u16string WideMessage);
+    EOLEDBError(std::int32_t ErrorCode, kv::oledb::OleString WideMessage);
     EOLEDBError(const EOLEDBError& Other);
     ~EOLEDBError() override;
 
@@ -38,8 +39,8 @@ public:
     void AddErrorRecord(std::unique_ptr<EOLEDBError> Record);
 
     // The message as UTF-16; Message() is its UTF-8 form.
-    const std::u16string& WideMessage() const { return FWideMessage; }
-    void SetWideMessage(std::u16string Value);
+    const kv::oledb::OleString& WideMessage() const { return FWideMessage; }
+    void SetWideMessage(kv::oledb::OleString Value);
 
     // Copies ProviderResult, SourceInterfaceId and Component and deep-copies ErrorRecords.
     virtual void AssignFrom(const EOLEDBError& Source);
@@ -51,7 +52,7 @@ private:
     HRESULT FProviderResult = S_OK;
     GUID FSourceInterfaceId = GUID_NULL;
     std::vector<std::unique_ptr<EOLEDBError>> FErrorRecords;
-    std::u16string FWideMessage;
+    kv::oledb::OleString FWideMessage;
 };
 
 // SQL Server's own description of one message.
@@ -68,7 +69,7 @@ struct TMSErrorFields {
 class EMSError : public EOLEDBError {
 public:
     // ErrorCode is the server's error number.
-    EMSError(const TMSErrorFields& Fields, std::u16string WideMessage);
+    EMSError(const TMSErrorFields& Fields, kv::oledb::OleString WideMessage);
     EMSError(const EMSError& Other);
     ~EMSError() override;
 

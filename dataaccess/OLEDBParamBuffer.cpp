@@ -286,7 +286,7 @@ void TOLEDBParamBuffer::ReadOutput() {
         case DBTYPE_WSTR: {
             const std::size_t units =
                 std::min<std::size_t>(length, b.cbMaxLen - sizeof(OLECHAR)) / sizeof(OLECHAR);
-            kv::oledb::OleString text(units, u'\0');
+            kv::oledb::OleString text(units, OLECHAR{});
             std::memcpy(text.data(), value, units * sizeof(OLECHAR));
             p.SetValue(kv::oledb::fromOle(text.data(), text.size()));
             break;

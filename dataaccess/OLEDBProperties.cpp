@@ -49,7 +49,7 @@ void TOLEDBPropertiesSet::AddPropBool(DBPROPID Id, bool Value, bool Required) {
 }
 
 void TOLEDBPropertiesSet::AddPropStr(DBPROPID Id, const std::string& Value, bool Required) {
-    std::u16string w = kv::oledb::toOle(Value);
+    kv::oledb::OleString w = kv::oledb::toOle(Value);
     Add(Id, Required, VT_BSTR).vValue.bstrVal =
         SysAllocStringLen(w.c_str(), static_cast<UINT>(w.size()));
 }

@@ -151,7 +151,7 @@ TRecord TOLEDBRecordSet::ReadRecord(const kv::oledb::ComPtr<IRowset>& Rowset, HR
             continue;
         }
         length = std::min<DBLENGTH>(length, b.cbMaxLen - sizeof(OLECHAR));
-        std::u16string text(length / 2, u'\0');
+        kv::oledb::OleString text(length / 2, OLECHAR{});
         std::memcpy(text.data(), Buffer.data() + b.obValue, text.size() * 2);
         rec[c].Text = kv::oledb::fromOle(text.data(), text.size());
     }
@@ -182,7 +182,7 @@ std::string TOLEDBRecordSet::ReadLongValue(const kv::oledb::ComPtr<IRowset>& Row
     if (status == DBSTATUS_S_TRUNCATED)
         FSession->RaiseLayerError(DB_E_ERRORSOCCURRED, SDataTruncated, FComponent);
     length = std::min<DBLENGTH>(length, b.cbMaxLen - sizeof(OLECHAR));
-    std::u16string text(length / 2, u'\0');
+    kv::oledb::OleString text(length / 2, OLECHAR{});
     std::memcpy(text.data(), buffer.data() + 16, text.size() * 2);
     return kv::oledb::fromOle(text.data(), text.size());
 }

@@ -3,6 +3,7 @@
 // only where bytes leave the program in that code page (the activity log file) or arrive in it.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -19,5 +20,9 @@ public:
     // The code page to UTF-8; bytes the code page leaves undefined become "?".
     virtual std::string toUtf8(std::string_view ansi) const = 0;
 };
+
+// A code page of this backend by number, with the rules above (Windows: the system's tables; the
+// simulated host: iconv). Throws PlatformError when the backend does not have it.
+std::unique_ptr<CodePage> openCodePage(std::uint32_t number);
 
 } // namespace kv::platform

@@ -21,9 +21,13 @@
 
 namespace kv::platform {
 
-// Progress of a long copy: bytes copied so far and the size of the file. Called at least once at
-// the start (0, total) and once at the end (total, total) of a successful copy.
+// Progress of a long copy: bytes copied so far and the size of the file. Called once at the start
+// (0, total), after every chunk of ShellCopyChunk bytes (and after the last, shorter one) with the
+// bytes done so far, rising; the last call of a successful copy is (total, total).
 using CopyProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
+// The granularity of the shell copy's progress, the same in every backend.
+inline constexpr std::uint64_t ShellCopyChunk = 32ull << 20;
 
 class FileSystem {
 public:
@@ -54,11 +58,16 @@ public:
     virtual Result<std::string> readFile(std::string_view path) = 0;
     virtual Result<void> writeFile(std::string_view path, std::string_view contents) = 0;
 
-    // The shell's copy (SHFileOperationA with FO_COPY): copies one file, replacing an existing
-    // target without asking and creating missing target folders; when `to` is an existing folder
-    // the file is copied into it under its own name. Returns 0 on success, otherwise a nonzero
-    // Windows error number, as SHFileOperation does. Large files are copied in chunks and
-    // `progress` (may be empty) hears about each one.
+    // The shell's copy (what SHFileOperationA with FO_COPY does): copies one file, replacing an
+    // existing target without asking and creating missing target folders; when `to` is an
+    // existing folder the file is copied into it under its own name. The target appears complete
+    // or not at all, with the source's last-write time. Returns 0 on success, otherwise the
+    // nonzero Windows error number of the failing step, the same in every backend: FileNotFound
+    // (2) for a missing source, PathNotFound (3) when a folder on its way is missing,
+    // AccessDenied (5) for a folder as source, SharingViolation (32) for a held file, DiskFull
+    // (112), ... (not SHFileOperation's own DE_ codes such as 1026, which it gives for some of
+    // these). The file is copied in chunks of ShellCopyChunk bytes and `progress` (may be empty)
+    // hears about each one (see CopyProgress).
     virtual int shellCopy(std::string_view from, std::string_view to,
                           const CopyProgress& progress) = 0;
 

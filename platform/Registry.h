@@ -45,7 +45,8 @@ public:
     virtual Result<std::string> readString(std::string_view name) = 0;
     // A REG_DWORD value; another type fails with UnsupportedType.
     virtual Result<std::uint32_t> readInteger(std::string_view name) = 0;
-    // The names of all values, in the order they were created.
+    // The names of all values, in no promised order: Windows enumerates values in an order of
+    // its own (RegEnumValue), which need not be the order of creation. Callers sort.
     virtual Result<std::vector<std::string>> valueNames() = 0;
 
     // Writing needs a key opened with Registry::createKey; otherwise AccessDenied.

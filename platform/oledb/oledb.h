@@ -9,6 +9,10 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// No GDI: its macros (ANSI_CHARSET, GetObject, ...) would replace the toolkit's own names.
+#ifndef NOGDI
+#define NOGDI
+#endif
 // windows.h must come first.
 #include <windows.h>
 // clang-format off
@@ -16,6 +20,39 @@
 #include <oledb.h>
 #include <oledberr.h>
 // clang-format on
+
+// windows.h picks the "A" or "W" form of its functions by macros of the plain name, and defines
+// a few short words; the names of the toolkit and the data-access layer that read the same would
+// be renamed with them. The seam takes them back (the layers above call no Win32 function).
+#undef CopyFile
+#undef CreateDirectory
+#undef CreateFont
+#undef CreateWindow
+#undef DeleteFile
+#undef DrawText
+#undef FindWindow
+#undef GetClassInfo
+#undef GetClassName
+#undef GetComputerName
+#undef GetCurrentTime
+#undef GetMessage
+#undef GetObject
+#undef GetProp
+#undef GetUserName
+#undef LoadString
+#undef MessageBox
+#undef MoveFile
+#undef PostMessage
+#undef RegisterClass
+#undef SendMessage
+#undef SetProp
+#undef Yield
+#undef DELETE
+#undef IN
+#undef OUT
+#undef OPTIONAL
+#undef near
+#undef far
 
 #else
 

@@ -97,3 +97,11 @@ std::string IconvCodePage::toUtf8(std::string_view ansi) const {
 }
 
 } // namespace kv::platform::sim
+
+namespace kv::platform {
+
+std::unique_ptr<CodePage> openCodePage(std::uint32_t number) {
+    return std::make_unique<sim::IconvCodePage>(number);
+}
+
+} // namespace kv::platform

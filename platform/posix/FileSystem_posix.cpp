@@ -31,7 +31,7 @@ using namespace detail;
 
 namespace {
 
-constexpr std::uint64_t ChunkSize = 32ull << 20; // progress granularity of big copies
+constexpr std::uint64_t ChunkSize = ShellCopyChunk; // progress granularity of big copies
 
 // ENOENT on `path`: FileNotFound when its folder exists, PathNotFound when it does not.
 Error missing(const fs::path& path, std::string_view windowsPath) {
@@ -87,9 +87,13 @@ int copyData(int in, int out, std::uint64_t size, const CopyProgress& progress) 
     if (progress)
         progress(0, size);
     // A file system that shares extents between files (Btrfs, XFS) copies in an instant.
+    // The progress still hears every chunk, as from a copy made piece by piece.
     if (size > 0 && ::ioctl(out, FICLONE, in) == 0) {
         if (progress)
-            progress(size, size);
+            for (std::uint64_t done = 0; done < size;) {
+                done = std::min(size, done + ChunkSize);
+                progress(done, size);
+            }
         return 0;
     }
     std::uint64_t done = 0;

@@ -3,7 +3,7 @@
 #include "platform/win32/WinBackends.h"
 
 #include <algorithm>
-#include <shellapi.h>
+#include <vector>
 
 namespace kv::platform::win32 {
 
@@ -107,33 +107,142 @@ Result<void> WinFileSystem::writeFile(std::string_view path, std::string_view co
     return success();
 }
 
-// SHFileOperationA has no progress callback of its own; the progress hears the start and the
-// end. The shell shows no dialogs: it replaces the target and makes missing folders without
-// asking, and reports errors through its return value only.
+namespace {
+
+std::wstring parentOf(const std::wstring& path) {
+    const auto sep = path.find_last_of(L"\\/");
+    return sep == std::wstring::npos ? std::wstring() : path.substr(0, sep);
+}
+
+// Makes every missing folder on the way to `folder` (the shell copy's FOF_NOCONFIRMMKDIR).
+void makeFolders(const std::wstring& folder) {
+    if (folder.empty() || GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return;
+    const std::wstring parent = parentOf(folder);
+    if (parent.size() > 2) // not past the drive ("C:")
+        makeFolders(parent);
+    CreateDirectoryW(folder.c_str(), nullptr);
+}
+
+class WideFile {
+public:
+    explicit WideFile(HANDLE handle) : handle_(handle) {}
+    ~WideFile() { close(); }
+    WideFile(const WideFile&) = delete;
+    WideFile& operator=(const WideFile&) = delete;
+    HANDLE get() const { return handle_; }
+    bool close() {
+        const bool ok = handle_ == INVALID_HANDLE_VALUE || CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// Moves `size` bytes from `in` to `out`, reporting after every ShellCopyChunk. 0 or an error.
+DWORD copyData(HANDLE in, HANDLE out, std::uint64_t size, const CopyProgress& progress) {
+    std::vector<char> buffer(1u << 20);
+    std::uint64_t done = 0;
+    while (done < size) {
+        const std::uint64_t chunkEnd = std::min(size, done + ShellCopyChunk);
+        while (done < chunkEnd) {
+            const auto want =
+                static_cast<DWORD>(std::min<std::uint64_t>(buffer.size(), chunkEnd - done));
+            DWORD got = 0;
+            if (!ReadFile(in, buffer.data(), want, &got, nullptr))
+                return GetLastError();
+            if (got == 0)
+                return ERROR_HANDLE_EOF; // the source shrank while it was copied
+            DWORD written = 0;
+            if (!WriteFile(out, buffer.data(), got, &written, nullptr))
+                return GetLastError();
+            if (written != got)
+                return ERROR_DISK_FULL;
+            done += got;
+        }
+        if (progress)
+            progress(done, size);
+    }
+    return 0;
+}
+
+} // namespace
+
+// SHFileOperation reports no progress and answers some failures with its own DE_ numbers (a
+// missing source is 1026 there), and CopyFileEx's progress routine is not called by every
+// system (Wine calls it never): the copy is made here, in chunks, into a temporary file beside
+// the target that then replaces the target.
 int WinFileSystem::shellCopy(std::string_view from, std::string_view to,
                              const CopyProgress& progress) {
-    std::uint64_t size = 0;
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (GetFileAttributesExA(toAnsi(from).c_str(), GetFileExInfoStandard, &data))
-        size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    const std::wstring source = toWide(from);
+    std::wstring target = toWide(to);
+    const DWORD sourceAttributes = GetFileAttributesW(source.c_str());
+    if (sourceAttributes == INVALID_FILE_ATTRIBUTES)
+        return static_cast<int>(GetLastError());
+    if (sourceAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return static_cast<int>(ERROR_ACCESS_DENIED);
+    DWORD targetAttributes = GetFileAttributesW(target.c_str());
+    if (targetAttributes != INVALID_FILE_ATTRIBUTES &&
+        (targetAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        const auto sep = source.find_last_of(L"\\/");
+        while (!target.empty() && (target.back() == L'\\' || target.back() == L'/'))
+            target.pop_back();
+        target += L'\\' + (sep == std::wstring::npos ? source : source.substr(sep + 1));
+        targetAttributes = GetFileAttributesW(target.c_str());
+        if (targetAttributes != INVALID_FILE_ATTRIBUTES &&
+            (targetAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            return static_cast<int>(ERROR_ACCESS_DENIED);
+    }
+
+    // An existing target that another program holds (an attached database file) refuses now,
+    // with its own reason: replacing it at the end would only say "access denied".
+    if (targetAttributes != INVALID_FILE_ATTRIBUTES) {
+        WideFile probe(CreateFileW(target.c_str(), GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (probe.get() == INVALID_HANDLE_VALUE)
+            return static_cast<int>(GetLastError());
+    }
+
+    WideFile in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (in.get() == INVALID_HANDLE_VALUE)
+        return static_cast<int>(GetLastError());
+    LARGE_INTEGER size{};
+    FILETIME written{};
+    if (!GetFileSizeEx(in.get(), &size) || !GetFileTime(in.get(), nullptr, nullptr, &written))
+        return static_cast<int>(GetLastError());
+    const auto total = static_cast<std::uint64_t>(size.QuadPart);
+
+    const std::wstring folder = parentOf(target);
+    makeFolders(folder);
+    wchar_t temp[MAX_PATH + 1] = {};
+    if (!GetTempFileNameW(folder.empty() ? L"." : folder.c_str(), L"kvc", 0, temp))
+        return static_cast<int>(GetLastError());
+    WideFile out(CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                             nullptr));
+    if (out.get() == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        DeleteFileW(temp);
+        return static_cast<int>(error);
+    }
     if (progress)
-        progress(0, size);
-    // Both lists end with two NULs.
-    std::string source = toAnsi(from);
-    source.append(2, '\0');
-    std::string target = toAnsi(to);
-    target.append(2, '\0');
-    SHFILEOPSTRUCTA operation{};
-    operation.wFunc = FO_COPY;
-    operation.pFrom = source.c_str();
-    operation.pTo = target.c_str();
-    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
-    const int result = SHFileOperationA(&operation);
-    if (result == 0 && operation.fAnyOperationsAborted)
-        return static_cast<int>(ERROR_CANCELLED);
-    if (result == 0 && progress)
-        progress(size, size);
-    return result;
+        progress(0, total);
+    DWORD error = copyData(in.get(), out.get(), total, progress);
+    if (error == 0 && !SetFileTime(out.get(), nullptr, nullptr, &written))
+        error = GetLastError();
+    if (!out.close() && error == 0)
+        error = GetLastError();
+    in.close();
+    if (error == 0 && !MoveFileExW(temp, target.c_str(), MOVEFILE_REPLACE_EXISTING))
+        error = GetLastError();
+    if (error != 0) {
+        DeleteFileW(temp);
+        return static_cast<int>(error);
+    }
+    return 0;
 }
 
 } // namespace kv::platform::win32

@@ -73,11 +73,23 @@ public:
                                                    std::string_view path) override;
 };
 
+// A code page of the system (the ANSI code page by default) with the program's rule for what it
+// lacks: "?" for every character without a mapping of its own (no best fit: "Ā" is not "A"), for
+// every byte the code page leaves undefined (Windows reads 0x81 of 1252 or 1254 as U+0081) and for
+// bytes that are not UTF-8. Throws PlatformError for a code page the system does not have.
 class WinCodePage final : public CodePage {
 public:
-    std::uint32_t number() const override;
+    explicit WinCodePage(std::uint32_t number = 0);
+
+    std::uint32_t number() const override { return number_; }
     std::string fromUtf8(std::string_view utf8) const override;
     std::string toUtf8(std::string_view ansi) const override;
+
+private:
+    std::uint32_t number_;
+    bool singleByte_ = false;
+    bool c1Undefined_ = false; // the Windows 874 and 125x pages: U+0080..U+009F are holes
+    std::string bytes_[256];   // single-byte pages: the UTF-8 text of each byte, or "?"
 };
 
 } // namespace kv::platform::win32

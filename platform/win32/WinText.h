@@ -20,7 +20,12 @@
 
 namespace kv::platform::win32 {
 
+// Between two code pages through UTF-16 (MultiByteToWideChar, WideCharToMultiByte), the way the
+// "A" functions take their arguments: for file names, registry texts and system messages.
 std::string convert(std::string_view text, UINT from, UINT to);
+// UTF-8 <-> UTF-16 (wchar_t is 16-bit on Windows) for the "W" functions.
+std::wstring toWide(std::string_view utf8);
+std::string fromWide(std::wstring_view wide);
 inline std::string toAnsi(std::string_view utf8) {
     return convert(utf8, CP_UTF8, CP_ACP);
 }

@@ -19,6 +19,27 @@ std::string convert(std::string_view text, UINT from, UINT to) {
     return out;
 }
 
+std::wstring toWide(std::string_view utf8) {
+    if (utf8.empty())
+        return {};
+    const int inLength = static_cast<int>(utf8.size());
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), inLength, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), inLength, wide.data(), length);
+    return wide;
+}
+
+std::string fromWide(std::wstring_view wide) {
+    if (wide.empty())
+        return {};
+    const int inLength = static_cast<int>(wide.size());
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLength, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLength, out.data(), length, nullptr, nullptr);
+    return out;
+}
+
 Error errorFrom(DWORD code, const std::string& what) {
     char* message = nullptr;
     const DWORD length = FormatMessageA(

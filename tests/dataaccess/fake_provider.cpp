@@ -400,7 +400,7 @@ private:
         case DBTYPE_BYTES:
             return std::string(reinterpret_cast<const char*>(value), length);
         default: {
-            std::u16string w(length / 2, u'\0');
+            kv::oledb::OleString w(length / 2, OLECHAR{});
             std::memcpy(w.data(), value, length);
             return kv::oledb::fromOle(w.data(), w.size());
         }

@@ -58,6 +58,9 @@ TEST(ComStatementMonitor, AbsentClassLeavesTheMonitorUnregistered) {
 }
 
 TEST(ComStatementMonitor, RegistersSendsAndTakesTheFlagsItIsGiven) {
+    // A class of this process is registered with COM (on Windows CoRegisterClassObject), which
+    // needs COM on the thread before the monitor initialises it for itself.
+    oledb::ComScope com;
     Seen seen;
     oledb::ScopedClassRegistration registered(
         CLSID_StatementMonitor, [&seen](IUnknown*, REFIID riid, void** ppv) {

@@ -55,7 +55,7 @@ class FatalTable : public testing::TestWithParam<FatalCase> {};
 
 TEST_P(FatalTable, IsFatalFollowsTheServerNumbers) {
     const FatalCase& c = GetParam();
-    EMSError e(fields(c.number, c.cls, c.state), u"m");
+    EMSError e(fields(c.number, c.cls, c.state), kv::oledb::toOle("m"));
     EXPECT_EQ(e.IsFatal(), c.fatal);
 }
 
@@ -75,9 +75,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<FatalCase>& i) { return std::string(i.param.name); });
 
 TEST(ErrorClasses, DuplicateKeyAndGenericProviderErrors) {
-    EXPECT_TRUE(EMSError(fields(2627, 14, 1), u"dup").IsDuplicateKey());
-    EXPECT_FALSE(EMSError(fields(2601, 14, 1), u"dup").IsDuplicateKey());
-    EOLEDBError ole(E_FAIL, u"x");
+    EXPECT_TRUE(EMSError(fields(2627, 14, 1), kv::oledb::toOle("dup")).IsDuplicateKey());
+    EXPECT_FALSE(EMSError(fields(2601, 14, 1), kv::oledb::toOle("dup")).IsDuplicateKey());
+    EOLEDBError ole(E_FAIL, kv::oledb::toOle("x"));
     EXPECT_FALSE(ole.IsFatal());
     EXPECT_FALSE(ole.IsDuplicateKey());
     EXPECT_EQ(ole.ErrorCode(), E_FAIL);
@@ -85,9 +85,9 @@ TEST(ErrorClasses, DuplicateKeyAndGenericProviderErrors) {
 
 // Copies keep the class, every field and deep copies of the records.
 TEST(ErrorClasses, CloneAndAssignFromKeepClassAndFields) {
-    EMSError e(fields(17, 16, 1), u"main \u00e7");
+    EMSError e(fields(17, 16, 1), kv::oledb::toOle("main \u00e7"));
     e.SetProviderResult(E_FAIL);
-    e.AddErrorRecord(std::make_unique<EMSError>(fields(1, 16, 1), u"r1"));
+    e.AddErrorRecord(std::make_unique<EMSError>(fields(1, 16, 1), kv::oledb::toOle("r1")));
     std::unique_ptr<EDAError> copy = e.Clone();
     auto* ms = dynamic_cast<EMSError*>(copy.get());
     ASSERT_NE(ms, nullptr);
@@ -97,7 +97,7 @@ TEST(ErrorClasses, CloneAndAssignFromKeepClassAndFields) {
     ASSERT_EQ(ms->ErrorRecordCount(), 1);
     EXPECT_NE(&ms->ErrorRecords(0), &e.ErrorRecords(0));
 
-    EMSError target(fields(5, 1, 1), u"t");
+    EMSError target(fields(5, 1, 1), kv::oledb::toOle("t"));
     target.AssignFrom(e);
     EXPECT_EQ(target.ErrorNumber(), 17);
     EXPECT_EQ(target.ProviderResult(), E_FAIL);
@@ -173,7 +173,8 @@ TEST_F(ComTest, DescriptionAndStatusCallbackText) {
         return hr == DB_E_ERRORSOCCURRED ? "report" : "";
     });
     EXPECT_EQ(e->Message(), "Multiple-step operation generated errors.\nreport");
-    EXPECT_EQ(e->WideMessage(), u"Multiple-step operation generated errors.\nreport");
+    EXPECT_EQ(e->WideMessage(),
+              kv::oledb::toOle("Multiple-step operation generated errors.\nreport"));
 }
 
 TEST_F(ComTest, SuccessWithoutMessagesReportsNothing) {

@@ -1,9 +1,13 @@
 #include "toolkit/detail/Number.h"
 
+#include <cerrno>
 #include <charconv>
+#include <clocale>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
 
 namespace kv::toolkit {
 
@@ -28,6 +32,49 @@ bool parseFloat(std::string_view text, F& value) {
         ++b;
     auto [ptr, ec] = std::from_chars(b, e, value, std::chars_format::general);
     return ec == std::errc() && ptr == e && std::isfinite(value);
+}
+
+// libstdc++ of MinGW-w64 (GCC 12) reads a long double through a double: "-0.1" keeps a double's
+// 53 bits and writes back as -0.10000000000000000555. Asked once, with a number that tells.
+bool longDoubleFromCharsIsExact() {
+    static const bool exact = [] {
+        const char text[] = "0.1";
+        long double v = 0;
+        std::from_chars(text, text + 3, v);
+        return v != static_cast<long double>(0.1);
+    }();
+    return exact;
+}
+
+// A long double from text with the grammar of parseFloat; where from_chars is not exact the value
+// comes from strtold (the C library's reader, which uses the locale's decimal point).
+bool parseLongDouble(std::string_view text, long double& value) {
+    if (longDoubleFromCharsIsExact())
+        return parseFloat(text, value);
+    if (text.empty())
+        return false;
+    const char* b = text.data();
+    const char* e = b + text.size();
+    if (*b == '+')
+        ++b;
+    // The grammar: what from_chars reads as a double (a value too large for a double may still
+    // fit a long double).
+    double probe = 0;
+    auto [ptr, ec] = std::from_chars(b, e, probe, std::chars_format::general);
+    if (ptr != e || (ec != std::errc() && ec != std::errc::result_out_of_range))
+        return false;
+    std::string copy(b, e);
+    const char point = *std::localeconv()->decimal_point;
+    for (char& c : copy)
+        if (c == '.')
+            c = point;
+    char* end = nullptr;
+    errno = 0;
+    const long double v = std::strtold(copy.c_str(), &end);
+    if (end != copy.c_str() + copy.size() || errno == ERANGE || !std::isfinite(v))
+        return false;
+    value = v;
+    return true;
 }
 
 } // namespace
@@ -130,7 +177,7 @@ bool formatExtended(const Extended80& Bytes, std::string& Text) {
 bool parseExtended(std::string_view Text, Extended80& Bytes) {
     if constexpr (kLongDoubleIsExtended) {
         long double v = 0;
-        if (!parseFloat(Text, v))
+        if (!parseLongDouble(Text, v))
             return false;
         unsigned char raw[sizeof(long double)] = {};
         std::memcpy(raw, &v, sizeof v);

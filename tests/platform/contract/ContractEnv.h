@@ -1,0 +1,31 @@
+#pragma once
+// What the platform contract tests need from a backend: its platform object, an empty folder to
+// work in and a registry key of their own. contract_test.cpp runs the same cases over every
+// backend: the simulated host here (contract_env_posix.cpp) and Windows itself under the
+// Windows build (contract_env_win.cpp, run under Wine by the cross build).
+
+#include "platform/Platform.h"
+
+#include <memory>
+#include <string>
+
+namespace kv::platform::contract {
+
+class ContractEnv {
+public:
+    virtual ~ContractEnv() = default;
+    virtual Platform& platform() = 0;
+    // An empty folder, as a Windows path without a trailing backslash ("C:\...\kv-contract-1").
+    // Removed with everything in it when the environment goes.
+    virtual std::string folder() const = 0;
+    // A key under the current user's root that does not exist yet; removed with its values when
+    // the environment goes.
+    virtual std::string registryKey() const = 0;
+    // Holds an existing file the way SQL Server holds its attached database files (opened
+    // without sharing) until the returned object goes; null when the file cannot be held.
+    virtual std::shared_ptr<void> hold(const std::string& path) = 0;
+};
+
+std::unique_ptr<ContractEnv> makeContractEnv();
+
+} // namespace kv::platform::contract

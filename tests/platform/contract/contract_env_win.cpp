@@ -1,0 +1,81 @@
+// The contract environment of Windows itself: a folder in the user's temporary folder and a
+// key under HKEY_CURRENT_USER\Software, both removed afterwards. Under Wine they live in the
+// build's own Wine prefix.
+
+#include "tests/platform/contract/ContractEnv.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <atomic>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <windows.h>
+
+namespace kv::platform::contract {
+
+namespace {
+
+std::string utf8(const std::wstring& wide) {
+    const int inLength = static_cast<int>(wide.size());
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLength, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLength, out.data(), length, nullptr, nullptr);
+    return out;
+}
+
+std::wstring uniqueName(const wchar_t* prefix) {
+    static std::atomic<int> counter{0};
+    return prefix + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+}
+
+class WinEnv final : public ContractEnv {
+public:
+    WinEnv() : platform_(createPlatform()) {
+        wchar_t temp[MAX_PATH + 1] = {};
+        const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+        if (length == 0 || length > MAX_PATH)
+            throw std::runtime_error("GetTempPath failed");
+        folder_ = std::wstring(temp, length) + uniqueName(L"kv-contract-");
+        if (!CreateDirectoryW(folder_.c_str(), nullptr))
+            throw std::runtime_error("cannot create the test folder");
+        key_ = L"Software\\" + uniqueName(L"KelvoraContractTest-");
+    }
+    ~WinEnv() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(std::filesystem::path(folder_), ignored);
+        RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, key_.c_str());
+    }
+
+    Platform& platform() override { return *platform_; }
+    std::string folder() const override { return utf8(folder_); }
+    std::string registryKey() const override { return utf8(key_); }
+    std::shared_ptr<void> hold(const std::string& path) override {
+        const int length =
+            MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+        std::wstring wide(static_cast<std::size_t>(length), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), wide.data(),
+                            length);
+        HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return nullptr;
+        return std::shared_ptr<void>(file, [](void* handle) { CloseHandle(handle); });
+    }
+
+private:
+    std::unique_ptr<Platform> platform_;
+    std::wstring folder_;
+    std::wstring key_;
+};
+
+} // namespace
+
+std::unique_ptr<ContractEnv> makeContractEnv() {
+    return std::make_unique<WinEnv>();
+}
+
+} // namespace kv::platform::contract

@@ -1,0 +1,182 @@
+// The promises of the platform interfaces that hold in every backend, checked with one source
+// over the simulated host and over Windows (the cross build runs it under Wine): the code page
+// rules, the file functions' error numbers, the shell copy's progress and the registry.
+
+#include "platform/CodePage.h"
+#include "tests/platform/contract/ContractEnv.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kv::platform::contract {
+namespace {
+
+using ::testing::UnorderedElementsAre;
+
+class Contract : public ::testing::Test {
+protected:
+    std::unique_ptr<ContractEnv> env = makeContractEnv();
+    FileSystem& files = env->platform().files();
+    std::string path(const std::string& name) const { return env->folder() + "\\" + name; }
+};
+
+// Windows-1254: Turkish letters to their bytes and back; what the page lacks, bytes that are not
+// UTF-8 and bytes the page leaves undefined become "?" (no best fit: "Ā" is not "A", and 0x81 is
+// not U+0081).
+TEST_F(Contract, CodePage1254KeepsTurkishAndMarksTheRest) {
+    const auto codePage = openCodePage(1254);
+    ASSERT_TRUE(codePage);
+    EXPECT_EQ(codePage->number(), 1254u);
+    EXPECT_EQ(codePage->fromUtf8("ç ğ ı İ ö ş ü"), "\xE7 \xF0 \xFD \xDD \xF6 \xFE \xFC");
+    EXPECT_EQ(codePage->fromUtf8("Ç Ğ I İ Ö Ş Ü"), "\xC7 \xD0 I \xDD \xD6 \xDE \xDC");
+    EXPECT_EQ(codePage->toUtf8("\xE7\xF0\xFD\xDD\xF6\xFE\xFC \xC7\xD0\xD6\xDE\xDC"),
+              "çğıİöşü ÇĞÖŞÜ");
+    EXPECT_EQ(codePage->fromUtf8("a日b€cĀ"), "a?b\x80"
+                                             "c?");
+    EXPECT_EQ(codePage->fromUtf8("Āē ő"), "?? ?");        // best fit would give "Ae o"
+    EXPECT_EQ(codePage->fromUtf8("x\xFFy\xC3"), "x?y?");  // not UTF-8
+    EXPECT_EQ(codePage->fromUtf8("a\U0001F600b"), "a?b"); // beyond 16 bits: one "?"
+    EXPECT_EQ(codePage->fromUtf8("\xC2\x81"), "?");       // U+0081 is no character of 1254
+    EXPECT_EQ(codePage->toUtf8("a\x81"
+                               "b\x8D\x8E\x8F\x90\x9D\x9E"),
+              "a?b??????"); // undefined in 1254
+    EXPECT_EQ(codePage->toUtf8("\x80\x9F\xFF"), "€Ÿÿ");
+    EXPECT_EQ(codePage->fromUtf8(""), "");
+    EXPECT_EQ(codePage->toUtf8(""), "");
+    // Every defined byte comes back as itself.
+    for (int b = 0x20; b < 0x100; ++b) {
+        const std::string byte(1, static_cast<char>(b));
+        const std::string text = codePage->toUtf8(byte);
+        if (text != "?") {
+            EXPECT_EQ(codePage->fromUtf8(text), byte) << "byte " << b;
+        }
+    }
+}
+
+// The shell copy reports 0, every chunk and the end; it replaces the target, makes missing
+// folders and copies into an existing folder under the source's name.
+TEST_F(Contract, ShellCopyReportsEveryChunkAndReplaces) {
+    const std::uint64_t size = 2 * ShellCopyChunk + 123; // three chunks
+    ASSERT_TRUE(files.writeFile(path("source.mdf"), std::string(size, 'k')));
+    ASSERT_TRUE(files.writeFile(path("target.mdf"), "old"));
+
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
+    const auto progress = [&](std::uint64_t done, std::uint64_t total) {
+        calls.emplace_back(done, total);
+    };
+    EXPECT_EQ(files.shellCopy(path("source.mdf"), path("TARGET.mdf"), progress), 0);
+    EXPECT_EQ(files.fileSize(path("target.mdf")).valueOr(0), size);
+    using Call = std::pair<std::uint64_t, std::uint64_t>;
+    EXPECT_THAT(calls, ::testing::ElementsAre(Call{0, size}, Call{ShellCopyChunk, size},
+                                              Call{2 * ShellCopyChunk, size}, Call{size, size}));
+
+    calls.clear();
+    ASSERT_TRUE(files.writeFile(path("empty.ldf"), ""));
+    EXPECT_EQ(files.shellCopy(path("empty.ldf"), path("New\\Folder\\empty.ldf"), progress), 0);
+    EXPECT_TRUE(files.fileExists(path("new\\folder\\EMPTY.LDF")));
+    EXPECT_THAT(calls, ::testing::ElementsAre(Call{0, 0}));
+
+    ASSERT_TRUE(files.writeFile(path("New\\empty.ldf"), "old"));
+    EXPECT_EQ(files.shellCopy(path("empty.ldf"), path("New"), {}), 0);
+    EXPECT_EQ(files.fileSize(path("New\\empty.ldf")).valueOr(99), 0u);
+}
+
+// The error numbers of the file functions, the same in every backend.
+TEST_F(Contract, FileFunctionsFailWithWindowsNumbers) {
+    ASSERT_TRUE(files.writeFile(path("a.mdf"), "a"));
+    ASSERT_TRUE(files.writeFile(path("b.mdf"), "b"));
+    ASSERT_TRUE(files.createFolder(path("Sub")));
+
+    EXPECT_EQ(files.shellCopy(path("missing.mdf"), path("x.mdf"), {}),
+              static_cast<int>(win::FileNotFound));
+    EXPECT_EQ(files.shellCopy(path("NoFolder\\a.mdf"), path("x.mdf"), {}),
+              static_cast<int>(win::PathNotFound));
+    EXPECT_EQ(files.shellCopy(path("Sub"), path("x.mdf"), {}), static_cast<int>(win::AccessDenied));
+    EXPECT_FALSE(files.fileExists(path("x.mdf")));
+
+    EXPECT_EQ(files.copyFile(path("missing.mdf"), path("x.mdf"), false).code(), win::FileNotFound);
+    EXPECT_EQ(files.copyFile(path("a.mdf"), path("b.mdf"), true).code(), win::FileExists);
+    EXPECT_TRUE(files.copyFile(path("a.mdf"), path("b.mdf"), false));
+    EXPECT_EQ(files.readFile(path("b.mdf")).valueOr(""), "a");
+    EXPECT_EQ(files.copyFile(path("a.mdf"), path("NoFolder\\b.mdf"), false).code(),
+              win::PathNotFound);
+
+    EXPECT_EQ(files.renameFile(path("a.mdf"), path("b.mdf")).code(), win::AlreadyExists);
+    EXPECT_TRUE(files.renameFile(path("a.mdf"), path("A.MDF")));
+    EXPECT_EQ(files.renameFile(path("missing.mdf"), path("c.mdf")).code(), win::FileNotFound);
+
+    EXPECT_EQ(files.deleteFile(path("missing.mdf")).code(), win::FileNotFound);
+    EXPECT_EQ(files.deleteFile(path("NoFolder\\x")).code(), win::PathNotFound);
+    EXPECT_TRUE(files.deleteFileIfPresent(path("missing.mdf")));
+
+    EXPECT_EQ(files.createFolder(path("Sub")).code(), win::AlreadyExists);
+    EXPECT_EQ(files.createFolder(path("NoFolder\\Sub")).code(), win::PathNotFound);
+    EXPECT_EQ(files.fileSize(path("Sub")).code(), win::AccessDenied);
+    EXPECT_EQ(files.readFile(path("missing.mdf")).code(), win::FileNotFound);
+    EXPECT_TRUE(files.folderExists(path("SUB")));
+    EXPECT_FALSE(files.fileExists(path("Sub")));
+}
+
+// A file held without sharing (an attached database file) refuses to be copied from or onto,
+// deleted or renamed with the sharing violation; the refusals end with the hold.
+TEST_F(Contract, AHeldFileRefusesWithSharingViolation) {
+    ASSERT_TRUE(files.writeFile(path("data.mdf"), "data"));
+    ASSERT_TRUE(files.writeFile(path("other.mdf"), "other"));
+    {
+        const auto held = env->hold(path("data.mdf"));
+        ASSERT_TRUE(held);
+        EXPECT_EQ(files.shellCopy(path("data.mdf"), path("copy.mdf"), {}),
+                  static_cast<int>(win::SharingViolation));
+        EXPECT_EQ(files.shellCopy(path("other.mdf"), path("data.mdf"), {}),
+                  static_cast<int>(win::SharingViolation));
+        EXPECT_EQ(files.copyFile(path("data.mdf"), path("copy.mdf"), false).code(),
+                  win::SharingViolation);
+        EXPECT_EQ(files.copyFile(path("other.mdf"), path("data.mdf"), false).code(),
+                  win::SharingViolation);
+        EXPECT_EQ(files.deleteFile(path("data.mdf")).code(), win::SharingViolation);
+        EXPECT_EQ(files.renameFile(path("data.mdf"), path("moved.mdf")).code(),
+                  win::SharingViolation);
+        EXPECT_FALSE(files.fileExists(path("copy.mdf")));
+    }
+    EXPECT_EQ(files.shellCopy(path("other.mdf"), path("data.mdf"), {}), 0);
+    EXPECT_EQ(files.readFile(path("data.mdf")).valueOr(""), "other");
+    EXPECT_TRUE(files.deleteFile(path("data.mdf")));
+}
+
+// A key of our own: strings and DWORDs, types, missing values, the names in any order.
+TEST_F(Contract, RegistryKeyOfOurOwn) {
+    auto& registry = env->platform().registry();
+    EXPECT_EQ(registry.openKey(RegistryRoot::CurrentUser, env->registryKey()).code(),
+              win::FileNotFound);
+    auto key = registry.createKey(RegistryRoot::CurrentUser, env->registryKey());
+    ASSERT_TRUE(key) << key.error().message;
+    ASSERT_TRUE((*key)->writeString("Server 1", "KELVORA-PC\\Şube"));
+    ASSERT_TRUE((*key)->writeString("Path", "%SystemRoot%\\x", true));
+    ASSERT_TRUE((*key)->writeInteger("Left", 0xFFFFFFF0u));
+    ASSERT_TRUE((*key)->writeString("Empty", ""));
+
+    auto read = registry.openKey(RegistryRoot::CurrentUser, env->registryKey());
+    ASSERT_TRUE(read) << read.error().message;
+    EXPECT_EQ((*read)->readString("server 1").valueOr(""), "KELVORA-PC\\Şube");
+    EXPECT_EQ((*read)->readString("Path").valueOr(""), "%SystemRoot%\\x");
+    EXPECT_EQ((*read)->valueType("Path").valueOr(0), RegType::ExpandString);
+    EXPECT_EQ((*read)->readInteger("LEFT").valueOr(0), 0xFFFFFFF0u);
+    EXPECT_EQ((*read)->readString("Empty").valueOr("x"), "");
+    EXPECT_EQ((*read)->readString("Left").code(), win::UnsupportedType);
+    EXPECT_EQ((*read)->readInteger("Path").code(), win::UnsupportedType);
+    EXPECT_EQ((*read)->readString("Missing").code(), win::FileNotFound);
+    EXPECT_THAT((*read)->valueNames().valueOr({}),
+                UnorderedElementsAre("Server 1", "Path", "Left", "Empty"));
+    EXPECT_EQ((*read)->writeString("x", "y").code(), win::AccessDenied); // opened for reading
+
+    EXPECT_TRUE((*key)->deleteValue("Path"));
+    EXPECT_EQ((*key)->deleteValue("Path").code(), win::FileNotFound);
+    EXPECT_THAT((*key)->valueNames().valueOr({}),
+                UnorderedElementsAre("Server 1", "Left", "Empty"));
+}
+
+} // namespace
+} // namespace kv::platform::contract
