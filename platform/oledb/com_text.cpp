@@ -7,35 +7,18 @@
 
 #include <cstdio>
 #include <cstring>
-#include <type_traits>
 
 namespace kv::oledb {
 
+// The units are copied one by one, which is a plain copy where OLECHAR is char16_t and a widening
+// where it is wchar_t.
 OleString toOle(std::string_view utf8) {
     const std::u16string units = platform::utf8ToUtf16(utf8);
-    if constexpr (std::is_same_v<OLECHAR, char16_t>) {
-        return units;
-    } else {
-        OleString out;
-        out.reserve(units.size());
-        for (const char16_t unit : units) {
-            out.push_back(static_cast<OLECHAR>(unit));
-        }
-        return out;
-    }
+    return OleString(units.begin(), units.end());
 }
 
 std::string fromOle(const OLECHAR* text, std::size_t length) {
-    if constexpr (std::is_same_v<OLECHAR, char16_t>) {
-        return platform::utf16ToUtf8(std::u16string_view(text, length));
-    } else {
-        std::u16string units;
-        units.reserve(length);
-        for (std::size_t i = 0; i < length; ++i) {
-            units.push_back(static_cast<char16_t>(text[i]));
-        }
-        return platform::utf16ToUtf8(units);
-    }
+    return platform::utf16ToUtf8(std::u16string(text, text + length));
 }
 
 std::string fromOle(const OLECHAR* text) {

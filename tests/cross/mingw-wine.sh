@@ -30,6 +30,12 @@ build)
     if command -v ccache >/dev/null 2>&1; then
         launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
     fi
+    # A folder configured from another source (an earlier layout of this build) starts afresh.
+    if [ -f "$build/CMakeCache.txt" ] &&
+        ! grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$source_dir" "$build/CMakeCache.txt"; then
+        echo "mingw-wine: $build was configured from another source; starting it afresh"
+        rm -rf "$build"
+    fi
     # -O0: the tests need no faster code, and the build is the larger part of the time.
     cmake -S "$source_dir" -B "$build" -G Ninja \
           -DCMAKE_TOOLCHAIN_FILE="$here/mingw-toolchain.cmake" \
