@@ -165,7 +165,8 @@ TEST(RowValues, FixedSizeTypesAreReadWithinTheirBytes) {
     const auto cell = [&](int type, std::vector<BYTE> bytes) {
         // Exactly as many bytes as given, so that a read past them would be caught.
         auto heap = std::make_unique<BYTE[]>(bytes.size() + (bytes.empty() ? 1 : 0));
-        std::memcpy(heap.get(), bytes.data(), bytes.size());
+        if (!bytes.empty())
+            std::memcpy(heap.get(), bytes.data(), bytes.size());
         return tds::cellFromRowData(nullptr, type, heap.get(),
                                     static_cast<std::int32_t>(bytes.size()), column);
     };

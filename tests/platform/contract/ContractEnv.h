@@ -24,8 +24,15 @@ public:
     // Holds an existing file the way SQL Server holds its attached database files (opened
     // without sharing) until the returned object goes; null when the file cannot be held.
     virtual std::shared_ptr<void> hold(const std::string& path) = 0;
+    // Sets or clears the read-only attribute of an existing file; false when that fails.
+    virtual bool setReadOnly(const std::string& path, bool readOnly) = 0;
+    // True when the backend is Windows as Wine provides it; a known difference of Wine from
+    // Windows is then tolerated and shown in the output with toleratedWineDifference.
+    virtual bool underWine() const { return false; }
 };
 
 std::unique_ptr<ContractEnv> makeContractEnv();
+
+void toleratedWineDifference(const char* what);
 
 } // namespace kv::platform::contract

@@ -4,6 +4,9 @@
 #include "tests/platform/TestHost.h"
 #include "tests/platform/contract/ContractEnv.h"
 
+#include <filesystem>
+#include <system_error>
+
 namespace kv::platform::contract {
 
 namespace {
@@ -22,6 +25,18 @@ public:
         if (!held)
             return nullptr;
         return std::make_shared<sim::FileHold>(std::move(held).value());
+    }
+    // The simulated host's read-only attribute is the missing owner write permission.
+    bool setReadOnly(const std::string& path, bool readOnly) override {
+        auto real = host_.host().resolve(path);
+        if (!real)
+            return false;
+        std::error_code ec;
+        std::filesystem::permissions(*real, std::filesystem::perms::owner_write,
+                                     readOnly ? std::filesystem::perm_options::remove
+                                              : std::filesystem::perm_options::add,
+                                     ec);
+        return !ec;
     }
 
 private:

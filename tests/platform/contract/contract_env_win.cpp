@@ -65,6 +65,24 @@ public:
             return nullptr;
         return std::shared_ptr<void>(file, [](void* handle) { CloseHandle(handle); });
     }
+    // Wine tells itself by an export of its ntdll.
+    bool underWine() const override {
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }
+    bool setReadOnly(const std::string& path, bool readOnly) override {
+        const int length =
+            MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+        std::wstring wide(static_cast<std::size_t>(length), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), wide.data(),
+                            length);
+        const DWORD attributes = GetFileAttributesW(wide.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return false;
+        const DWORD wanted = readOnly ? (attributes | FILE_ATTRIBUTE_READONLY)
+                                      : (attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+        return SetFileAttributesW(wide.c_str(), wanted) != 0;
+    }
 
 private:
     std::unique_ptr<Platform> platform_;
