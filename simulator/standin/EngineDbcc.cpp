@@ -75,11 +75,7 @@ void Engine::Run::checkdb(const sql::Dbcc& d) {
         emitAll(errors);
         return;
     }
-    struct Releaser {
-        Engine& e;
-        Database& db;
-        ~Releaser() { e.release(db); }
-    } releaser{e_, *db};
+    const Release release{e_, *db};
 
     dbfile::CheckReport report;
     std::vector<dbfile::ObjectInfo> objects;
@@ -222,11 +218,7 @@ void Engine::Run::rebuildLog(const sql::Dbcc& d) {
         emitAll(errors);
         return;
     }
-    struct Releaser {
-        Engine& e;
-        Database& db;
-        ~Releaser() { e.release(db); }
-    } releaser{e_, *db};
+    const Release release{e_, *db};
     platform::ErrorCode error = 0;
     std::optional<FileHold> logHold;
     if (!createFile(file, error, logHold)) {

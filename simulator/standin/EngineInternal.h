@@ -149,6 +149,14 @@ private:
     std::optional<Value> scalar(const sql::Expr& x, Column& column);
     bool stringOf(const sql::Expr& x, std::string& out);
     LoginRecord* findLogin(const std::string& name);
+    // findLogin, or 15007 in the profile's words and null.
+    LoginRecord* existingLogin(const std::string& name);
+    // Gives a database taken with Engine::acquire back when the statement is done with it.
+    struct Release {
+        Engine& e;
+        Database& db;
+        ~Release() { e.release(db); }
+    };
     bool sessionsIn(const Database& db, bool includingSelf) const;
     std::string dbNotFound2000Or2005(const std::string& name) const;
     bool createFile(const std::string& windowsPath, platform::ErrorCode& error,

@@ -79,6 +79,16 @@ LoginRecord* Engine::Run::findLogin(const std::string& name) {
     return nullptr;
 }
 
+LoginRecord* Engine::Run::existingLogin(const std::string& name) {
+    LoginRecord* login = findLogin(name);
+    if (!login)
+        emit(inProc(15007, 16, 1,
+                    p2000_ ? "The login '" + name + "' does not exist."
+                           : "'" + name + "' is not a valid login or you do not have permission.",
+                    1));
+    return login;
+}
+
 int Engine::Run::spAddlogin(const std::vector<std::string>& a) {
     if (a.empty()) {
         emit(missingParameter(procedure_, "@loginame", p2000_));
@@ -129,14 +139,9 @@ int Engine::Run::spDefaultdb(const std::vector<std::string>& a) {
         emit(missingParameter(procedure_, a.empty() ? "@loginame" : "@defdb", p2000_));
         return 1;
     }
-    LoginRecord* login = findLogin(a[0]);
-    if (!login) {
-        emit(inProc(15007, 16, 1,
-                    p2000_ ? "The login '" + a[0] + "' does not exist."
-                           : "'" + a[0] + "' is not a valid login or you do not have permission.",
-                    1));
+    LoginRecord* login = existingLogin(a[0]);
+    if (!login)
         return 1;
-    }
     Database* db = e_.findDatabase(a[1]);
     if (!db) {
         emit(inProc(15010, 16, 1,
@@ -170,14 +175,9 @@ int Engine::Run::spAddsrvrolemember(const std::vector<std::string>& a) {
         emit(inProc(15402, 11, 1, "'" + a[1] + "' is not a fixed server role.", 1));
         return 1;
     }
-    LoginRecord* login = findLogin(a[0]);
-    if (!login) {
-        emit(inProc(15007, 16, 1,
-                    p2000_ ? "The login '" + a[0] + "' does not exist."
-                           : "'" + a[0] + "' is not a valid login or you do not have permission.",
-                    1));
+    LoginRecord* login = existingLogin(a[0]);
+    if (!login)
         return 1;
-    }
     if (sameName(a[1], "sysadmin", e_.collation_)) {
         login->sysadmin = true;
         e_.save();
@@ -192,14 +192,9 @@ int Engine::Run::spGrantdbaccess(const std::vector<std::string>& a) {
         emit(missingParameter(procedure_, "@loginame", p2000_));
         return 1;
     }
-    LoginRecord* login = findLogin(a[0]);
-    if (!login) {
-        emit(inProc(15007, 16, 1,
-                    p2000_ ? "The login '" + a[0] + "' does not exist."
-                           : "'" + a[0] + "' is not a valid login or you do not have permission.",
-                    1));
+    LoginRecord* login = existingLogin(a[0]);
+    if (!login)
         return 1;
-    }
     const std::string user = a.size() > 1 && !a[1].empty() ? a[1] : a[0];
     Database* db = e_.findDatabase(s_.database);
     if (!db)
