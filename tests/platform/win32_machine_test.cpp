@@ -5,6 +5,7 @@
 
 #include "platform/Platform.h"
 #include "platform/Program.h"
+#include "tests/platform/contract/ContractEnv.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -44,17 +45,8 @@ bool eventually(F condition) {
     return condition();
 }
 
-// Wine tells itself by an export of its ntdll.
-bool runningUnderWine() {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
-// A known difference of Wine from Windows, tolerated only under Wine and shown in the output.
-void wineDifference(const char* what) {
-    std::printf("[ WINE     ] tolerated difference from Windows: %s\n", what);
-    ::testing::Test::RecordProperty("wine_difference", what);
-}
+using contract::runningUnderWine;
+using contract::toleratedWineDifference;
 
 class ServiceRegistration {
 public:
@@ -142,7 +134,8 @@ TEST(WindowsMachine, OurServiceStartsStopsAndIsDeleted) {
         return !again && again.code() == win::ServiceDoesNotExist;
     });
     if (!deleted && runningUnderWine())
-        wineDifference("a deleted service stays openable until its manager handle is closed");
+        toleratedWineDifference(
+            "a deleted service stays openable until its manager handle is closed");
     else
         EXPECT_TRUE(deleted) << "the deleted service can still be opened";
     EXPECT_TRUE(services.close(*manager));
@@ -187,8 +180,9 @@ TEST(WindowsMachine, AChildProcessIsFoundAndEnded) {
         return !again && again.code() == win::InvalidParameter;
     });
     if (!gone && runningUnderWine())
-        wineDifference("OpenProcess still opens an ended child's pid after every handle to it "
-                       "was closed");
+        toleratedWineDifference(
+            "OpenProcess still opens an ended child's pid after every handle to it "
+            "was closed");
     else
         EXPECT_TRUE(gone) << "OpenProcess of an ended process did not fail with 87";
 }

@@ -26,13 +26,14 @@ public:
     virtual std::shared_ptr<void> hold(const std::string& path) = 0;
     // Sets or clears the read-only attribute of an existing file; false when that fails.
     virtual bool setReadOnly(const std::string& path, bool readOnly) = 0;
-    // True when the backend is Windows as Wine provides it; a known difference of Wine from
-    // Windows is then tolerated and shown in the output with toleratedWineDifference.
-    virtual bool underWine() const { return false; }
 };
 
 std::unique_ptr<ContractEnv> makeContractEnv();
 
+// True when the backend is Windows as Wine provides it (never on the simulated host); a known
+// difference of Wine from Windows is then tolerated and shown in the output with
+// toleratedWineDifference.
+bool runningUnderWine();
 void toleratedWineDifference(const char* what);
 
 } // namespace kv::platform::contract

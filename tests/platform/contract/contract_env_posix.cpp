@@ -45,6 +45,10 @@ private:
 
 } // namespace
 
+bool runningUnderWine() {
+    return false;
+}
+
 std::unique_ptr<ContractEnv> makeContractEnv() {
     return std::make_unique<SimEnv>();
 }

@@ -2,6 +2,7 @@
 // key under HKEY_CURRENT_USER\Software, both removed afterwards. Under Wine they live in the
 // build's own Wine prefix.
 
+#include "platform/Unicode.h"
 #include "tests/platform/contract/ContractEnv.h"
 
 #ifndef NOMINMAX
@@ -24,6 +25,11 @@ std::string utf8(const std::wstring& wide) {
     std::string out(static_cast<std::size_t>(length), '\0');
     WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLength, out.data(), length, nullptr, nullptr);
     return out;
+}
+
+std::wstring widened(const std::string& utf8Text) {
+    const std::u16string units = utf8ToUtf16(utf8Text);
+    return std::wstring(units.begin(), units.end());
 }
 
 std::wstring uniqueName(const wchar_t* prefix) {
@@ -54,28 +60,15 @@ public:
     std::string folder() const override { return utf8(folder_); }
     std::string registryKey() const override { return utf8(key_); }
     std::shared_ptr<void> hold(const std::string& path) override {
-        const int length =
-            MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-        std::wstring wide(static_cast<std::size_t>(length), L'\0');
-        MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), wide.data(),
-                            length);
+        const std::wstring wide = widened(path);
         HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             return nullptr;
         return std::shared_ptr<void>(file, [](void* handle) { CloseHandle(handle); });
     }
-    // Wine tells itself by an export of its ntdll.
-    bool underWine() const override {
-        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-        return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-    }
     bool setReadOnly(const std::string& path, bool readOnly) override {
-        const int length =
-            MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-        std::wstring wide(static_cast<std::size_t>(length), L'\0');
-        MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), wide.data(),
-                            length);
+        const std::wstring wide = widened(path);
         const DWORD attributes = GetFileAttributesW(wide.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES)
             return false;
@@ -91,6 +84,12 @@ private:
 };
 
 } // namespace
+
+// Wine tells itself by an export of its ntdll.
+bool runningUnderWine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 
 std::unique_ptr<ContractEnv> makeContractEnv() {
     return std::make_unique<WinEnv>();

@@ -163,7 +163,7 @@ TEST_F(Contract, AReadOnlyFileRefusesWithAccessDenied) {
     ASSERT_TRUE(files.writeFile(path("other.txt"), "other"));
     ASSERT_TRUE(env->setReadOnly(path("Halvetor.Log"), true));
 
-    if (env->underWine()) {
+    if (runningUnderWine()) {
         // Wine keeps the attribute as the file's Unix write permission, which root (as in CI)
         // passes by: writes and deletions then go through, unlike on Windows.
         (void)env->setReadOnly(path("Halvetor.Log"), false);
