@@ -137,14 +137,16 @@ void TCustomDADataSet::Execute() {
     CheckSQL();
     FStatement.CheckScanned();
     FConnection->AcquireLink();
-    bool held = true; // our hold of the link, until a cursor takes it over
+    bool held = true;      // our hold of the link, until a cursor takes it over
+    bool reported = false; // AfterExecute already told the command's completion
     internal::ConnectionGate::PushOperation(*FConnection, clExecute, this);
     try {
         if (Active())
             Close();
         for (;;) {
             try {
-                RunExecute(held);
+                reported = false;
+                RunExecute(held, reported);
                 break;
             } catch (const EFailOver& e) {
                 // The link was re-opened by the error handling: run the statement again.
@@ -160,7 +162,9 @@ void TCustomDADataSet::Execute() {
         StopWait();
         FInExecute = false;
         Fail();
-        if (AfterExecute)
+        // One report per execution: a fetch that fails after the command completed has
+        // already been reported as a completed execution.
+        if (AfterExecute && !reported)
             AfterExecute(this, false);
         if (held)
             FConnection->ReleaseLink();
@@ -184,7 +188,7 @@ void TCustomDADataSet::RestoreAfterFailOver() {
     FStatement.Command().SetSession(nullptr);
 }
 
-void TCustomDADataSet::RunExecute(bool& Held) {
+void TCustomDADataSet::RunExecute(bool& Held, bool& Reported) {
     StartWait();
     FStatement.Command().SetSession(Session());
     if (AutoPrepare)
@@ -211,6 +215,7 @@ void TCustomDADataSet::RunExecute(bool& Held) {
         Held = false;
         FConnection->ReleaseLink();
     }
+    Reported = true;
     if (AfterExecute)
         AfterExecute(this, true);
     if (rowset) {

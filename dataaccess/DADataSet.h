@@ -105,8 +105,9 @@ private:
     bool FetchRound();
     void ReleaseCursorHold();
     void Fail();
-    // Steps of Execute after the link is held; Held turns false once the hold is handed on.
-    void RunExecute(bool& Held);
+    // Steps of Execute after the link is held; Held turns false once the hold is handed on,
+    // Reported turns true once AfterExecute has told the completion.
+    void RunExecute(bool& Held, bool& Reported);
     // Drops the statement's provider objects after the link was re-opened for a retry.
     void RestoreAfterFailOver();
     // Runs the count query for the current text and parameters.

@@ -102,6 +102,35 @@ TEST_F(ResultsTest, FatalFailureWhileReadingARow) {
     EXPECT_EQ(afterDisconnect, 1);
 }
 
+// Execute on a select whose fetch fails: the command itself completed, so AfterExecute tells
+// that once and the fetch error leaves Execute without a second, contradicting report.
+TEST_F(ResultsTest, AFetchFailureAfterExecuteIsReportedOnce) {
+    FakeResult r = rows(3);
+    r.failingRow = 2;
+    r.rowError = DB_E_ERRORSOCCURRED;
+    r.rowRecords = {serverError(10054, 20, "Communication link failure.")};
+    st().statements["select"] = FakeStatement{S_OK, {}, {r}};
+    std::vector<bool> afterExecute;
+    q.AfterExecute = [&](TObject*, bool ok) { afterExecute.push_back(ok); };
+    con.SetConnected(true);
+    setSQL({"select"});
+    EXPECT_THROW(q.Execute(), EMSError);
+    EXPECT_EQ(afterExecute, std::vector<bool>{true});
+    EXPECT_FALSE(q.Active());
+    EXPECT_EQ(con.UseCount(), 0);
+
+    // A command that fails is still reported as failed, once.
+    afterExecute.clear();
+    FakeResult bad;
+    bad.error = DB_E_ERRORSINCOMMAND;
+    bad.records = {serverError(208, 16, "Invalid object name 'x'.")};
+    st().statements["select"] = FakeStatement{S_OK, {}, {bad}};
+    con.SetConnected(true);
+    EXPECT_THROW(q.Execute(), EMSError);
+    EXPECT_EQ(afterExecute, std::vector<bool>{false});
+    EXPECT_EQ(con.UseCount(), 1);
+}
+
 // In disconnected mode a held cursor releases its use while the link closes; the disconnect
 // runs once, whether the application or a fatal error asked for it.
 TEST_F(ResultsTest, DisconnectWithAHeldCursorRunsOnce) {
