@@ -17,12 +17,16 @@ struct Seen {
 class MonitorTest : public testing::Test {
 protected:
     void SetUp() override {
+        saved = MonitorOutlets();
         monitor = std::make_unique<TMSSQLMonitor>(nullptr);
         monitor->OnSQL = [this](TObject*, const std::string& t, TDATraceFlag f) {
             seen.push_back({t, f});
         };
     }
-    void TearDown() override { MonitorOutlets() = TMonitorOutlets{}; }
+    // Later tests in the same process find the outlets the library installed.
+    void TearDown() override { MonitorOutlets() = saved; }
+
+    TMonitorOutlets saved;
 
     std::unique_ptr<TMSSQLMonitor> monitor;
     std::vector<Seen> seen;
