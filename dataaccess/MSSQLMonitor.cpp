@@ -46,6 +46,10 @@ const bool registered = [] {
 TMSSQLMonitor::TMSSQLMonitor(TComponent* AOwner) : TCustomDASQLMonitor(AOwner) {
     if (gMonitor == nullptr)
         gMonitor = this;
+    // Made in code, the monitor is live at once; read from a form, it waits for the end of
+    // loading (or its first notification).
+    if (AOwner == nullptr || !AOwner->ComponentState().Contains(csLoading))
+        SetActive(Active());
 }
 
 TMSSQLMonitor::~TMSSQLMonitor() {

@@ -1,5 +1,6 @@
 // The trace monitor: texts, flags, identities, the process-wide slot and the outlet order.
 #include "dataaccess/MSSQLMonitor.h"
+#include "toolkit/Filer.h"
 #include "toolkit/SysUtils.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +18,9 @@ struct Seen {
 class MonitorTest : public testing::Test {
 protected:
     void SetUp() override {
+        // Made in code, the monitor goes live at once: with no outlets, nothing leaves the test.
         saved = MonitorOutlets();
+        MonitorOutlets() = TMonitorOutlets{};
         monitor = std::make_unique<TMSSQLMonitor>(nullptr);
         monitor->OnSQL = [this](TObject*, const std::string& t, TDATraceFlag f) {
             seen.push_back({t, f});
@@ -152,9 +155,34 @@ TEST_F(MonitorTest, OnlyTheFirstMonitorIsProcessWide) {
     EXPECT_EQ(TMSSQLMonitor::Instance(), &third);
 }
 
+// Made in code, a monitor is live at once; read from a layout, it goes live when loading ends,
+// with the properties the layout gave it (here its name), and not before.
+TEST_F(MonitorTest, ActivationInCodeAndFromALayout) {
+    std::vector<std::string> started;
+    MonitorOutlets().ViewerStart = [&](TCustomDASQLMonitor* m) { started.push_back(m->Name()); };
+    {
+        TMSSQLMonitor inCode(nullptr);
+        EXPECT_TRUE(inCode.ActualActive());
+        EXPECT_EQ(started, std::vector<std::string>{""});
+    }
+    started.clear();
+    TComponent holder(nullptr);
+    ReadRootComponent(&holder, "object Holder: TComponent\n"
+                               "  object MSSQLMonitor1: TMSSQLMonitor\n"
+                               "  end\n"
+                               "end\n");
+    ASSERT_EQ(holder.ComponentCount(), 1);
+    auto* loaded = dynamic_cast<TMSSQLMonitor*>(holder.Components(0));
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_TRUE(loaded->ActualActive());
+    EXPECT_EQ(started, std::vector<std::string>{"MSSQLMonitor1"});
+}
+
 // The outlets are fed in a fixed order: debug dialog, COM monitor, trace viewer, OnSQL.
 TEST_F(MonitorTest, OutletOrder) {
     std::vector<std::string> order;
+    EXPECT_TRUE(monitor->ActualActive()); // live from its creation in code
+    monitor->SetActive(false);
     auto& out = MonitorOutlets();
     out.DebugDialog = [&](const TDebugDialogRequest& r) { order.push_back("dialog " + r.Caption); };
     out.ComRegister = [](TCustomDASQLMonitor*) { return true; };
@@ -165,6 +193,7 @@ TEST_F(MonitorTest, OutletOrder) {
         return 7u;
     };
     monitor->SetOptions(TMonitorOptions{moDialog, moComMonitor, moTraceViewer});
+    monitor->SetActive(true);
     monitor->OnSQL = [&](TObject*, const std::string& t, TDATraceFlag) {
         order.push_back("onsql " + t);
     };

@@ -324,8 +324,14 @@ TEST_F(TraceViewerLink, ViewerClosingMidMessageMakesTheNextMessageReconnect) {
 // message with the monitor's caption, and an info message travels as a start and an end event.
 TEST_F(TraceViewerLink, MonitorActivationReachesTheViewer) {
     Listener viewer;
+    // Made in code, the monitor goes live at once, before it knows the viewer's address: keep
+    // that first activation away from the link.
+    const TMonitorOutlets installed = MonitorOutlets();
+    MonitorOutlets().ViewerStart = nullptr;
     TMSSQLMonitor monitor(nullptr);
+    EXPECT_TRUE(monitor.ActualActive());
     monitor.SetActive(false);
+    MonitorOutlets() = installed;
     monitor.TraceViewerOptions()->Host = "127.0.0.1";
     monitor.TraceViewerOptions()->Port = viewer.port();
     monitor.SetActive(true);
