@@ -1,7 +1,8 @@
 #pragma once
 // Files on the machine's drives, addressed by Windows paths ("C:\Kelvora\Data\kelvora_Data.MDF").
 //
-// Names are compared without regard to letter case, as Windows does; new names keep the case they
+// Names are UTF-8 and are taken as they are, never through a code page's look-alikes. Names are
+// compared without regard to letter case, as Windows does; new names keep the case they
 // are given. A file that another program holds open without sharing (the SQL Server's attached
 // database files) refuses to be copied from, overwritten, deleted or renamed with
 // win::SharingViolation (32). A read-only file refuses to be deleted, copied onto or written with
@@ -38,27 +39,27 @@ public:
     virtual bool fileExists(std::string_view path) = 0;
     // True only for an existing folder (drive roots included).
     virtual bool folderExists(std::string_view path) = 0;
-    // The size in bytes of an existing file (GetFileAttributesExA); a folder is AccessDenied.
+    // The size in bytes of an existing file (GetFileAttributesEx); a folder is AccessDenied.
     virtual Result<std::uint64_t> fileSize(std::string_view path) = 0;
 
-    // CopyFileA(from, to, failIfExists). The copy keeps the source's last-write time. The target
+    // CopyFile(from, to, failIfExists). The copy keeps the source's last-write time. The target
     // appears complete or not at all.
     virtual Result<void> copyFile(std::string_view from, std::string_view to,
                                   bool failIfExists) = 0;
-    // DeleteFileA.
+    // DeleteFile.
     virtual Result<void> deleteFile(std::string_view path) = 0;
-    // MoveFileA: renames a file or folder; fails with AlreadyExists onto an existing name (a
+    // MoveFile: renames a file or folder; fails with AlreadyExists onto an existing name (a
     // change of letter case only is a rename of the same file and succeeds).
     virtual Result<void> renameFile(std::string_view from, std::string_view to) = 0;
-    // CreateDirectoryA: one level; AlreadyExists if it is there, PathNotFound without the parent.
+    // CreateDirectory: one level; AlreadyExists if it is there, PathNotFound without the parent.
     virtual Result<void> createFolder(std::string_view path) = 0;
 
     // Whole-file reading and writing for the program's own small files (the activity log).
-    // writeFile creates or replaces the file.
+    // writeFile creates or replaces the file, whole or not at all.
     virtual Result<std::string> readFile(std::string_view path) = 0;
     virtual Result<void> writeFile(std::string_view path, std::string_view contents) = 0;
 
-    // The shell's copy (what SHFileOperationA with FO_COPY does): copies one file, replacing an
+    // The shell's copy (what SHFileOperation with FO_COPY does): copies one file, replacing an
     // existing target without asking and creating missing target folders; when `to` is an
     // existing folder the file is copied into it under its own name. The target appears complete
     // or not at all, with the source's last-write time. Returns 0 on success, otherwise the

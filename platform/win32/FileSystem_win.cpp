@@ -1,4 +1,6 @@
-// Files through kernel32 and the shell's file operation.
+// Files through kernel32's wide functions. Names go from UTF-8 to UTF-16 as they are: through
+// the ANSI code page a letter the page lacks would become a look-alike ("ā" would name "a") and
+// a deletion could hit another file.
 
 #include "platform/win32/WinBackends.h"
 
@@ -10,23 +12,76 @@ namespace kv::platform::win32 {
 namespace {
 
 DWORD attributes(std::string_view path) {
-    return GetFileAttributesA(toAnsi(path).c_str());
+    return GetFileAttributesW(toWide(path).c_str());
 }
 
 class File {
 public:
     explicit File(HANDLE handle) : handle_(handle) {}
-    ~File() {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-    }
+    ~File() { close(); }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
     HANDLE get() const { return handle_; }
+    bool close() {
+        const bool ok = handle_ == INVALID_HANDLE_VALUE || CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        return ok;
+    }
 
 private:
     HANDLE handle_;
 };
+
+std::wstring parentOf(const std::wstring& path) {
+    const auto sep = path.find_last_of(L"\\/");
+    return sep == std::wstring::npos ? std::wstring() : path.substr(0, sep);
+}
+
+// 0 when an existing file may be replaced, else why not, with the numbers CreateFile gives for
+// it: a read-only file or a folder is AccessDenied, a file another program holds without
+// sharing is SharingViolation. A missing file may be "replaced" (created).
+DWORD replaceable(const std::wstring& target) {
+    const DWORD found = GetFileAttributesW(target.c_str());
+    if (found == INVALID_FILE_ATTRIBUTES)
+        return 0;
+    if (found & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
+        return ERROR_ACCESS_DENIED;
+    File probe(CreateFileW(target.c_str(), GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return probe.get() == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+}
+
+// A new temporary file beside `target`, open for writing; its name in `temp`.
+DWORD createBeside(const std::wstring& target, std::wstring& temp, HANDLE& handle) {
+    const std::wstring folder = parentOf(target);
+    wchar_t name[MAX_PATH + 1] = {};
+    if (!GetTempFileNameW(folder.empty() ? L"." : folder.c_str(), L"kvc", 0, name)) {
+        const DWORD error = GetLastError();
+        // A missing folder is the path's fault, as CreateFile would say.
+        return error == ERROR_DIRECTORY ? ERROR_PATH_NOT_FOUND : error;
+    }
+    temp = name;
+    handle = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        DeleteFileW(temp.c_str());
+        return error;
+    }
+    return 0;
+}
+
+// Puts the finished temporary file in the target's place, or removes it when `error` says the
+// writing failed; the target is then as it was. The result is the first error.
+DWORD finishBeside(const std::wstring& temp, const std::wstring& target, DWORD error) {
+    if (error == 0 && !MoveFileExW(temp.c_str(), target.c_str(),
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        error = GetLastError();
+    if (error != 0)
+        DeleteFileW(temp.c_str());
+    return error;
+}
 
 } // namespace
 
@@ -42,40 +97,55 @@ bool WinFileSystem::folderExists(std::string_view path) {
 
 Result<std::uint64_t> WinFileSystem::fileSize(std::string_view path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExA(toAnsi(path).c_str(), GetFileExInfoStandard, &data))
+    if (!GetFileAttributesExW(toWide(path).c_str(), GetFileExInfoStandard, &data))
         return lastError("GetFileAttributesEx " + std::string(path));
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return Error{win::AccessDenied, std::string(path) + " is a folder, not a file"};
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+// The read-only attribute is checked here as well as by the system: some systems (Wine run by
+// root) let a write through that Windows refuses, and this is the file the user protected.
 Result<void> WinFileSystem::copyFile(std::string_view from, std::string_view to,
                                      bool failIfExists) {
-    if (!CopyFileA(toAnsi(from).c_str(), toAnsi(to).c_str(), failIfExists ? TRUE : FALSE))
+    const std::wstring source = toWide(from);
+    const std::wstring target = toWide(to);
+    if (!failIfExists) {
+        const DWORD found = GetFileAttributesW(target.c_str());
+        if (found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_READONLY) &&
+            GetFileAttributesW(source.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return errorFrom(ERROR_ACCESS_DENIED,
+                             "CopyFile " + std::string(from) + " to " + std::string(to));
+    }
+    if (!CopyFileW(source.c_str(), target.c_str(), failIfExists ? TRUE : FALSE))
         return lastError("CopyFile " + std::string(from) + " to " + std::string(to));
     return success();
 }
 
 Result<void> WinFileSystem::deleteFile(std::string_view path) {
-    if (!DeleteFileA(toAnsi(path).c_str()))
+    const std::wstring name = toWide(path);
+    if (const DWORD found = GetFileAttributesW(name.c_str());
+        found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_READONLY))
+        return errorFrom(ERROR_ACCESS_DENIED, "DeleteFile " + std::string(path));
+    if (!DeleteFileW(name.c_str()))
         return lastError("DeleteFile " + std::string(path));
     return success();
 }
 
 Result<void> WinFileSystem::renameFile(std::string_view from, std::string_view to) {
-    if (!MoveFileA(toAnsi(from).c_str(), toAnsi(to).c_str()))
+    if (!MoveFileW(toWide(from).c_str(), toWide(to).c_str()))
         return lastError("MoveFile " + std::string(from) + " to " + std::string(to));
     return success();
 }
 
 Result<void> WinFileSystem::createFolder(std::string_view path) {
-    if (!CreateDirectoryA(toAnsi(path).c_str(), nullptr))
+    if (!CreateDirectoryW(toWide(path).c_str(), nullptr))
         return lastError("CreateDirectory " + std::string(path));
     return success();
 }
 
 Result<std::string> WinFileSystem::readFile(std::string_view path) {
-    File file(CreateFileA(toAnsi(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    File file(CreateFileW(toWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE)
         return lastError("CreateFile " + std::string(path));
@@ -92,27 +162,36 @@ Result<std::string> WinFileSystem::readFile(std::string_view path) {
     return contents;
 }
 
+// Written into a temporary file beside the target that then takes its place, so that a failed
+// write (a full disk) leaves the old file whole.
 Result<void> WinFileSystem::writeFile(std::string_view path, std::string_view contents) {
-    File file(CreateFileA(toAnsi(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE)
-        return lastError("CreateFile " + std::string(path));
-    while (!contents.empty()) {
+    const std::wstring target = toWide(path);
+    const std::string what = "write " + std::string(path);
+    if (const DWORD refused = replaceable(target))
+        return errorFrom(refused, what);
+    std::wstring temp;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (const DWORD error = createBeside(target, temp, handle))
+        return errorFrom(error, what);
+    File file(handle);
+    DWORD error = 0;
+    while (error == 0 && !contents.empty()) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(contents.size(), 1u << 20));
         DWORD written = 0;
         if (!WriteFile(file.get(), contents.data(), chunk, &written, nullptr))
-            return lastError("WriteFile " + std::string(path));
+            error = GetLastError();
+        else if (written == 0)
+            error = ERROR_DISK_FULL;
         contents.remove_prefix(written);
     }
+    if (!file.close() && error == 0)
+        error = GetLastError();
+    if ((error = finishBeside(temp, target, error)) != 0)
+        return errorFrom(error, what);
     return success();
 }
 
 namespace {
-
-std::wstring parentOf(const std::wstring& path) {
-    const auto sep = path.find_last_of(L"\\/");
-    return sep == std::wstring::npos ? std::wstring() : path.substr(0, sep);
-}
 
 // Makes every missing folder on the way to `folder` (the shell copy's FOF_NOCONFIRMMKDIR).
 void makeFolders(const std::wstring& folder) {
@@ -123,23 +202,6 @@ void makeFolders(const std::wstring& folder) {
         makeFolders(parent);
     CreateDirectoryW(folder.c_str(), nullptr);
 }
-
-class WideFile {
-public:
-    explicit WideFile(HANDLE handle) : handle_(handle) {}
-    ~WideFile() { close(); }
-    WideFile(const WideFile&) = delete;
-    WideFile& operator=(const WideFile&) = delete;
-    HANDLE get() const { return handle_; }
-    bool close() {
-        const bool ok = handle_ == INVALID_HANDLE_VALUE || CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-        return ok;
-    }
-
-private:
-    HANDLE handle_;
-};
 
 // Moves `size` bytes from `in` to `out`, reporting after every ShellCopyChunk. 0 or an error.
 DWORD copyData(HANDLE in, HANDLE out, std::uint64_t size, const CopyProgress& progress) {
@@ -198,16 +260,11 @@ int WinFileSystem::shellCopy(std::string_view from, std::string_view to,
 
     // An existing target that another program holds (an attached database file) refuses now,
     // with its own reason: replacing it at the end would only say "access denied".
-    if (targetAttributes != INVALID_FILE_ATTRIBUTES) {
-        WideFile probe(CreateFileW(target.c_str(), GENERIC_WRITE,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (probe.get() == INVALID_HANDLE_VALUE)
-            return static_cast<int>(GetLastError());
-    }
+    if (const DWORD refused = replaceable(target))
+        return static_cast<int>(refused);
 
-    WideFile in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    File in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (in.get() == INVALID_HANDLE_VALUE)
         return static_cast<int>(GetLastError());
     LARGE_INTEGER size{};
@@ -216,18 +273,12 @@ int WinFileSystem::shellCopy(std::string_view from, std::string_view to,
         return static_cast<int>(GetLastError());
     const auto total = static_cast<std::uint64_t>(size.QuadPart);
 
-    const std::wstring folder = parentOf(target);
-    makeFolders(folder);
-    wchar_t temp[MAX_PATH + 1] = {};
-    if (!GetTempFileNameW(folder.empty() ? L"." : folder.c_str(), L"kvc", 0, temp))
-        return static_cast<int>(GetLastError());
-    WideFile out(CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                             nullptr));
-    if (out.get() == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        DeleteFileW(temp);
+    makeFolders(parentOf(target));
+    std::wstring temp;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (const DWORD error = createBeside(target, temp, handle))
         return static_cast<int>(error);
-    }
+    File out(handle);
     if (progress)
         progress(0, total);
     DWORD error = copyData(in.get(), out.get(), total, progress);
@@ -236,13 +287,7 @@ int WinFileSystem::shellCopy(std::string_view from, std::string_view to,
     if (!out.close() && error == 0)
         error = GetLastError();
     in.close();
-    if (error == 0 && !MoveFileExW(temp, target.c_str(), MOVEFILE_REPLACE_EXISTING))
-        error = GetLastError();
-    if (error != 0) {
-        DeleteFileW(temp);
-        return static_cast<int>(error);
-    }
-    return 0;
+    return static_cast<int>(finishBeside(temp, target, error));
 }
 
 } // namespace kv::platform::win32

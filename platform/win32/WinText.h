@@ -1,6 +1,7 @@
 #pragma once
-// Private: texts between the program (UTF-8) and the 8-bit "A" functions of Windows (the ANSI
-// code page), and Win32 error results.
+// Private: texts between the program (UTF-8) and Windows: UTF-16 for the wide functions (file
+// names), the ANSI code page for the 8-bit "A" functions (registry texts, service names, process
+// names, system messages), and Win32 error results.
 
 // The backend calls the 8-bit "A" functions and the 8-bit Tool Help records by name; make sure
 // no UNICODE setting of the build turns the generic names into the wide ones.
@@ -21,7 +22,7 @@
 namespace kv::platform::win32 {
 
 // Between two code pages through UTF-16 (MultiByteToWideChar, WideCharToMultiByte), the way the
-// "A" functions take their arguments: for file names, registry texts and system messages.
+// "A" functions take their arguments: for registry texts and system messages.
 std::string convert(std::string_view text, UINT from, UINT to);
 // UTF-8 <-> UTF-16 (wchar_t is 16-bit on Windows) for the "W" functions.
 std::wstring toWide(std::string_view utf8);

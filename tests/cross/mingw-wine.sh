@@ -44,6 +44,17 @@ build)
           "-DCMAKE_CROSSCOMPILING_EMULATOR=$here/wine-run.sh;$build/wineprefix" \
           "${launcher[@]}" >/dev/null
     cmake --build "$build" --parallel 2 --target "${targets[@]}"
+    # Wine names Unix files in the charset of its Unix locale; without a Turkish UTF-8 locale on
+    # the machine that is ASCII, and a file name beyond it cannot be made. The locale is made
+    # here, for this build only (wine-run.sh points LOCPATH at it).
+    if [ ! -d "$build/locale/tr_TR.UTF-8" ]; then
+        rm -rf "$build/locale.new"
+        mkdir -p "$build/locale.new"
+        localedef -i tr_TR -f UTF-8 "$build/locale.new/tr_TR.UTF-8" ||
+            { echo "mingw-wine: localedef could not make tr_TR.UTF-8 (Debian: locales)" >&2; exit 1; }
+        rm -rf "$build/locale"
+        mv "$build/locale.new" "$build/locale"
+    fi
     if [ ! -f "$build/wineprefix/system.reg" ]; then
         echo "mingw-wine: making the Wine prefix $build/wineprefix"
         "$here/wine-run.sh" "$build/wineprefix" wineboot -i

@@ -130,6 +130,58 @@ TEST_F(Contract, FileFunctionsFailWithWindowsNumbers) {
     EXPECT_FALSE(files.fileExists(path("Sub")));
 }
 
+// A name with letters beyond the ANSI code page is taken as it is by every file function and
+// is never mistaken for a look-alike: "ā" is not "a", so deleting "kelvora_ā.mdf" must not
+// delete "kelvora_a.mdf".
+TEST_F(Contract, NamesBeyondTheCodePageAreNeverConfused) {
+    ASSERT_TRUE(files.writeFile(path("kelvora_a.mdf"), "plain"));
+    EXPECT_FALSE(files.fileExists(path("kelvora_\u0101.mdf")));
+    EXPECT_EQ(files.deleteFile(path("kelvora_\u0101.mdf")).code(), win::FileNotFound);
+    EXPECT_EQ(files.renameFile(path("kelvora_\u0101.mdf"), path("x.mdf")).code(),
+              win::FileNotFound);
+    EXPECT_EQ(files.copyFile(path("kelvora_\u0101.mdf"), path("x.mdf"), false).code(),
+              win::FileNotFound);
+    EXPECT_FALSE(files.fileExists(path("x.mdf")));
+    EXPECT_EQ(files.readFile(path("kelvora_a.mdf")).valueOr(""), "plain");
+
+    const std::string folder = path("Veri_\u0416");
+    const std::string name = folder + "\\kelvora_\u0101.mdf";
+    const auto made = files.createFolder(folder);
+    ASSERT_TRUE(made) << made.error().message;
+    EXPECT_TRUE(files.folderExists(folder));
+    ASSERT_TRUE(files.writeFile(name, "macron"));
+    EXPECT_TRUE(files.fileExists(name));
+    EXPECT_EQ(files.fileSize(name).valueOr(0), 6u);
+    EXPECT_TRUE(files.copyFile(name, folder + "\\copy_\u0101.mdf", true));
+    EXPECT_EQ(files.shellCopy(name, folder + "\\shell_\u0101.mdf", {}), 0);
+    EXPECT_TRUE(files.renameFile(name, folder + "\\moved_\u0101.mdf"));
+    EXPECT_FALSE(files.fileExists(name));
+    for (const char* copy : {"\\copy_\u0101.mdf", "\\shell_\u0101.mdf", "\\moved_\u0101.mdf"}) {
+        EXPECT_EQ(files.readFile(folder + copy).valueOr(""), "macron") << copy;
+        EXPECT_TRUE(files.deleteFile(folder + copy)) << copy;
+    }
+    EXPECT_EQ(files.readFile(path("kelvora_a.mdf")).valueOr(""), "plain");
+}
+
+// Writing a file replaces it whole or leaves it as it was: onto a folder or into a missing one
+// it fails with the Windows numbers and leaves nothing behind.
+TEST_F(Contract, WriteFileReplacesOrFailsCleanly) {
+    ASSERT_TRUE(files.writeFile(path("Halvetor.Log"), std::string(100000, 'o')));
+    ASSERT_TRUE(files.writeFile(path("halvetor.log"), "short"));
+    EXPECT_EQ(files.readFile(path("Halvetor.Log")).valueOr(""), "short");
+    ASSERT_TRUE(files.createFolder(path("Sub")));
+    EXPECT_EQ(files.writeFile(path("Sub"), "x").code(), win::AccessDenied);
+    EXPECT_EQ(files.writeFile(path("NoFolder\\x.log"), "x").code(), win::PathNotFound);
+    EXPECT_TRUE(files.folderExists(path("Sub")));
+    EXPECT_FALSE(files.folderExists(path("NoFolder")));
+    {
+        const auto held = env->hold(path("Halvetor.Log"));
+        ASSERT_TRUE(held);
+        EXPECT_EQ(files.writeFile(path("Halvetor.Log"), "new").code(), win::SharingViolation);
+    }
+    EXPECT_EQ(files.readFile(path("Halvetor.Log")).valueOr(""), "short");
+}
+
 // A file held without sharing (an attached database file) refuses to be copied from or onto,
 // deleted or renamed with the sharing violation; the refusals end with the hold.
 TEST_F(Contract, AHeldFileRefusesWithSharingViolation) {
@@ -163,13 +215,6 @@ TEST_F(Contract, AReadOnlyFileRefusesWithAccessDenied) {
     ASSERT_TRUE(files.writeFile(path("other.txt"), "other"));
     ASSERT_TRUE(env->setReadOnly(path("Halvetor.Log"), true));
 
-    if (runningUnderWine()) {
-        // Wine keeps the attribute as the file's Unix write permission, which root (as in CI)
-        // passes by: writes and deletions then go through, unlike on Windows.
-        (void)env->setReadOnly(path("Halvetor.Log"), false);
-        toleratedWineDifference("the read-only attribute does not stop root");
-        GTEST_SKIP() << "Wine does not stop root at the read-only attribute";
-    }
     EXPECT_EQ(files.writeFile(path("Halvetor.Log"), "new run").code(), win::AccessDenied);
     EXPECT_EQ(files.deleteFile(path("Halvetor.Log")).code(), win::AccessDenied);
     EXPECT_EQ(files.copyFile(path("other.txt"), path("Halvetor.Log"), false).code(),
