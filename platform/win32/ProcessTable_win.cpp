@@ -1,4 +1,5 @@
-// The process table through Tool Help (the 8-bit entry records) and TerminateProcess.
+// The process table through Tool Help (the wide entry records: an 8-bit name would be the ANSI
+// look-alike of a letter the code page lacks) and TerminateProcess.
 
 #include "platform/win32/WinBackends.h"
 
@@ -16,10 +17,11 @@ Result<std::vector<ProcessEntry>> WinProcessTable::snapshot() {
     if (snapshot == INVALID_HANDLE_VALUE)
         return lastError("CreateToolhelp32Snapshot");
     std::vector<ProcessEntry> entries;
-    PROCESSENTRY32 entry{};
+    PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
-        entries.push_back({entry.th32ProcessID, fromAnsi(entry.szExeFile)});
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry))
+        entries.push_back({entry.th32ProcessID, fromWide(entry.szExeFile)});
     CloseHandle(snapshot);
     return entries;
 }

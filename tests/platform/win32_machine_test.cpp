@@ -187,6 +187,34 @@ TEST(WindowsMachine, AChildProcessIsFoundAndEnded) {
         EXPECT_TRUE(gone) << "OpenProcess of an ended process did not fail with 87";
 }
 
+// A program whose name has a letter beyond the ANSI code page is listed under that name, not
+// under its look-alike ("ō" is not "o"), so that ending programs by name cannot hit another one.
+TEST(WindowsMachine, ProgramNamesBeyondTheCodePageKeepTheirLetters) {
+    auto env = contract::makeContractEnv();
+    const std::wstring copy = wide(env->folder() + "\\kelvora_\u014D.exe");
+    ASSERT_TRUE(CopyFileW(helperProgram().c_str(), copy.c_str(), TRUE)) << GetLastError();
+    std::wstring command = L"\"" + copy + L"\" sleep";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &child))
+        << GetLastError();
+    CloseHandle(child.hThread);
+
+    auto platform = createPlatform();
+    auto snapshot = platform->processes().snapshot();
+    TerminateProcess(child.hProcess, 0);
+    WaitForSingleObject(child.hProcess, 10000);
+    CloseHandle(child.hProcess);
+    ASSERT_TRUE(snapshot) << snapshot.error().message;
+    const auto found = std::find_if(snapshot->begin(), snapshot->end(), [&](const auto& entry) {
+        return entry.pid == child.dwProcessId;
+    });
+    ASSERT_NE(found, snapshot->end());
+    EXPECT_EQ(found->exeFile, "kelvora_\u014D.exe");
+}
+
 // The code page of the machine: the tests run Wine with a Turkish locale, so that the ANSI
 // functions see the same code page as on the pharmacy's machines.
 TEST(WindowsMachine, TheAnsiCodePageIsTurkish) {
