@@ -74,7 +74,13 @@ std::string WinCodePage::toUtf8(std::string_view ansi) const {
             out += bytes_[static_cast<unsigned char>(c)];
         return out;
     }
-    return convert(ansi, number_, CP_UTF8);
+    if (ansi.empty())
+        return {};
+    const int inLength = static_cast<int>(ansi.size());
+    const int length = MultiByteToWideChar(number_, 0, ansi.data(), inLength, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(number_, 0, ansi.data(), inLength, wide.data(), length);
+    return fromWide(wide);
 }
 
 namespace {
@@ -89,11 +95,11 @@ public:
     const CodePage& codePage() override { return codePage_; }
 
     std::string computerName() override {
-        char buffer[256] = {};
-        DWORD size = sizeof buffer;
-        if (!GetComputerNameA(buffer, &size))
+        wchar_t buffer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+        DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+        if (!GetComputerNameW(buffer, &size))
             return {};
-        return fromAnsi(std::string_view(buffer, size));
+        return fromWide(std::wstring_view(buffer, size));
     }
 
     DiscoveryTarget discoveryTarget() override { return {"255.255.255.255", 1434, true}; }

@@ -1,7 +1,9 @@
-// The registry through advapi32.
+// The registry through advapi32's wide functions: names and texts go from UTF-8 to UTF-16 as
+// they are, never through the ANSI code page's look-alikes.
 
 #include "platform/win32/WinBackends.h"
 
+#include <cstring>
 #include <vector>
 
 namespace kv::platform::win32 {
@@ -13,10 +15,10 @@ HKEY rootKey(RegistryRoot root) {
 }
 
 // Key paths are relative to the root; a leading backslash is allowed by our callers.
-std::string keyPath(std::string_view path) {
+std::wstring keyPath(std::string_view path) {
     while (!path.empty() && path.front() == '\\')
         path.remove_prefix(1);
-    return toAnsi(path);
+    return toWide(path);
 }
 
 class WinRegistryKey final : public RegistryKey {
@@ -29,7 +31,7 @@ public:
     Result<std::uint32_t> valueType(std::string_view name) override {
         DWORD type = 0;
         const LONG status =
-            RegQueryValueExA(key_, toAnsi(name).c_str(), nullptr, &type, nullptr, nullptr);
+            RegQueryValueExW(key_, toWide(name).c_str(), nullptr, &type, nullptr, nullptr);
         if (status != ERROR_SUCCESS)
             return errorFrom(static_cast<DWORD>(status), "RegQueryValueEx " + std::string(name));
         return static_cast<std::uint32_t>(type);
@@ -41,10 +43,11 @@ public:
             return raw.error();
         if (raw->type != REG_SZ && raw->type != REG_EXPAND_SZ)
             return Error{win::UnsupportedType, "Invalid data type for '" + std::string(name) + "'"};
-        std::string text(raw->data.begin(), raw->data.end());
-        while (!text.empty() && text.back() == '\0')
+        std::wstring text(raw->data.size() / sizeof(wchar_t), L'\0');
+        std::memcpy(text.data(), raw->data.data(), text.size() * sizeof(wchar_t));
+        while (!text.empty() && text.back() == L'\0')
             text.pop_back();
-        return fromAnsi(text);
+        return fromWide(text);
     }
 
     Result<std::uint32_t> readInteger(std::string_view name) override {
@@ -61,15 +64,15 @@ public:
 
     Result<std::vector<std::string>> valueNames() override {
         DWORD count = 0, longest = 0;
-        LONG status = RegQueryInfoKeyA(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        LONG status = RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                        &count, &longest, nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS)
             return errorFrom(static_cast<DWORD>(status), "RegQueryInfoKey");
         std::vector<std::string> names;
-        std::vector<char> buffer(longest + 1);
+        std::vector<wchar_t> buffer(longest + 1);
         for (DWORD index = 0;; ++index) {
             DWORD length = static_cast<DWORD>(buffer.size());
-            status = RegEnumValueA(key_, index, buffer.data(), &length, nullptr, nullptr, nullptr,
+            status = RegEnumValueW(key_, index, buffer.data(), &length, nullptr, nullptr, nullptr,
                                    nullptr);
             if (status == ERROR_NO_MORE_ITEMS)
                 break;
@@ -80,17 +83,18 @@ public:
             }
             if (status != ERROR_SUCCESS)
                 return errorFrom(static_cast<DWORD>(status), "RegEnumValue");
-            names.push_back(fromAnsi(std::string_view(buffer.data(), length)));
+            names.push_back(fromWide(std::wstring_view(buffer.data(), length)));
         }
         return names;
     }
 
     Result<void> writeString(std::string_view name, std::string_view value,
                              bool expandable) override {
-        const std::string data = toAnsi(value);
-        const LONG status = RegSetValueExA(
-            key_, toAnsi(name).c_str(), 0, expandable ? REG_EXPAND_SZ : REG_SZ,
-            reinterpret_cast<const BYTE*>(data.c_str()), static_cast<DWORD>(data.size() + 1));
+        const std::wstring data = toWide(value);
+        const LONG status =
+            RegSetValueExW(key_, toWide(name).c_str(), 0, expandable ? REG_EXPAND_SZ : REG_SZ,
+                           reinterpret_cast<const BYTE*>(data.c_str()),
+                           static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
         if (status != ERROR_SUCCESS)
             return errorFrom(static_cast<DWORD>(status), "RegSetValueEx " + std::string(name));
         return success();
@@ -98,7 +102,7 @@ public:
 
     Result<void> writeInteger(std::string_view name, std::uint32_t value) override {
         const DWORD data = value;
-        const LONG status = RegSetValueExA(key_, toAnsi(name).c_str(), 0, REG_DWORD,
+        const LONG status = RegSetValueExW(key_, toWide(name).c_str(), 0, REG_DWORD,
                                            reinterpret_cast<const BYTE*>(&data), sizeof data);
         if (status != ERROR_SUCCESS)
             return errorFrom(static_cast<DWORD>(status), "RegSetValueEx " + std::string(name));
@@ -106,7 +110,7 @@ public:
     }
 
     Result<void> deleteValue(std::string_view name) override {
-        const LONG status = RegDeleteValueA(key_, toAnsi(name).c_str());
+        const LONG status = RegDeleteValueW(key_, toWide(name).c_str());
         if (status != ERROR_SUCCESS)
             return errorFrom(static_cast<DWORD>(status), "RegDeleteValue " + std::string(name));
         return success();
@@ -119,12 +123,12 @@ private:
     };
 
     Result<Raw> read(std::string_view name) {
-        const std::string ansiName = toAnsi(name);
+        const std::wstring wideName = toWide(name);
         Raw raw;
         for (;;) {
             DWORD size = static_cast<DWORD>(raw.data.size());
             const LONG status =
-                RegQueryValueExA(key_, ansiName.c_str(), nullptr, &raw.type,
+                RegQueryValueExW(key_, wideName.c_str(), nullptr, &raw.type,
                                  raw.data.empty() ? nullptr : raw.data.data(), &size);
             if (status == ERROR_SUCCESS && (!raw.data.empty() || size == 0)) {
                 raw.data.resize(size);
@@ -145,7 +149,7 @@ private:
 Result<std::unique_ptr<RegistryKey>> WinRegistry::openKey(RegistryRoot root,
                                                           std::string_view path) {
     HKEY key = nullptr;
-    const LONG status = RegOpenKeyExA(rootKey(root), keyPath(path).c_str(), 0, KEY_READ, &key);
+    const LONG status = RegOpenKeyExW(rootKey(root), keyPath(path).c_str(), 0, KEY_READ, &key);
     if (status != ERROR_SUCCESS)
         return errorFrom(static_cast<DWORD>(status), "RegOpenKeyEx " + std::string(path));
     return std::unique_ptr<RegistryKey>(std::make_unique<WinRegistryKey>(key));
@@ -155,7 +159,7 @@ Result<std::unique_ptr<RegistryKey>> WinRegistry::createKey(RegistryRoot root,
                                                             std::string_view path) {
     HKEY key = nullptr;
     const LONG status =
-        RegCreateKeyExA(rootKey(root), keyPath(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+        RegCreateKeyExW(rootKey(root), keyPath(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_READ | KEY_WRITE, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS)
         return errorFrom(static_cast<DWORD>(status), "RegCreateKeyEx " + std::string(path));

@@ -32,8 +32,8 @@ SC_HANDLE WinServiceManager::native(ServiceHandle handle) {
 
 Result<ServiceHandle> WinServiceManager::openManager(std::string_view machine,
                                                      std::uint32_t access) {
-    const std::string name = toAnsi(machine);
-    SC_HANDLE handle = OpenSCManagerA(name.empty() ? nullptr : name.c_str(), nullptr, access);
+    const std::wstring name = toWide(machine);
+    SC_HANDLE handle = OpenSCManagerW(name.empty() ? nullptr : name.c_str(), nullptr, access);
     if (!handle)
         return lastError("OpenSCManager");
     return remember(handle);
@@ -44,7 +44,7 @@ Result<ServiceHandle> WinServiceManager::openService(ServiceHandle manager, std:
     SC_HANDLE scm = native(manager);
     if (!scm)
         return errorFrom(ERROR_INVALID_HANDLE, "OpenService");
-    SC_HANDLE handle = OpenServiceA(scm, toAnsi(name).c_str(), access);
+    SC_HANDLE handle = OpenServiceW(scm, toWide(name).c_str(), access);
     if (!handle)
         return lastError("OpenService " + std::string(name));
     return remember(handle);
@@ -64,7 +64,7 @@ Result<void> WinServiceManager::start(ServiceHandle service) {
     SC_HANDLE handle = native(service);
     if (!handle)
         return errorFrom(ERROR_INVALID_HANDLE, "StartService");
-    if (!StartServiceA(handle, 0, nullptr))
+    if (!StartServiceW(handle, 0, nullptr))
         return lastError("StartService");
     return success();
 }

@@ -1,10 +1,10 @@
 #pragma once
-// Private: texts between the program (UTF-8) and Windows: UTF-16 for the wide functions (file
-// names), the ANSI code page for the 8-bit "A" functions (registry texts, service names, process
-// names, system messages), and Win32 error results.
+// Private: texts between the program (UTF-8) and Windows (UTF-16: the backend calls the wide
+// functions, never the ANSI ones, whose best fit turns a letter the code page lacks into a
+// look-alike), and Win32 error results.
 
-// The backend calls the 8-bit "A" functions and the 8-bit Tool Help records by name; make sure
-// no UNICODE setting of the build turns the generic names into the wide ones.
+// The backend names the wide functions explicitly (the W suffix); a UNICODE setting of the build
+// changes nothing here.
 #undef UNICODE
 #undef _UNICODE
 #ifndef WIN32_LEAN_AND_MEAN
@@ -21,18 +21,10 @@
 
 namespace kv::platform::win32 {
 
-// Between two code pages through UTF-16 (MultiByteToWideChar, WideCharToMultiByte), the way the
-// "A" functions take their arguments: for registry texts and system messages.
-std::string convert(std::string_view text, UINT from, UINT to);
-// UTF-8 <-> UTF-16 (wchar_t is 16-bit on Windows) for the "W" functions.
+// UTF-8 <-> UTF-16 (wchar_t is 16-bit on Windows) for the wide functions, through the program's
+// one converter.
 std::wstring toWide(std::string_view utf8);
 std::string fromWide(std::wstring_view wide);
-inline std::string toAnsi(std::string_view utf8) {
-    return convert(utf8, CP_UTF8, CP_ACP);
-}
-inline std::string fromAnsi(std::string_view ansi) {
-    return convert(ansi, CP_ACP, CP_UTF8);
-}
 
 // The error of the last failed call (GetLastError), with the system's message.
 Error lastError(const std::string& what);

@@ -1,56 +1,28 @@
+#include "platform/Unicode.h"
 #include "platform/win32/WinText.h"
 
 namespace kv::platform::win32 {
 
-std::string convert(std::string_view text, UINT from, UINT to) {
-    if (text.empty())
-        return {};
-    const int inLength = static_cast<int>(text.size());
-    const int wideLength = MultiByteToWideChar(from, 0, text.data(), inLength, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
-    MultiByteToWideChar(from, 0, text.data(), inLength, wide.data(), wideLength);
-    // The default character "?" stands for what the target code page lacks (not allowed with
-    // CP_UTF8, which lacks nothing).
-    const char* fallback = to == CP_UTF8 ? nullptr : "?";
-    const int outLength =
-        WideCharToMultiByte(to, 0, wide.data(), wideLength, nullptr, 0, fallback, nullptr);
-    std::string out(static_cast<std::size_t>(outLength), '\0');
-    WideCharToMultiByte(to, 0, wide.data(), wideLength, out.data(), outLength, fallback, nullptr);
-    return out;
-}
-
 std::wstring toWide(std::string_view utf8) {
-    if (utf8.empty())
-        return {};
-    const int inLength = static_cast<int>(utf8.size());
-    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), inLength, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), inLength, wide.data(), length);
-    return wide;
+    const std::u16string text = utf8ToUtf16(utf8);
+    return std::wstring(text.begin(), text.end());
 }
 
 std::string fromWide(std::wstring_view wide) {
-    if (wide.empty())
-        return {};
-    const int inLength = static_cast<int>(wide.size());
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLength, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLength, out.data(), length, nullptr, nullptr);
-    return out;
+    return utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
 }
 
 Error errorFrom(DWORD code, const std::string& what) {
-    char* message = nullptr;
-    const DWORD length = FormatMessageA(
+    wchar_t* message = nullptr;
+    const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<LPSTR>(&message), 0, nullptr);
+        nullptr, code, 0, reinterpret_cast<LPWSTR>(&message), 0, nullptr);
     std::string text = what;
     if (length > 0 && message) {
-        std::string system(message, length);
-        while (!system.empty() && (system.back() == '\n' || system.back() == '\r'))
+        std::wstring system(message, length);
+        while (!system.empty() && (system.back() == L'\n' || system.back() == L'\r'))
             system.pop_back();
-        text += ": " + fromAnsi(system);
+        text += ": " + fromWide(system);
     }
     if (message)
         LocalFree(message);

@@ -244,6 +244,8 @@ TEST_F(Contract, RegistryKeyOfOurOwn) {
     ASSERT_TRUE((*key)->writeString("Path", "%SystemRoot%\\x", true));
     ASSERT_TRUE((*key)->writeInteger("Left", 0xFFFFFFF0u));
     ASSERT_TRUE((*key)->writeString("Empty", ""));
+    // Letters beyond the code page stay themselves, in names and in texts.
+    ASSERT_TRUE((*key)->writeString("Sunucu \u0101", "PC-\u014D\\\u0416"));
 
     auto read = registry.openKey(RegistryRoot::CurrentUser, env->registryKey());
     ASSERT_TRUE(read) << read.error().message;
@@ -252,17 +254,19 @@ TEST_F(Contract, RegistryKeyOfOurOwn) {
     EXPECT_EQ((*read)->valueType("Path").valueOr(0), RegType::ExpandString);
     EXPECT_EQ((*read)->readInteger("LEFT").valueOr(0), 0xFFFFFFF0u);
     EXPECT_EQ((*read)->readString("Empty").valueOr("x"), "");
+    EXPECT_EQ((*read)->readString("Sunucu \u0101").valueOr(""), "PC-\u014D\\\u0416");
+    EXPECT_EQ((*read)->readString("Sunucu a").code(), win::FileNotFound);
     EXPECT_EQ((*read)->readString("Left").code(), win::UnsupportedType);
     EXPECT_EQ((*read)->readInteger("Path").code(), win::UnsupportedType);
     EXPECT_EQ((*read)->readString("Missing").code(), win::FileNotFound);
     EXPECT_THAT((*read)->valueNames().valueOr({}),
-                UnorderedElementsAre("Server 1", "Path", "Left", "Empty"));
+                UnorderedElementsAre("Server 1", "Path", "Left", "Empty", "Sunucu \u0101"));
     EXPECT_EQ((*read)->writeString("x", "y").code(), win::AccessDenied); // opened for reading
 
     EXPECT_TRUE((*key)->deleteValue("Path"));
     EXPECT_EQ((*key)->deleteValue("Path").code(), win::FileNotFound);
     EXPECT_THAT((*key)->valueNames().valueOr({}),
-                UnorderedElementsAre("Server 1", "Left", "Empty"));
+                UnorderedElementsAre("Server 1", "Left", "Empty", "Sunucu \u0101"));
 }
 
 } // namespace
