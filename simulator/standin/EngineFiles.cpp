@@ -470,17 +470,9 @@ int Engine::Run::spDetachDb(const std::vector<std::string>& a) {
         emit(missingParameter(procedure_, "@dbname", p2000_));
         return 1;
     }
-    Database* db = e_.findDatabase(a[0]);
-    if (!db) {
-        emit(inProc(15010, 16, 1,
-                    p2000_ ? "The database '" + a[0] +
-                                 "' does not exist. Use sp_helpdb to show available databases."
-                           : "The database '" + a[0] +
-                                 "' does not exist. Supply a valid database name. To see "
-                                 "available databases, use sys.databases.",
-                    p2000_ ? 27 : 1));
+    Database* db = existingDatabase(a[0], 27);
+    if (!db)
         return 1;
-    }
     if (db->system) {
         emit(inProc(7940, 16, 1,
                     "System databases master, model, msdb, and tempdb cannot be detached.", 1));

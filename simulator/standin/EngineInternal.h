@@ -151,6 +151,9 @@ private:
     LoginRecord* findLogin(const std::string& name);
     // findLogin, or 15007 in the profile's words and null.
     LoginRecord* existingLogin(const std::string& name);
+    // Engine::findDatabase, or 15010 in the profile's words (with SQL Server 2000's state for
+    // the procedure that asks) and null.
+    Database* existingDatabase(const std::string& name, int state2000);
     // Gives a database taken with Engine::acquire back when the statement is done with it.
     struct Release {
         Engine& e;

@@ -89,6 +89,19 @@ LoginRecord* Engine::Run::existingLogin(const std::string& name) {
     return login;
 }
 
+Engine::Database* Engine::Run::existingDatabase(const std::string& name, int state2000) {
+    Database* db = e_.findDatabase(name);
+    if (!db)
+        emit(inProc(15010, 16, 1,
+                    p2000_ ? "The database '" + name +
+                                 "' does not exist. Use sp_helpdb to show available databases."
+                           : "The database '" + name +
+                                 "' does not exist. Supply a valid database name. To see "
+                                 "available databases, use sys.databases.",
+                    p2000_ ? state2000 : 1));
+    return db;
+}
+
 int Engine::Run::spAddlogin(const std::vector<std::string>& a) {
     if (a.empty()) {
         emit(missingParameter(procedure_, "@loginame", p2000_));
@@ -105,16 +118,8 @@ int Engine::Run::spAddlogin(const std::vector<std::string>& a) {
                     p2000_ ? 58 : 1));
         return 1;
     }
-    if (!e_.findDatabase(defdb)) {
-        emit(inProc(15010, 16, 1,
-                    p2000_ ? "The database '" + defdb +
-                                 "' does not exist. Use sp_helpdb to show available databases."
-                           : "The database '" + defdb +
-                                 "' does not exist. Supply a valid database name. To see "
-                                 "available databases, use sys.databases.",
-                    p2000_ ? 44 : 1));
+    if (!existingDatabase(defdb, 44))
         return 1;
-    }
     bool known = false;
     for (const auto& l : languages)
         if (keywordEquals(language, l.official) || language == l.alias) {
@@ -142,17 +147,9 @@ int Engine::Run::spDefaultdb(const std::vector<std::string>& a) {
     LoginRecord* login = existingLogin(a[0]);
     if (!login)
         return 1;
-    Database* db = e_.findDatabase(a[1]);
-    if (!db) {
-        emit(inProc(15010, 16, 1,
-                    p2000_ ? "The database '" + a[1] +
-                                 "' does not exist. Use sp_helpdb to show available databases."
-                           : "The database '" + a[1] +
-                                 "' does not exist. Supply a valid database name. To see "
-                                 "available databases, use sys.databases.",
-                    1));
+    Database* db = existingDatabase(a[1], 1);
+    if (!db)
         return 1;
-    }
     login->defaultDatabase = db->name;
     e_.save();
     if (p2000_)
