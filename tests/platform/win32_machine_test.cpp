@@ -5,6 +5,7 @@
 
 #include "platform/Platform.h"
 #include "platform/Program.h"
+#include "platform/Unicode.h"
 #include "tests/platform/contract/ContractEnv.h"
 
 #ifndef NOMINMAX
@@ -20,11 +21,8 @@ namespace kv::platform {
 namespace {
 
 std::wstring wide(const std::string& utf8) {
-    const int length =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), length);
-    return out;
+    const std::u16string units = utf8ToUtf16(utf8);
+    return std::wstring(units.begin(), units.end());
 }
 
 // The helper program beside this test program.
@@ -43,6 +41,25 @@ bool eventually(F condition) {
         Sleep(20);
     }
     return condition();
+}
+
+// Starts `program` with the helper's "sleep" command; its thread handle is closed at once.
+PROCESS_INFORMATION startSleeper(const std::wstring& program) {
+    std::wstring command = L"\"" + program + L"\" sleep";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &child))
+        CloseHandle(child.hThread);
+    return child;
+}
+
+// The snapshot's entry of process `pid`, or null.
+const ProcessEntry* entryOf(const std::vector<ProcessEntry>& snapshot, DWORD pid) {
+    const auto found = std::find_if(snapshot.begin(), snapshot.end(),
+                                    [&](const ProcessEntry& entry) { return entry.pid == pid; });
+    return found == snapshot.end() ? nullptr : &*found;
 }
 
 using contract::runningUnderWine;
@@ -142,23 +159,15 @@ TEST(WindowsMachine, OurServiceStartsStopsAndIsDeleted) {
 }
 
 TEST(WindowsMachine, AChildProcessIsFoundAndEnded) {
-    std::wstring command = L"\"" + helperProgram() + L"\" sleep";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child{};
-    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &child))
-        << GetLastError();
-    CloseHandle(child.hThread);
+    const PROCESS_INFORMATION child = startSleeper(helperProgram());
+    ASSERT_NE(child.hProcess, nullptr) << GetLastError();
 
     auto platform = createPlatform();
     auto& processes = platform->processes();
     auto snapshot = processes.snapshot();
     ASSERT_TRUE(snapshot) << snapshot.error().message;
-    const auto found = std::find_if(snapshot->begin(), snapshot->end(), [&](const auto& entry) {
-        return entry.pid == child.dwProcessId;
-    });
-    ASSERT_NE(found, snapshot->end());
+    const ProcessEntry* found = entryOf(*snapshot, child.dwProcessId);
+    ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->exeFile, "platform_win_service.exe");
 
     auto handle = processes.openForTerminate(child.dwProcessId);
@@ -193,14 +202,8 @@ TEST(WindowsMachine, ProgramNamesBeyondTheCodePageKeepTheirLetters) {
     auto env = contract::makeContractEnv();
     const std::wstring copy = wide(env->folder() + "\\kelvora_\u014D.exe");
     ASSERT_TRUE(CopyFileW(helperProgram().c_str(), copy.c_str(), TRUE)) << GetLastError();
-    std::wstring command = L"\"" + copy + L"\" sleep";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child{};
-    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &child))
-        << GetLastError();
-    CloseHandle(child.hThread);
+    const PROCESS_INFORMATION child = startSleeper(copy);
+    ASSERT_NE(child.hProcess, nullptr) << GetLastError();
 
     auto platform = createPlatform();
     auto snapshot = platform->processes().snapshot();
@@ -208,10 +211,8 @@ TEST(WindowsMachine, ProgramNamesBeyondTheCodePageKeepTheirLetters) {
     WaitForSingleObject(child.hProcess, 10000);
     CloseHandle(child.hProcess);
     ASSERT_TRUE(snapshot) << snapshot.error().message;
-    const auto found = std::find_if(snapshot->begin(), snapshot->end(), [&](const auto& entry) {
-        return entry.pid == child.dwProcessId;
-    });
-    ASSERT_NE(found, snapshot->end());
+    const ProcessEntry* found = entryOf(*snapshot, child.dwProcessId);
+    ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->exeFile, "kelvora_\u014D.exe");
 }
 

@@ -19,12 +19,7 @@ namespace kv::platform::contract {
 namespace {
 
 std::string utf8(const std::wstring& wide) {
-    const int inLength = static_cast<int>(wide.size());
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLength, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLength, out.data(), length, nullptr, nullptr);
-    return out;
+    return utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
 }
 
 std::wstring widened(const std::string& utf8Text) {
