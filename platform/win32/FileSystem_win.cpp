@@ -37,6 +37,14 @@ std::wstring parentOf(const std::wstring& path) {
     return sep == std::wstring::npos ? std::wstring() : path.substr(0, sep);
 }
 
+// An existing file (or folder) with the read-only attribute. The backend checks it as well as
+// the system: some systems (Wine run by root) let a write through that Windows refuses, and this
+// is the file the user protected.
+bool readOnly(const std::wstring& name) {
+    const DWORD found = GetFileAttributesW(name.c_str());
+    return found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_READONLY);
+}
+
 // 0 when an existing file may be replaced, else why not, with the numbers CreateFile gives for
 // it: a read-only file or a folder is AccessDenied, a file another program holds without
 // sharing is SharingViolation. A missing file may be "replaced" (created).
@@ -104,19 +112,15 @@ Result<std::uint64_t> WinFileSystem::fileSize(std::string_view path) {
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-// The read-only attribute is checked here as well as by the system: some systems (Wine run by
-// root) let a write through that Windows refuses, and this is the file the user protected.
 Result<void> WinFileSystem::copyFile(std::string_view from, std::string_view to,
                                      bool failIfExists) {
     const std::wstring source = toWide(from);
     const std::wstring target = toWide(to);
-    if (!failIfExists) {
-        const DWORD found = GetFileAttributesW(target.c_str());
-        if (found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_READONLY) &&
-            GetFileAttributesW(source.c_str()) != INVALID_FILE_ATTRIBUTES)
-            return errorFrom(ERROR_ACCESS_DENIED,
-                             "CopyFile " + std::string(from) + " to " + std::string(to));
-    }
+    // A missing source is reported as such first, as CopyFile does.
+    if (!failIfExists && readOnly(target) &&
+        GetFileAttributesW(source.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return errorFrom(ERROR_ACCESS_DENIED,
+                         "CopyFile " + std::string(from) + " to " + std::string(to));
     if (!CopyFileW(source.c_str(), target.c_str(), failIfExists ? TRUE : FALSE))
         return lastError("CopyFile " + std::string(from) + " to " + std::string(to));
     return success();
@@ -124,8 +128,7 @@ Result<void> WinFileSystem::copyFile(std::string_view from, std::string_view to,
 
 Result<void> WinFileSystem::deleteFile(std::string_view path) {
     const std::wstring name = toWide(path);
-    if (const DWORD found = GetFileAttributesW(name.c_str());
-        found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_READONLY))
+    if (readOnly(name))
         return errorFrom(ERROR_ACCESS_DENIED, "DeleteFile " + std::string(path));
     if (!DeleteFileW(name.c_str()))
         return lastError("DeleteFile " + std::string(path));
