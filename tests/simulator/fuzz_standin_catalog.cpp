@@ -1,8 +1,8 @@
 // Fuzz target: the stand-in's catalog (standin-master.state) as the engine loads it at start,
 // in either profile (byte 0), followed by a login and the console's catalog queries.
 #include "platform/Diagnostics.h"
-#include "platform/posix/SimHost.h"
 #include "simulator/standin/Engine.h"
+#include "tests/platform/fuzz_host.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,34 +12,8 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
-
-namespace {
 
 using namespace kv;
-
-std::filesystem::path scratchFolder;
-
-platform::sim::SimHost& scratchHost() {
-    static std::unique_ptr<platform::sim::SimHost> host = [] {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "kv-fuzz-catalog-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            std::abort();
-        scratchFolder = pattern;
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(scratchFolder, ec);
-        });
-        auto made = platform::sim::SimHost::create(scratchFolder / "host");
-        if (!made)
-            std::abort();
-        return std::make_unique<platform::sim::SimHost>(std::move(made).value());
-    }();
-    return *host;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     platform::setDiagnosticSink([](const std::string&) {});
@@ -49,7 +23,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0)
         return 0;
-    auto& host = scratchHost();
+    auto& host = fuzz::scratchHost();
     const auto state = host.resolve(standin::StateFileWindowsPath);
     if (!state)
         std::abort();
