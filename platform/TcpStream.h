@@ -20,6 +20,7 @@ namespace kv::platform {
 
 namespace wsa {
 inline constexpr ErrorCode Interrupted = 10004;
+inline constexpr ErrorCode AccessDenied = 10013;
 inline constexpr ErrorCode NotSocket = 10038;
 inline constexpr ErrorCode AddressInUse = 10048;
 inline constexpr ErrorCode NetworkUnreachable = 10051;

@@ -1,8 +1,9 @@
 #pragma once
 // The trace viewer's listening side: a TCP port on 127.0.0.1 that accepts any number of traced
-// programs at once, each read through its own TraceSession. It runs in steps (poll), so the text
-// mode loops on it and the window drives it from a timer.
+// programs at once, each read through its own TraceSession. It runs in steps, so the text mode
+// loops on it and the window drives it from a timer.
 
+#include "platform/TcpListener.h"
 #include "traceviewer/trace_session.h"
 
 #include <cstdint>
@@ -24,27 +25,22 @@ public:
     TraceServer(const TraceServer&) = delete;
     TraceServer& operator=(const TraceServer&) = delete;
 
-    // Listens on 127.0.0.1:port (0: any free port); false with a note when it cannot.
+    // Listens on 127.0.0.1:port (0: any free port); false with a note when it cannot, and
+    // listenError() says why (a Windows Sockets number: 10013 privileges, 10048 taken).
     bool listen(std::uint16_t port);
-    std::uint16_t port() const { return port_; }
+    const platform::Error& listenError() const { return listenError_; }
+    std::uint16_t port() const;
     // Waits up to `timeoutMs` for traffic and handles what came.
     void step(int timeoutMs);
     std::size_t clients() const { return sessions_.size(); }
 
 private:
-    void accept();
-    void closeClient(int fd, const std::string& why);
-
     RecordSink records_;
     NoteSink notes_;
-    int listenFd_ = -1;
-    std::uint16_t port_ = 0;
-    int nextClient_ = 1;
-    struct Client {
-        int number = 0;
-        std::unique_ptr<TraceSession> session;
-    };
-    std::map<int, Client> sessions_;
+    std::unique_ptr<platform::TcpListener> listener_;
+    platform::Error listenError_{0, {}};
+    // Each traced program's reader, by its connection number (the client number of the notes).
+    std::map<int, std::unique_ptr<TraceSession>> sessions_;
 };
 
 } // namespace kv::traceviewer

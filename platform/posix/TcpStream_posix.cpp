@@ -2,6 +2,7 @@
 // Windows Sockets numbers.
 
 #include "platform/TcpStream.h"
+#include "platform/posix/SocketErrors.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -15,37 +16,7 @@ namespace kv::platform {
 
 namespace {
 
-ErrorCode socketError(int err) {
-    switch (err) {
-    case ECONNREFUSED:
-        return wsa::ConnectionRefused;
-    case ETIMEDOUT:
-    case EAGAIN:
-        return wsa::TimedOut;
-    case ECONNRESET:
-    case EPIPE:
-        return wsa::ConnectionReset;
-    case ECONNABORTED:
-        return wsa::ConnectionAborted;
-    case ENETUNREACH:
-        return wsa::NetworkUnreachable;
-    case EHOSTUNREACH:
-        return wsa::HostUnreachable;
-    case ENOTCONN:
-        return wsa::NotConnected;
-    case EINTR:
-        return wsa::Interrupted;
-    case EADDRINUSE:
-        return wsa::AddressInUse;
-    default:
-        return 10000 + static_cast<ErrorCode>(err);
-    }
-}
-
-Error failure(int err, const char* what) {
-    return Error{socketError(err),
-                 std::string(what) + " failed (errno " + std::to_string(err) + ")"};
-}
+using posix::socketFailure;
 
 class PosixTcpStream final : public TcpStream {
 public:
@@ -61,7 +32,7 @@ public:
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
-                return failure(errno, "send");
+                return socketFailure(errno, "send");
             }
             bytes += n;
             size -= static_cast<std::size_t>(n);
@@ -85,11 +56,11 @@ Result<std::unique_ptr<TcpStream>> connectTcp(std::string_view host, std::uint16
         return Error{wsa::HostNotFound, "the host " + name + " is not a dotted address"};
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
-        return failure(errno, "socket");
+        return socketFailure(errno, "socket");
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         const int err = errno;
         ::close(fd);
-        return failure(err, "connect");
+        return socketFailure(err, "connect");
     }
     timeval timeout{};
     timeout.tv_sec = static_cast<time_t>(sendTimeoutMs / 1000);

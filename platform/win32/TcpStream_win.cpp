@@ -1,9 +1,9 @@
 // The trace viewer link's TCP connection over Windows Sockets 2.2.
 
 #include "platform/TcpStream.h"
+#include "platform/win32/WinSockets.h"
 
 // winsock2.h must come before anything that includes windows.h; it brings windows.h itself.
-#include <mutex>
 #include <string>
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -12,22 +12,8 @@ namespace kv::platform {
 
 namespace {
 
-Error lastSocketError(const char* what) {
-    const int code = WSAGetLastError();
-    return Error{static_cast<ErrorCode>(code),
-                 std::string(what) + " failed (" + std::to_string(code) + ")"};
-}
-
-// WSAStartup once for the process; its failure is remembered.
-int startSockets() {
-    static std::once_flag once;
-    static int result = 0;
-    std::call_once(once, [] {
-        WSADATA data{};
-        result = WSAStartup(MAKEWORD(2, 2), &data);
-    });
-    return result;
-}
+using win32::lastSocketError;
+using win32::startSockets;
 
 class WinTcpStream final : public TcpStream {
 public:

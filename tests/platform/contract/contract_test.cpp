@@ -1,10 +1,14 @@
 // The promises of the platform interfaces that hold in every backend, checked with one source
 // over the simulated host and over Windows (the cross build runs it under Wine): the code page
-// rules, the file functions' error numbers, the shell copy's progress and the registry.
+// rules, the file functions' error numbers, the shell copy's progress, the registry and the
+// loopback listening port.
 
 #include "platform/CodePage.h"
+#include "platform/TcpListener.h"
+#include "platform/TcpStream.h"
 #include "tests/platform/contract/ContractEnv.h"
 
+#include <chrono>
 #include <cstdio>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -267,6 +271,85 @@ TEST_F(Contract, RegistryKeyOfOurOwn) {
     EXPECT_EQ((*key)->deleteValue("Path").code(), win::FileNotFound);
     EXPECT_THAT((*key)->valueNames().valueOr({}),
                 UnorderedElementsAre("Server 1", "Left", "Empty", "Sunucu \u0101"));
+}
+
+// Gathers what a listener reports until `done` holds (or two seconds pass).
+template <typename Done>
+std::vector<TcpListener::Event> waitFor(TcpListener& listener, Done done) {
+    std::vector<TcpListener::Event> seen;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!done(seen) && std::chrono::steady_clock::now() < until) {
+        for (auto& event : listener.wait(50))
+            seen.push_back(std::move(event));
+    }
+    return seen;
+}
+
+std::string received(const std::vector<TcpListener::Event>& events, int connection) {
+    std::string bytes;
+    for (const auto& event : events) {
+        if (event.kind == TcpListener::Event::Kind::Received && event.connection == connection)
+            bytes += event.bytes;
+    }
+    return bytes;
+}
+
+bool closed(const std::vector<TcpListener::Event>& events, int connection) {
+    for (const auto& event : events) {
+        if (event.kind == TcpListener::Event::Kind::Closed && event.connection == connection)
+            return true;
+    }
+    return false;
+}
+
+// The trace viewer's port: two programs at once, each read in order and told apart, a program
+// that ends is reported closed in order, and a port already taken is refused with 10048.
+TEST_F(Contract, LoopbackListenerTellsConnectionsApart) {
+    auto listener = listenTcp(0);
+    ASSERT_TRUE(listener) << listener.error().message;
+    TcpListener& port = **listener;
+    ASSERT_NE(port.port(), 0);
+
+    auto first = connectTcp("127.0.0.1", port.port(), 1000);
+    auto second = connectTcp("localhost", port.port(), 1000);
+    ASSERT_TRUE(first && second);
+    auto events = waitFor(port, [](const auto& seen) { return seen.size() >= 2; });
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].kind, TcpListener::Event::Kind::Accepted);
+    EXPECT_EQ(events[1].kind, TcpListener::Event::Kind::Accepted);
+    EXPECT_EQ(events[0].connection, 1);
+    EXPECT_EQ(events[1].connection, 2);
+    EXPECT_EQ(port.connections(), 2u);
+
+    // Which accepted connection is which program is not known: tell them apart by their bytes.
+    ASSERT_TRUE((*first)->sendAll("one-", 4));
+    ASSERT_TRUE((*second)->sendAll("two", 3));
+    ASSERT_TRUE((*first)->sendAll("more", 4));
+    events = waitFor(port, [](const auto& seen) {
+        return received(seen, 1).size() + received(seen, 2).size() >= 11;
+    });
+    const std::string a = received(events, 1), b = received(events, 2);
+    EXPECT_TRUE((a == "one-more" && b == "two") || (a == "two" && b == "one-more"))
+        << a << "|" << b;
+
+    const int ofFirst = a == "one-more" ? 1 : 2;
+    first->reset();
+    events = waitFor(port, [&](const auto& seen) { return closed(seen, ofFirst); });
+    ASSERT_TRUE(closed(events, ofFirst));
+    for (const auto& event : events) {
+        if (event.kind == TcpListener::Event::Kind::Closed) {
+            EXPECT_EQ(event.error.code, 0u) << event.error.message;
+        }
+    }
+    EXPECT_EQ(port.connections(), 1u);
+    port.close(3 - ofFirst);
+    port.close(42); // unknown: nothing happens
+    EXPECT_EQ(port.connections(), 0u);
+
+    auto taken = listenTcp(port.port());
+    ASSERT_FALSE(taken);
+    EXPECT_EQ(taken.code(), wsa::AddressInUse) << taken.error().message;
+    EXPECT_FALSE(socketErrorText(taken.code()).empty());
 }
 
 } // namespace
