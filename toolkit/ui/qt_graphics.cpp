@@ -7,7 +7,6 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QRawFont>
-#include <QSvgRenderer>
 #include <array>
 #include <cmath>
 #include <mutex>
@@ -191,10 +190,9 @@ std::shared_ptr<const PictureData> PictureData::fromBytes(const QByteArray& byte
                      hint.endsWith(QLatin1String(".svgz"), Qt::CaseInsensitive) ||
                      bytes.trimmed().startsWith("<svg") || bytes.trimmed().startsWith("<?xml");
     if (svg) {
-        auto renderer = std::make_unique<QSvgRenderer>(bytes);
-        if (!renderer->isValid())
+        data->svg_ = loadVectorImage(bytes);
+        if (!data->svg_)
             return nullptr;
-        data->svg_ = std::move(renderer);
         return data;
     }
     QPixmap pixmap;
@@ -237,12 +235,12 @@ QSize naturalPixels(const QSizeF& size) {
 
 QSize PictureData::naturalSize() const {
     if (svg_) {
-        const QSize size = svg_->defaultSize();
+        const QSize size = svg_->declaredSize();
         if (size.isValid() && !size.isEmpty())
             return naturalPixels(QSizeF(size));
         // The view box as given, not as a whole-pixel rectangle (whose width overflows for a
         // box wider than an int holds).
-        return naturalPixels(svg_->viewBoxF().size());
+        return naturalPixels(svg_->viewBox());
     }
     return raster_.size();
 }
@@ -261,7 +259,7 @@ QPixmap PictureData::pixmap(QSize size) const {
 
 void PictureData::draw(QPainter& painter, const QRectF& target) const {
     if (svg_) {
-        svg_->render(&painter, target);
+        svg_->render(painter, target);
         return;
     }
     if (raster_.isNull())
@@ -288,6 +286,11 @@ QString findPictureFile(const std::string& name) {
     const QString resource = QStringLiteral(":/pictures/") + qname;
     if (QFile::exists(resource))
         return resource;
+    if (qname.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)) {
+        const QString rendered = resource.left(resource.size() - 4) + QLatin1String(".png");
+        if (QFile::exists(rendered))
+            return rendered;
+    }
     {
         const std::lock_guard lock(searchMutex());
         for (const QString& dir : searchPaths()) {

@@ -18,7 +18,6 @@
 #include <vector>
 
 class QPainter;
-class QSvgRenderer;
 
 namespace kv::ui {
 
@@ -58,6 +57,20 @@ void drawClassicLines(QPainter& painter, const QRect& rect, Qt::Alignment alignm
 void frame3D(QPainter& painter, QRect& rect, const QColor& topLeft, const QColor& bottomRight,
              int width);
 
+// A picture drawn from its description at whatever pixel size it is asked for (SVG). A build
+// without an SVG renderer has none: there the pictures come as PNG files rendered from the SVG
+// sources at build time (see findPictureFile).
+class VectorImage {
+public:
+    virtual ~VectorImage() = default;
+    // The declared width and height; empty when the description gives none.
+    virtual QSize declaredSize() const = 0;
+    virtual QSizeF viewBox() const = 0;
+    virtual void render(QPainter& painter, const QRectF& target) = 0;
+};
+// The SVG in `bytes`, or nullptr when it is not valid SVG or this build cannot draw SVG.
+std::unique_ptr<VectorImage> loadVectorImage(const QByteArray& bytes);
+
 // A picture source: an SVG (kept as vector and rasterised at whatever pixel size it is drawn)
 // or a raster image (PNG, BMP, ...). Empty when the name could not be resolved.
 class PictureData {
@@ -85,14 +98,16 @@ public:
     void draw(QPainter& painter, const QRectF& target) const;
 
 private:
-    std::unique_ptr<QSvgRenderer> svg_;
+    std::unique_ptr<VectorImage> svg_;
     QPixmap raster_;
 };
 
 // Directories searched for picture names after the Qt resource folder ":/pictures/".
 void addPictureSearchPath(const std::string& directory);
-// The file for a picture name: ":/pictures/NAME" when that resource exists, else NAME in each
-// search directory, else NAME itself when it is an existing file; empty when none exists.
+// The file for a picture name: ":/pictures/NAME" when that resource exists (for NAME.svg also
+// ":/pictures/NAME.png", the same picture rendered at its own size by a build without an SVG
+// renderer), else NAME in each search directory, else NAME itself when it is an existing file;
+// empty when none exists.
 QString findPictureFile(const std::string& name);
 
 } // namespace kv::ui
