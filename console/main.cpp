@@ -4,9 +4,11 @@
 #include "console/ConnectForm.h"
 #include "console/Unit1.h"
 #include "dataaccess/DAPlatform.h"
+#include "dataaccess/DARegistration.h"
 #include "dataaccess/ui/DAUIHooks.h"
 #include "platform/Platform.h"
 #include "platform/oledb/com_lite.h"
+#include "skin/SkinRegistration.h"
 #include "toolkit/ui/Application.h"
 
 #include <cstdio>
@@ -30,6 +32,8 @@ int main(int argc, char** argv) {
     // What the units offer by name and the hooks of the data-access layer: the login forms,
     // the form-showing and wait-cursor hooks, and the machine for the stored logins.
     kv::console::RegisterConnectForm();
+    kv::skin::RegisterSkinControls();
+    kv::dataaccess::RegisterDataAccessClasses();
     kv::dataaccess::ui::InstallDataAccessUI();
     kv::dataaccess::SetDataAccessPlatform(platform.get());
     try {

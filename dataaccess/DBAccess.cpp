@@ -2,6 +2,7 @@
 
 #include "dataaccess/ConnectionPool.h"
 #include "dataaccess/DAConsts.h"
+#include "dataaccess/DARegistration.h"
 #include "toolkit/ClassBuilder.h"
 #include "toolkit/DB.h"
 
@@ -630,5 +631,9 @@ const bool registered = [] {
 }();
 
 } // namespace
+
+bool detail::dbAccessClassesRegistered() {
+    return registered;
+}
 
 } // namespace kv::dataaccess

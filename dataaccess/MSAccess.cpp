@@ -1,6 +1,7 @@
 #include "dataaccess/MSAccess.h"
 
 #include "dataaccess/DAConsts.h"
+#include "dataaccess/DARegistration.h"
 #include "dataaccess/MSSQLMonitor.h"
 #include "toolkit/ClassBuilder.h"
 #include "toolkit/DB.h"
@@ -421,5 +422,9 @@ const bool registered = [] {
 }();
 
 } // namespace
+
+bool detail::msAccessClassesRegistered() {
+    return registered;
+}
 
 } // namespace kv::dataaccess

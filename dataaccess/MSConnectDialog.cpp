@@ -7,6 +7,7 @@
 
 #include "dataaccess/MSConnectDialog.h"
 
+#include "dataaccess/DARegistration.h"
 #include "dataaccess/MSAccess.h"
 #include "dataaccess/MSServices.h"
 #include "toolkit/ClassBuilder.h"
@@ -86,5 +87,9 @@ const bool registered = [] {
 }();
 
 } // namespace
+
+bool detail::msConnectDialogClassesRegistered() {
+    return registered;
+}
 
 } // namespace kv::dataaccess

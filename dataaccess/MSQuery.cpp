@@ -1,6 +1,7 @@
 #include "dataaccess/MSQuery.h"
 
 #include "dataaccess/DAConsts.h"
+#include "dataaccess/DARegistration.h"
 #include "toolkit/ClassBuilder.h"
 #include "toolkit/DB.h"
 
@@ -116,5 +117,9 @@ const bool registered = [] {
 }();
 
 } // namespace
+
+bool detail::msQueryClassesRegistered() {
+    return registered;
+}
 
 } // namespace kv::dataaccess

@@ -1,5 +1,6 @@
 #include "dataaccess/MSSQLMonitor.h"
 
+#include "dataaccess/DARegistration.h"
 #include "toolkit/ClassBuilder.h"
 
 namespace kv::dataaccess {
@@ -59,6 +60,10 @@ TMSSQLMonitor::~TMSSQLMonitor() {
 
 TMSSQLMonitor* TMSSQLMonitor::Instance() {
     return gMonitor;
+}
+
+bool detail::msSqlMonitorClassesRegistered() {
+    return registered;
 }
 
 } // namespace kv::dataaccess

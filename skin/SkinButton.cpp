@@ -1,6 +1,7 @@
 #include "skin/SkinButton.h"
 
 #include "skin/SkinGlyph.h"
+#include "skin/SkinRegistration.h"
 #include "skin/store/SkinObjectClasses.h"
 #include "skin/store/SkinPaint.h"
 #include "toolkit/ClassBuilder.h"
@@ -685,4 +686,8 @@ void TSkinButton::PaintGlyph(TSkinPaintTarget& Target, const QRect& Area) {
     if (Skinned() && !FShowGlyph)
         return;
     TSkinCustomButton::PaintGlyph(Target, Area);
+}
+
+bool kv::skin::detail::skinButtonClassesRegistered() {
+    return registered;
 }

@@ -1,5 +1,6 @@
 #include "skin/SkinControl.h"
 
+#include "skin/SkinRegistration.h"
 #include "toolkit/ClassBuilder.h"
 #include "toolkit/ui/Application.h"
 #include "toolkit/ui/qt_graphics.h"
@@ -174,4 +175,8 @@ void TSkinCustomControl::hostPaint(QPainter& Painter) {
     const QImage image = RenderImage();
     if (!image.isNull())
         Painter.drawImage(0, 0, image);
+}
+
+bool kv::skin::detail::skinControlClassesRegistered() {
+    return registered;
 }

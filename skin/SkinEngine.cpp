@@ -1,5 +1,6 @@
 #include "skin/SkinEngine.h"
 
+#include "skin/SkinRegistration.h"
 #include "skin/store/SkinBody.h"
 #include "skin/store/SkinFilters.h"
 #include "toolkit/ClassBuilder.h"
@@ -263,4 +264,8 @@ void TSkinEngine::Notification(TComponent* AComponent, TOperation Operation) {
     TComponent::Notification(AComponent, Operation);
     if (Operation == opRemove && AComponent == FSkinList)
         FSkinList = nullptr;
+}
+
+bool kv::skin::detail::skinEngineClassesRegistered() {
+    return registered;
 }
