@@ -474,3 +474,31 @@ TEST_F(ButtonTest, BlackAndWhiteAndDisabledSingleCellGlyphs) {
     Button->SetEnabled(false);
     EXPECT_EQ(at(), qRgb(80, 80, 80));
 }
+
+// Entering and leaving set and clear the hot flag, also while the left button is held
+// after a press. Dragged off, the button looks neither pressed nor hot; dragged back, pressed.
+TEST_F(ButtonTest, DraggedOffWhilePressedLosesTheHotLook) {
+    int leaves = 0;
+    Button->OnMouseLeave = [&](TObject*) { ++leaves; };
+    enter();
+    ASSERT_TRUE(Button->Hot());
+    mouse(QEvent::MouseButtonPress, 10, 10, Qt::LeftButton);
+    EXPECT_EQ(edge(), kPressed);
+    mouse(QEvent::MouseMove, 80, 10, Qt::LeftButton); // right of the 75-pixel button
+    EXPECT_EQ(Button->State(), wbsNormal);
+    EXPECT_FALSE(Button->Hot());
+    EXPECT_NE(Button->SkinState(), 5);
+    EXPECT_NE(edge(), kHot);
+    EXPECT_EQ(leaves, 1);
+    mouse(QEvent::MouseMove, 40, 12, Qt::LeftButton);
+    EXPECT_TRUE(Button->Hot());
+    EXPECT_EQ(edge(), kPressed);
+    mouse(QEvent::MouseMove, 40, 25, Qt::LeftButton); // one row below
+    EXPECT_FALSE(Button->Hot());
+    mouse(QEvent::MouseButtonRelease, 40, 25, Qt::NoButton);
+    EXPECT_EQ(Clicks, 0);
+    EXPECT_EQ(Button->State(), wbsNormal);
+    EXPECT_FALSE(Button->Hot());
+    EXPECT_NE(edge(), kHot);
+    EXPECT_EQ(leaves, 2);
+}
