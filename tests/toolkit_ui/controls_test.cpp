@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFontDatabase>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -469,5 +470,41 @@ TEST_F(ControlsTest, ClassicMetricsKeepTheBaselineInsideTheLine) {
         EXPECT_GT(m.Ascent, 0);
         EXPECT_LE(m.Ascent, 13);
         EXPECT_LE(m.Height(), 2 * QFontMetrics(font).height());
+    }
+}
+
+namespace {
+
+bool haveTahoma() {
+    return QFontDatabase::families().contains(QStringLiteral("Tahoma"));
+}
+
+} // namespace
+
+// Auto-size labels are as wide as Windows makes them: Tahoma 8 pt (11 pixels) advances each
+// glyph by its design width rounded to a whole pixel. The bold rows are the main window's
+// labels, whose widths in its layout (44, 54, 51) are what Windows measured; the regular rows
+// are the captions of its widest buttons.
+TEST_F(ControlsTest, AutoSizeLabelsTakeWindowsTahomaWidths) {
+    if (!haveTahoma())
+        GTEST_SKIP() << "fonts-wine's Tahoma is not installed";
+    struct Row {
+        const char* Text;
+        bool Bold;
+        int Width;
+    };
+    for (const Row& row : {Row{"Server :", true, 44}, Row{"Services :", true, 54},
+                           Row{"Durumu :", true, 51}, Row{"Data Kopar", false, 54},
+                           Row{"Log Kaydı", false, 46}, Row{"Data Bağla", false, 53}}) {
+        SCOPED_TRACE(row.Text);
+        TLabel label(nullptr);
+        label.Font()->SetName("Tahoma");
+        label.Font()->SetHeight(-11);
+        label.Font()->SetStyle(row.Bold ? TFontStyles{fsBold} : TFontStyles{});
+        label.SetCaption(row.Text);
+        EXPECT_EQ(label.Width(), row.Width);
+        EXPECT_EQ(label.Height(), 13);
+        EXPECT_EQ(kv::ui::classicTextWidth(label.Widget()->font(), QString::fromUtf8(row.Text)),
+                  row.Width);
     }
 }

@@ -147,8 +147,8 @@ void TLabel::adjustBounds() {
     } else {
         const QStringList lines = text.split(QLatin1Char('\n'));
         for (const QString& line : lines)
-            width = std::max(
-                width, metrics.horizontalAdvance(line.isEmpty() ? QStringLiteral(" ") : line));
+            width = std::max(width, classicTextWidth(FLabel->font(),
+                                                     line.isEmpty() ? QStringLiteral(" ") : line));
         height = static_cast<int>(lines.size()) * classicLineHeight(FLabel->font());
     }
     int left = Left();
