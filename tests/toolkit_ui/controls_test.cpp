@@ -479,6 +479,11 @@ bool haveTahoma() {
     return QFontDatabase::families().contains(QStringLiteral("Tahoma"));
 }
 
+// A label as it paints itself.
+QImage painted(TLabel& Label) {
+    return Label.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
 } // namespace
 
 // Auto-size labels are as wide as Windows makes them: Tahoma 8 pt (11 pixels) advances each
@@ -507,4 +512,31 @@ TEST_F(ControlsTest, AutoSizeLabelsTakeWindowsTahomaWidths) {
         EXPECT_EQ(kv::ui::classicTextWidth(label.Widget()->font(), QString::fromUtf8(row.Text)),
                   row.Width);
     }
+}
+
+// Windows reads right to left only with a Hebrew or Arabic font (DT_RTLREADING): the main
+// window's "Services :" (bdRightToLeft, a Latin font) reads "Services :", painted exactly as a
+// right-justified left-to-right label; the alignment is still mirrored.
+TEST_F(ControlsTest, RightToLeftReadingOnlyWithAHebrewOrArabicFont) {
+    auto make = [](TLabel& Label, TBiDiMode Mode, TAlignment Alignment, TFontCharset Charset) {
+        Label.SetAutoSize(false);
+        Label.SetBounds(0, 0, 80, 13);
+        Label.Font()->SetName("Tahoma");
+        Label.Font()->SetHeight(-11);
+        Label.Font()->SetStyle({fsBold});
+        Label.Font()->SetCharset(Charset);
+        Label.SetAlignment(Alignment);
+        Label.SetBiDiMode(Mode);
+        Label.SetCaption("Services :");
+    };
+    TLabel rtl(nullptr), ltr(nullptr), hebrew(nullptr);
+    make(rtl, bdRightToLeft, taLeftJustify, DEFAULT_CHARSET);
+    make(ltr, bdLeftToRight, taRightJustify, DEFAULT_CHARSET);
+    make(hebrew, bdRightToLeft, taLeftJustify, HEBREW_CHARSET);
+    EXPECT_EQ(rtl.EffectiveAlignment(), taRightJustify);
+    EXPECT_FALSE(rtl.ReadsRightToLeft());
+    EXPECT_TRUE(hebrew.ReadsRightToLeft());
+    const QImage expected = painted(ltr);
+    EXPECT_TRUE(painted(rtl) == expected) << "the colon must end the text, as on Windows";
+    EXPECT_FALSE(painted(hebrew) == expected) << "a Hebrew font reads right to left";
 }

@@ -93,6 +93,11 @@ TAlignment TLabel::EffectiveAlignment() const {
     return FAlignment == taLeftJustify ? taRightJustify : taLeftJustify;
 }
 
+bool TLabel::ReadsRightToLeft() const {
+    const TFontCharset charset = Font()->Charset();
+    return FBiDiMode != bdLeftToRight && (charset == HEBREW_CHARSET || charset == ARABIC_CHARSET);
+}
+
 std::string TLabel::DisplayText() const {
     const std::string caption = Caption();
     std::string out;
@@ -181,7 +186,7 @@ void TLabel::hostPaint(QPainter& Painter) {
                                    : Qt::AlignTop;
     const int flags = static_cast<int>(align) | Qt::TextExpandTabs | Qt::TextWordWrap;
     Painter.setFont(FLabel->font());
-    if (FBiDiMode != bdLeftToRight)
+    if (ReadsRightToLeft())
         Painter.setLayoutDirection(Qt::RightToLeft);
     auto draw = [&](const QRect& r) {
         if (FWordWrap)
