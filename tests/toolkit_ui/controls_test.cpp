@@ -8,7 +8,9 @@
 #include "toolkit/ui/qt_graphics.h"
 #include "ui_test_support.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
@@ -539,4 +541,45 @@ TEST_F(ControlsTest, RightToLeftReadingOnlyWithAHebrewOrArabicFont) {
     const QImage expected = painted(ltr);
     EXPECT_TRUE(painted(rtl) == expected) << "the colon must end the text, as on Windows";
     EXPECT_FALSE(painted(hebrew) == expected) << "a Hebrew font reads right to left";
+}
+
+// The server list as the classic drop-down list box shows it: rows one classic line high (13
+// pixels for Tahoma 8 pt), the first row whole inside the list's viewport, and the row that
+// begins with the typed text (ignoring case) highlighted and current; nothing when none does.
+TEST_F(ControlsTest, DropDownListRowsAndTheHighlightedRow) {
+    if (!haveTahoma())
+        GTEST_SKIP() << "fonts-wine's Tahoma is not installed";
+    TTestDialog dialog(nullptr);
+    dialog.Show();
+    auto* combo = qobject_cast<QComboBox*>(dialog.edServer->Widget());
+    ASSERT_NE(combo, nullptr);
+    QAbstractItemView* view = combo->view();
+    auto open = [&](const char* Typed) {
+        combo->hidePopup();
+        dialog.edServer->SetText(Typed);
+        combo->showPopup();
+        QApplication::processEvents();
+    };
+
+    open("beta");
+    const QRect first = view->visualRect(view->model()->index(0, 0));
+    EXPECT_EQ(first.height(), 13);
+    EXPECT_EQ(view->visualRect(view->model()->index(1, 0)).top(), first.bottom() + 1);
+    EXPECT_GE(first.top(), 0);
+    EXPECT_TRUE(view->viewport()->rect().contains(first)) << "the first row is not cut";
+    const QRect viewportInPopup(view->viewport()->mapTo(view->window(), QPoint(0, 0)),
+                                view->viewport()->size());
+    EXPECT_TRUE(view->window()->rect().contains(viewportInPopup));
+    EXPECT_EQ(view->currentIndex().row(), 1);
+    EXPECT_TRUE(view->selectionModel()->isSelected(view->currentIndex()));
+    EXPECT_EQ(dialog.edServer->Text(), "beta") << "opening the list leaves the typed text";
+
+    open("AL");
+    EXPECT_EQ(view->currentIndex().row(), 0);
+    open("GAMMA");
+    EXPECT_FALSE(view->currentIndex().isValid());
+    EXPECT_FALSE(view->selectionModel()->hasSelection());
+    open("");
+    EXPECT_FALSE(view->selectionModel()->hasSelection());
+    combo->hidePopup();
 }
