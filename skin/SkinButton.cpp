@@ -93,17 +93,7 @@ const KindPreset kKinds[] = {{"", mrNone},          {"OK", mrOk},       {"Cancel
 
 // The caption as shown: "&&" is an ampersand, a single "&" marks the accelerator.
 QString displayCaption(const std::string& Caption) {
-    const QString text = QString::fromStdString(Caption);
-    QString out;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == u'&' && i + 1 < text.size()) {
-            ++i;
-            out += text[i];
-        } else if (text[i] != u'&') {
-            out += text[i];
-        }
-    }
-    return out;
+    return kv::ui::stripAccelerator(QString::fromStdString(Caption));
 }
 
 QFont qfontOf(const TFont& F) {
@@ -404,16 +394,17 @@ const TFont& TSkinCustomButton::CaptionFont() {
 void TSkinCustomButton::ContentLayout(const TFont& TextFont, QRect& CaptionArea,
                                       QRect& GlyphArea) const {
     const QFont font = qfontOf(TextFont);
-    const QFontMetrics fm(font);
     const bool hasGlyph = !FGlyph->Empty();
     const int cellW = hasGlyph ? FGlyph->Width() / std::max(1, FNumGlyphs) : 0;
     const int cellH = hasGlyph ? FGlyph->Height() : 0;
     const bool sideways = FLayout == blGlyphLeft || FLayout == blGlyphRight;
-    int blockW = fm.horizontalAdvance(displayCaption(Caption()));
+    // The caption's width as Windows measures it (classicTextWidth): the captions that fit
+    // their buttons on Windows fit here with the same clearance.
+    int blockW = kv::ui::classicTextWidth(font, displayCaption(Caption()));
     int blockH = kv::ui::classicLineHeight(font);
-    // As the toolkit does for its buttons and labels: the substitute faces run a little wider
-    // than the faces the layouts were measured with, so a caption up to 20 % too wide for the
-    // button is condensed to fit instead of running into the frame.
+    // As the toolkit does for its buttons and labels: a substitute face (where Tahoma is
+    // missing) runs a little wider than the face the layouts were measured with, so a caption
+    // up to 20 % too wide for the button is condensed to fit instead of running into the frame.
     FCaptionStretch = 100;
     const int room = Width() - 6 - (hasGlyph && sideways ? cellW + FSpacing : 0);
     if (!FWordWrap && blockW > room && room > 0 && blockW * 100 <= room * 120) {
@@ -502,25 +493,20 @@ void TSkinCustomButton::PaintCaption(TSkinPaintTarget& Target, const QRect& Area
 namespace {
 
 void drawCentredText(QPainter& P, const QRect& Area, const QString& Raw, bool WordWrap) {
-    const QFontMetrics fm(P.font());
     if (WordWrap) {
         P.drawText(Area, Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic, Raw);
         return;
     }
-    const QString shown = [&] {
-        QString s;
-        for (qsizetype i = 0; i < Raw.size(); ++i) {
-            if (Raw[i] == u'&' && i + 1 < Raw.size())
-                ++i;
-            s += Raw[i];
-        }
-        return s;
-    }();
-    const int w = fm.horizontalAdvance(shown);
-    const int h = kv::ui::classicLineHeight(P.font());
+    int accelerator = -1;
+    const QString shown = kv::ui::stripAccelerator(Raw, &accelerator);
+    const int w = kv::ui::classicTextWidth(P.font(), shown);
+    const kv::ui::ClassicMetrics line = kv::ui::classicMetrics(P.font());
     const int x = Area.x() + (Area.width() - w) / 2;
-    const int y = Area.y() + (Area.height() - h) / 2;
-    P.drawText(QRect(x, y, w + 1, h), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic, Raw);
+    const int y = Area.y() + (Area.height() - line.Height()) / 2;
+    P.save();
+    P.setClipRect(QRect(x, y, w + 1, line.Height()), Qt::IntersectClip);
+    kv::ui::drawClassicText(P, QPointF(x, y + line.Ascent), shown, accelerator);
+    P.restore();
 }
 
 } // namespace

@@ -9,7 +9,8 @@
 //   5. Blending (buffered modes): the result's opacity scaled by Blending->Opacity;
 //   6. the image to the screen; pixels still holding the transparent key show what lies below.
 //
-// It also keeps the hot flag (mouse over the control, OnMouseEnter / OnMouseLeave) and the
+// It also keeps the hot flag (mouse over the control, OnMouseEnter / OnMouseLeave; also while a
+// mouse button is held after a press, so a button dragged off loses its hot look) and the
 // focused flag, each repainting when it changes, and the remembered size.
 #pragma once
 

@@ -29,8 +29,20 @@ void SkinWidget::mouseDoubleClickEvent(QMouseEvent* e) {
 }
 
 void SkinWidget::mouseMoveEvent(QMouseEvent* e) {
-    if (host_ != nullptr)
-        host_->hostMouseMove(e->position().toPoint().x(), e->position().toPoint().y());
+    if (host_ == nullptr)
+        return;
+    const QPoint at = e->position().toPoint();
+    // While a mouse button is held the widget keeps the mouse and Qt sends it no leave or enter
+    // events. The classic controls still learn that the pointer left them and came back (the
+    // toolkit's idle check looks at the control under the pointer, captured or not), so a
+    // button pressed and dragged off loses its hot look, and gets it back when dragged back.
+    if (e->buttons() != Qt::NoButton) {
+        if (rect().contains(at))
+            host_->hostMouseEnter();
+        else
+            host_->hostMouseLeave();
+    }
+    host_->hostMouseMove(at.x(), at.y());
 }
 
 void SkinWidget::mouseReleaseEvent(QMouseEvent* e) {

@@ -213,6 +213,13 @@ private:
             ++pos_;
             return;
         }
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7F) {
+            // Not a character to quote: a control character or a byte of a damaged stream.
+            static const char kHex[] = "0123456789ABCDEF";
+            errorHere(std::string("Invalid character (byte 0x") + kHex[byte >> 4] +
+                      kHex[byte & 0xF] + ")");
+        }
         errorHere("Invalid character '" + std::string(1, c) + "'");
     }
 

@@ -15,13 +15,32 @@ namespace {
 
 constexpr std::uint32_t kBinaryFormBits = 0xF0000u;
 
-void readBitmap(SkinByteReader& In, TSkinSource& Into) {
+// The smallest bitmap record: the name's length, the width and the height.
+constexpr size_t kSmallestBitmap = 12;
+
+bool hasControlCharacters(std::string_view Text) {
+    for (const char c : Text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return true;
+    return false;
+}
+
+// Bitmap Index (from 0) of Count. A name with control characters means the reader is no longer
+// at a bitmap: most often the bitmap count says more than the skin holds. (Other bytes above
+// 0x7F are allowed: names written in a Windows code page.)
+void readBitmap(SkinByteReader& In, TSkinSource& Into, std::uint32_t Index, std::uint32_t Count) {
+    const std::string which =
+        "Bitmap " + std::to_string(Index + 1) + " of " + std::to_string(Count);
     std::string name = In.String("a bitmap name");
+    if (hasControlCharacters(name))
+        In.Fail(which + " has no readable name (its " + std::to_string(name.size()) +
+                " bytes hold control characters): the bitmap count or the bitmap before it is "
+                "damaged");
     const std::int32_t width = In.I32("a bitmap width");
     const std::int32_t height = In.I32("a bitmap height");
     if (width < 0 || height == INT_MIN)
-        In.Fail("Bitmap '" + name + "' has an impossible size " + std::to_string(width) + " x " +
-                std::to_string(height));
+        In.Fail(which + " ('" + name + "') has an impossible size " + std::to_string(width) +
+                " x " + std::to_string(height));
     const std::uint64_t rows = height < 0
                                    ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(height))
                                    : static_cast<std::uint64_t>(height);
@@ -29,9 +48,9 @@ void readBitmap(SkinByteReader& In, TSkinSource& Into) {
     // multiplying it out.
     const std::uint64_t pixels = static_cast<std::uint64_t>(width) * rows;
     if (pixels > In.Remaining() / 4)
-        In.Fail("Bitmap '" + name + "' of " + std::to_string(width) + " x " + std::to_string(rows) +
-                " pixels needs " + std::to_string(pixels) + " x 4 bytes, only " +
-                std::to_string(In.Remaining()) + " left");
+        In.Fail(which + " ('" + name + "') of " + std::to_string(width) + " x " +
+                std::to_string(rows) + " pixels needs " + std::to_string(pixels) +
+                " x 4 bytes, only " + std::to_string(In.Remaining()) + " left");
     const auto bytes = static_cast<size_t>(pixels * 4);
     const std::string_view data = In.Bytes(bytes, "bitmap pixels");
     auto bmp = std::make_unique<TSkinBitmap>(std::move(name), width, static_cast<int>(rows));
@@ -83,23 +102,33 @@ SkinStatus ReadSkinBody(std::string_view Body, TSkinSource& Into) {
         h.Author = in.String("the author");
         h.AuthorEmail = in.String("the author's e-mail");
         h.AuthorWeb = in.String("the author's web address");
-        std::uint32_t bitmaps = in.U32("the bitmap count");
+        const std::uint32_t count = in.U32("the bitmap count");
+        std::uint32_t bitmaps = count;
         const bool binary = (bitmaps & kBinaryFormBits) == kBinaryFormBits;
         if (binary)
             bitmaps &= ~kBinaryFormBits;
+        // Each bitmap takes at least kSmallestBitmap bytes and the object count 4 after them.
+        const size_t room = in.Remaining() >= 4 ? (in.Remaining() - 4) / kSmallestBitmap : 0;
+        if (bitmaps > room)
+            in.Fail("The bitmap count " +
+                    (binary ? std::to_string(count) + " (with the binary-form marks) " : "") +
+                    "says " + std::to_string(bitmaps) + " bitmaps, but the " +
+                    std::to_string(in.Remaining()) + " bytes left hold at most " +
+                    std::to_string(room) + ": the bitmap count is damaged");
         for (std::uint32_t i = 0; i < bitmaps; ++i)
-            readBitmap(in, Into);
+            readBitmap(in, Into, i, bitmaps);
         const std::uint32_t objects = in.U32("the object count");
         for (std::uint32_t i = 0; i < objects; ++i)
             readObject(in, Into, binary);
         Into.UnmaskClientObjects();
         return {};
     } catch (const Exception& e) {
+        // Messages of the component reader may quote names read from the damaged bytes.
         Into.Clear();
-        return {e.Message()};
+        return {ReadableText(e.Message())};
     } catch (const std::exception& e) {
         Into.Clear();
-        return {std::string("Skin body cannot be read: ") + e.what()};
+        return {ReadableText(std::string("Skin body cannot be read: ") + e.what())};
     }
 }
 

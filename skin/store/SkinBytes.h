@@ -30,6 +30,11 @@ private:
     size_t FPos = 0;
 };
 
+// Text from a skin as a message may show it: unchanged when it is readable text (UTF-8 without
+// control characters), otherwise each control character and each byte that is not UTF-8 is
+// named instead of copied ("(byte 0x0B)"), so a damaged skin never puts raw bytes on a terminal.
+std::string ReadableText(std::string_view Text);
+
 class SkinByteWriter {
 public:
     void U32(std::uint32_t Value);

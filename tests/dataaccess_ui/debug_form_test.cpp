@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QImage>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
@@ -124,6 +125,47 @@ TEST_F(DebugFormTest, MonitorShowsItBeforeAnExecution) {
     std::uint32_t id = 0;
     TCustomDASQLMonitor::SQLExecute(&monitor, &monitor, "select 1", nullptr, "", id, true);
     EXPECT_EQ(shown, 1);
+}
+
+// The pixels of a control that differ from its background colour (taken at its top-left
+// corner, inset by Inset, which for a button leaves out its frame and focus rectangle): the ink
+// of its text.
+int inkPixels(QWidget* Widget, int Inset) {
+    const QImage image = Widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRect inside = image.rect().adjusted(Inset, Inset, -Inset, -Inset);
+    const QRgb background = image.pixel(inside.topLeft());
+    int ink = 0;
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            if (image.pixel(x, y) != background)
+                ++ink;
+    return ink;
+}
+
+// The debug dialog's "Close" button and "Before execution" label are bold. The dialog's face,
+// MS Sans Serif, exists only as bitmaps, which Qt cannot embolden; the toolkit emboldens it as
+// GDI does (every stroke one pixel wider), so the bold text carries clearly more ink.
+TEST_F(DebugFormTest, CloseButtonAndBeforeLabelAreBold) {
+    TDebugDialogRequest r;
+    r.Caption = "Nuvo Debug: Form1.MSQuery1  [Execute]";
+    r.SQL = "select 1";
+    TDebugForm form(r);
+    form.btClose->SetDefault(false); // no default-button frame inside the measured area
+    ASSERT_TRUE(form.btClose->Font()->Style().Contains(fsBold));
+    ASSERT_TRUE(form.lbBefore->Font()->Style().Contains(fsBold));
+    const int boldButton = inkPixels(form.btClose->Widget(), 5);
+    const int boldLabel = inkPixels(form.lbBefore->Widget(), 0);
+    const int boldLabelWidth = form.lbBefore->Width();
+    form.btClose->Font()->SetStyle({});
+    form.lbBefore->Font()->SetStyle({});
+    const int regularButton = inkPixels(form.btClose->Widget(), 5);
+    const int regularLabel = inkPixels(form.lbBefore->Widget(), 0);
+    EXPECT_GT(regularButton, 0);
+    EXPECT_GT(regularLabel, 0);
+    EXPECT_GE(boldButton * 4, regularButton * 5) << boldButton << " vs " << regularButton;
+    EXPECT_GE(boldLabel * 4, regularLabel * 5) << boldLabel << " vs " << regularLabel;
+    // Emboldened characters are one pixel wider each: "Before execution" has 16.
+    EXPECT_EQ(boldLabelWidth, form.lbBefore->Width() + 16);
 }
 
 } // namespace

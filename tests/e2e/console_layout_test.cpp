@@ -8,6 +8,7 @@
 #include "toolkit/ui/Memo.h"
 #include "toolkit/ui/StdCtrls.h"
 
+#include <QImage>
 #include <gtest/gtest.h>
 
 namespace kv::e2e {
@@ -76,11 +77,11 @@ INSTANTIATE_TEST_SUITE_P(
         Place{"Panel8", "Form1", 0, 0, 290, 60}, Place{"Label15", "Panel8", 87, 11, 159, 38},
         Place{"Image1", "Panel8", 10, 5, 50, 50}, Place{"Panel3", "Form1", 0, 60, 290, 102},
         Place{"Panel2", "Panel3", 2, 2, 286, 16}, Place{"SrvImg", "Panel3", 5, 23, 70, 70},
-        Place{"Label2", "Panel3", 90, 24, 44, 13, Fit::LeftEdge},
+        // Auto-size labels in Tahoma as wide as Windows measured them (Windows' glyph widths).
+        Place{"Label2", "Panel3", 90, 24, 44, 13}, Place{"Label4", "Panel3", 80, 40, 54, 13},
+        Place{"Label3", "Panel3", 83, 56, 51, 13},
         Place{"SrvNameLB", "Panel3", 136, 24, 0, 0, Fit::LeftEdge},
-        Place{"Label4", "Panel3", 80, 40, 54, 13, Fit::RightEdge},
         Place{"Label5", "Panel3", 136, 40, 0, 0, Fit::LeftEdge},
-        Place{"Label3", "Panel3", 83, 56, 51, 13, Fit::RightEdge},
         Place{"SrvDurLB", "Panel3", 136, 56, 0, 0, Fit::LeftEdge},
         Place{"SrvBaslatBtn", "Panel3", 136, 72, 65, 25},
         Place{"SrvDurdurBtn", "Panel3", 208, 72, 65, 25},
@@ -233,6 +234,41 @@ TEST_F(ConsoleLayout, ButtonsAtCreation) {
     EXPECT_EQ(form().Image1->Picture()->Width(), 50);
     EXPECT_EQ(form().Image2->Picture()->Width(), 70);
     EXPECT_EQ(form().Image3->Picture()->Height(), 70);
+}
+
+// The widest captions keep the clearance they have on Windows: glyph (16 pixels), spacing (4)
+// and caption form one block centred in the button, the caption as wide as Tahoma 8 pt makes it
+// on Windows ("Data Kopar" 54 pixels, "Log Kaydı" 46), neither condensed nor run into the frame.
+TEST_F(ConsoleLayout, CaptionsKeepTheirWindowsClearance) {
+    struct Row {
+        TSkinButton* button;
+        int textWidth;
+    };
+    for (const Row& row : {Row{form().DeattBTN, 54}, Row{form().LogBTN, 46}}) {
+        TSkinButton* button = row.button;
+        SCOPED_TRACE(button->Caption());
+        const bool enabled = button->Enabled();
+        button->SetEnabled(true); // black text on the normal face
+        const QImage image = button->RenderImage();
+        button->SetEnabled(enabled);
+        const int captionLeft = (button->Width() - (16 + 4 + row.textWidth)) / 2 + 16 + 4;
+        int first = -1, last = -1;
+        for (int x = captionLeft - 2; x < image.width() - 3; ++x)
+            for (int y = 3; y < image.height() - 3; ++y) {
+                const QRgb p = image.pixel(x, y);
+                if (qRed(p) < 90 && qGreen(p) < 90 && qBlue(p) < 90) {
+                    if (first < 0)
+                        first = x;
+                    last = x;
+                    break;
+                }
+            }
+        ASSERT_GE(first, 0);
+        EXPECT_GE(first, captionLeft);
+        EXPECT_LT(last, captionLeft + row.textWidth);
+        EXPECT_GE(button->Width() - 1 - last, 4) << "clearance to the right edge";
+        EXPECT_GE(last - first + 1, row.textWidth - 3) << "not condensed";
+    }
 }
 
 } // namespace

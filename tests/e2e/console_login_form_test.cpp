@@ -8,6 +8,9 @@
 #include "dataaccess/MSConnectDialog.h"
 #include "platform/CompositePlatform.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -155,6 +158,37 @@ TEST_F(LoginFormErrors, MalformedDiscoveryAnswerDoesNotBlockTheLogin) {
     EXPECT_EQ(login->edServer->Text(), LocalServerName);
     attempt(kv::console::AdministratorPassword);
     EXPECT_EQ(login->ModalResult(), mrOk);
+}
+
+} // namespace
+} // namespace kv::e2e
+
+namespace kv::e2e {
+namespace {
+
+// The login form's server list opens as on Windows: whole rows one Tahoma line (13 pixels) high,
+// the first inside the list's viewport, and the row of the server in the box highlighted.
+TEST_F(LoginFormErrors, ServerListOpensOnTheServerInTheBox) {
+    prepare();
+    makeForm();
+    login->Show();
+    auto* combo = qobject_cast<QComboBox*>(login->edServer->Widget());
+    ASSERT_NE(combo, nullptr);
+    const int row = login->edServer->Items()->IndexOf(LocalServerName);
+    ASSERT_GE(row, 0) << "discovery lists the local server";
+    ASSERT_GT(login->edServer->Items()->Count(), 1);
+    ASSERT_NE(row, combo->currentIndex()) << "the highlight must come from the text";
+    EXPECT_EQ(login->edServer->Text(), LocalServerName);
+    combo->showPopup();
+    QApplication::processEvents();
+    QAbstractItemView* view = combo->view();
+    EXPECT_EQ(view->currentIndex().row(), row);
+    EXPECT_TRUE(view->selectionModel()->isSelected(view->currentIndex()));
+    const QRect first = view->visualRect(view->model()->index(0, 0));
+    EXPECT_EQ(first.height(), 13);
+    EXPECT_TRUE(view->viewport()->rect().contains(first));
+    combo->hidePopup();
+    login->Hide();
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QEnterEvent>
 #include <QFile>
+#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTemporaryDir>
@@ -473,4 +474,87 @@ TEST_F(ButtonTest, BlackAndWhiteAndDisabledSingleCellGlyphs) {
     Button->SetBlackAndWhiteGlyph(false);
     Button->SetEnabled(false);
     EXPECT_EQ(at(), qRgb(80, 80, 80));
+}
+
+// Entering and leaving set and clear the hot flag, also while the left button is held
+// after a press. Dragged off, the button looks neither pressed nor hot; dragged back, pressed.
+TEST_F(ButtonTest, DraggedOffWhilePressedLosesTheHotLook) {
+    int leaves = 0;
+    Button->OnMouseLeave = [&](TObject*) { ++leaves; };
+    enter();
+    ASSERT_TRUE(Button->Hot());
+    mouse(QEvent::MouseButtonPress, 10, 10, Qt::LeftButton);
+    EXPECT_EQ(edge(), kPressed);
+    mouse(QEvent::MouseMove, 80, 10, Qt::LeftButton); // right of the 75-pixel button
+    EXPECT_EQ(Button->State(), wbsNormal);
+    EXPECT_FALSE(Button->Hot());
+    EXPECT_NE(Button->SkinState(), 5);
+    EXPECT_NE(edge(), kHot);
+    EXPECT_EQ(leaves, 1);
+    mouse(QEvent::MouseMove, 40, 12, Qt::LeftButton);
+    EXPECT_TRUE(Button->Hot());
+    EXPECT_EQ(edge(), kPressed);
+    mouse(QEvent::MouseMove, 40, 25, Qt::LeftButton); // one row below
+    EXPECT_FALSE(Button->Hot());
+    mouse(QEvent::MouseButtonRelease, 40, 25, Qt::NoButton);
+    EXPECT_EQ(Clicks, 0);
+    EXPECT_EQ(Button->State(), wbsNormal);
+    EXPECT_FALSE(Button->Hot());
+    EXPECT_NE(edge(), kHot);
+    EXPECT_EQ(leaves, 2);
+}
+
+namespace {
+
+// The columns of a button's caption ink (near-black pixels), right of its glyph and inside the
+// test skin's one-pixel frame.
+std::pair<int, int> captionColumns(const QImage& Image, int FromX) {
+    int first = -1, last = -1;
+    for (int x = FromX; x < Image.width() - 1; ++x)
+        for (int y = 1; y < Image.height() - 1; ++y) {
+            const QRgb p = Image.pixel(x, y);
+            if (qAlpha(p) > 0 && qRed(p) < 90 && qGreen(p) < 90 && qBlue(p) < 90) {
+                if (first < 0)
+                    first = x;
+                last = x;
+                break;
+            }
+        }
+    return {first, last};
+}
+
+} // namespace
+
+// The main window's widest captions keep the clearance they have on Windows: caption and 16 x 16
+// glyph are one block centred in the button, the caption as wide as Tahoma 8 pt makes it there
+// ("Data Kopar" 54 pixels, "Log Kaydı" 46), not condensed and not run into the frame.
+TEST_F(ButtonTest, CaptionsKeepTheirWindowsClearance) {
+    if (!QFontDatabase::families().contains(QStringLiteral("Tahoma")))
+        GTEST_SKIP() << "fonts-wine's Tahoma is not installed";
+    QTemporaryDir dir;
+    QImage glyph(16, 16, QImage::Format_ARGB32);
+    glyph.fill(qRgb(255, 255, 255)); // the bottom-left colour: transparent
+    for (int y = 4; y < 12; ++y)
+        for (int x = 4; x < 12; ++x)
+            glyph.setPixel(x, y, qRgb(255, 0, 0));
+    const QString path = dir.filePath(QStringLiteral("glyph.png"));
+    ASSERT_TRUE(glyph.save(path));
+    Button->Glyph()->LoadFromFile(path.toStdString());
+    struct Row {
+        const char* Caption;
+        int Width, TextWidth;
+    };
+    for (const Row& row : {Row{"Data Kopar", 83, 54}, Row{"Log Kaydı", 76, 46}}) {
+        SCOPED_TRACE(row.Caption);
+        Button->SetCaption(row.Caption);
+        Button->SetBounds(10, 10, row.Width, 25);
+        const int block = 16 + 4 + row.TextWidth;
+        const int captionLeft = (row.Width - block) / 2 + 16 + 4;
+        const auto [first, last] = captionColumns(Button->RenderImage(), captionLeft - 2);
+        ASSERT_GE(first, 0);
+        EXPECT_GE(first, captionLeft) << "the caption starts after the glyph and the spacing";
+        EXPECT_LT(last, captionLeft + row.TextWidth) << "the caption ends where Windows ends it";
+        EXPECT_GE(row.Width - 1 - last, 4) << "clearance to the right edge";
+        EXPECT_GE(last - first + 1, row.TextWidth - 3) << "not condensed";
+    }
 }

@@ -44,4 +44,23 @@ for args in "info $work/bad.cskn" "info $work/short.uskn" "info $work/odd.zip" \
     [ "$rc" -eq 2 ] || fail "'$args' exited with $rc"
     [ -s "$work/err.txt" ] || fail "'$args' gave no message"
 done
+# A damaged bitmap count (one more than the skin holds, and one far too large) is told in words:
+# exit code 2, "bitmap count" in the message, and no control characters from the skin's bytes.
+count_at=$(( $(head -c 4 "$skins/xpblue.uskn" | od -An -tu4) + 4 ))
+for n in 1 2 3 4; do
+    len=$(dd if="$skins/xpblue.uskn" bs=1 skip="$count_at" count=4 2>/dev/null | od -An -tu4)
+    count_at=$(( count_at + 4 + len ))
+done
+for count in '\x3c\x00\x00\x00' '\x3b\x00\x00\x0b'; do
+    cp "$skins/xpblue.uskn" "$work/count.uskn"
+    # shellcheck disable=SC2059
+    printf "$count" | dd of="$work/count.uskn" bs=1 seek="$count_at" conv=notrunc 2>/dev/null
+    "$tool" info "$work/count.uskn" > /dev/null 2> "$work/err.txt"
+    rc=$?
+    [ "$rc" -eq 2 ] || fail "bitmap count $count: exit code $rc"
+    grep -q 'bitmap count' "$work/err.txt" || fail "bitmap count $count: $(cat -v "$work/err.txt")"
+    if tr -d '\n' < "$work/err.txt" | LC_ALL=C grep -q '[[:cntrl:]]'; then
+        fail "bitmap count $count: control characters in $(cat -v "$work/err.txt")"
+    fi
+done
 echo "skin-tool: all cases passed"

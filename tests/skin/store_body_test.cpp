@@ -1,5 +1,6 @@
 // The skin body reader and writer, the file filters and the stored-skin stream.
 #include "skin/store/SkinBody.h"
+#include "skin/store/SkinBytes.h"
 #include "skin/store/SkinFilters.h"
 #include "skin/store/SkinObjectClasses.h"
 #include "skin/store/SkinSource.h"
@@ -225,4 +226,49 @@ TEST(SkinBody, DamagedBodiesFailWithAMessage) {
     EXPECT_FALSE(capped.Ok());
     EXPECT_TRUE(capped.Data.empty());
     EXPECT_EQ(ZlibDecompress(ZlibCompress(zeros, 9)).Data.size(), zeros.size());
+}
+
+namespace {
+
+bool hasControlBytes(const std::string& Text) {
+    for (const char c : Text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return true;
+    return false;
+}
+
+} // namespace
+
+// A damaged bitmap count is named in words: one bitmap too many makes the reader take the object
+// count and the first object's class name for a bitmap name, whose bytes never reach the message;
+// a count that the bytes left cannot hold is refused before any bitmap is read.
+TEST(SkinBody, DamagedBitmapCountIsNamedInWords) {
+    BodyBuilder oneTooMany;
+    oneTooMany.Header()
+        .U32(2)
+        .Bitmap("A.bmp", 2, 2, kTwoByTwo)
+        .U32(1)
+        .TextObject("TSkinObject", "object A: TSkinObject\nend\n");
+    BodyBuilder huge;
+    huge.Header().U32(0x0B00003Bu).Bitmap("A.bmp", 2, 2, kTwoByTwo).U32(0);
+    struct Case {
+        const char* What;
+        std::string Body;
+        const char* Says;
+    };
+    for (const Case& c :
+         {Case{"one too many", oneTooMany.Data, "Bitmap 2 of 2 has no readable name"},
+          Case{"huge", huge.Data, "The bitmap count says 184549435 bitmaps"}}) {
+        SCOPED_TRACE(c.What);
+        TSkinSource s;
+        const SkinStatus st = ReadSkinBody(c.Body, s);
+        ASSERT_FALSE(st.Ok());
+        EXPECT_FALSE(hasControlBytes(st.Error)) << st.Error;
+        EXPECT_NE(st.Error.find(c.Says), std::string::npos) << st.Error;
+        EXPECT_NE(st.Error.find("bitmap count"), std::string::npos) << st.Error;
+        EXPECT_TRUE(s.Empty());
+    }
+    // Whatever bytes a message quotes are named, not copied.
+    EXPECT_EQ(ReadableText(std::string("a\x0B\0b", 4)), "a(byte 0x0B)(byte 0x00)b");
+    EXPECT_EQ(ReadableText("Bağlan \xFF"), "Bağlan (byte 0xFF)");
 }

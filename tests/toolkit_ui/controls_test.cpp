@@ -8,9 +8,12 @@
 #include "toolkit/ui/qt_graphics.h"
 #include "ui_test_support.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFontDatabase>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -470,4 +473,113 @@ TEST_F(ControlsTest, ClassicMetricsKeepTheBaselineInsideTheLine) {
         EXPECT_LE(m.Ascent, 13);
         EXPECT_LE(m.Height(), 2 * QFontMetrics(font).height());
     }
+}
+
+namespace {
+
+bool haveTahoma() {
+    return QFontDatabase::families().contains(QStringLiteral("Tahoma"));
+}
+
+// A label as it paints itself.
+QImage painted(TLabel& Label) {
+    return Label.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+} // namespace
+
+// Auto-size labels are as wide as Windows makes them: Tahoma 8 pt (11 pixels) advances each
+// glyph by its design width rounded to a whole pixel. The bold rows are the main window's
+// labels, whose widths in its layout (44, 54, 51) are what Windows measured; the regular rows
+// are the captions of its widest buttons.
+TEST_F(ControlsTest, AutoSizeLabelsTakeWindowsTahomaWidths) {
+    if (!haveTahoma())
+        GTEST_SKIP() << "fonts-wine's Tahoma is not installed";
+    struct Row {
+        const char* Text;
+        bool Bold;
+        int Width;
+    };
+    for (const Row& row : {Row{"Server :", true, 44}, Row{"Services :", true, 54},
+                           Row{"Durumu :", true, 51}, Row{"Data Kopar", false, 54},
+                           Row{"Log Kaydı", false, 46}, Row{"Data Bağla", false, 53}}) {
+        SCOPED_TRACE(row.Text);
+        TLabel label(nullptr);
+        label.Font()->SetName("Tahoma");
+        label.Font()->SetHeight(-11);
+        label.Font()->SetStyle(row.Bold ? TFontStyles{fsBold} : TFontStyles{});
+        label.SetCaption(row.Text);
+        EXPECT_EQ(label.Width(), row.Width);
+        EXPECT_EQ(label.Height(), 13);
+        EXPECT_EQ(kv::ui::classicTextWidth(label.Widget()->font(), QString::fromUtf8(row.Text)),
+                  row.Width);
+    }
+}
+
+// Windows reads right to left only with a Hebrew or Arabic font (DT_RTLREADING): the main
+// window's "Services :" (bdRightToLeft, a Latin font) reads "Services :", painted exactly as a
+// right-justified left-to-right label; the alignment is still mirrored.
+TEST_F(ControlsTest, RightToLeftReadingOnlyWithAHebrewOrArabicFont) {
+    auto make = [](TLabel& Label, TBiDiMode Mode, TAlignment Alignment, TFontCharset Charset) {
+        Label.SetAutoSize(false);
+        Label.SetBounds(0, 0, 80, 13);
+        Label.Font()->SetName("Tahoma");
+        Label.Font()->SetHeight(-11);
+        Label.Font()->SetStyle({fsBold});
+        Label.Font()->SetCharset(Charset);
+        Label.SetAlignment(Alignment);
+        Label.SetBiDiMode(Mode);
+        Label.SetCaption("Services :");
+    };
+    TLabel rtl(nullptr), ltr(nullptr), hebrew(nullptr);
+    make(rtl, bdRightToLeft, taLeftJustify, DEFAULT_CHARSET);
+    make(ltr, bdLeftToRight, taRightJustify, DEFAULT_CHARSET);
+    make(hebrew, bdRightToLeft, taLeftJustify, HEBREW_CHARSET);
+    EXPECT_EQ(rtl.EffectiveAlignment(), taRightJustify);
+    EXPECT_FALSE(rtl.ReadsRightToLeft());
+    EXPECT_TRUE(hebrew.ReadsRightToLeft());
+    const QImage expected = painted(ltr);
+    EXPECT_TRUE(painted(rtl) == expected) << "the colon must end the text, as on Windows";
+    EXPECT_FALSE(painted(hebrew) == expected) << "a Hebrew font reads right to left";
+}
+
+// The server list as the classic drop-down list box shows it: rows one classic line high (13
+// pixels for Tahoma 8 pt), the first row whole inside the list's viewport, and the row that
+// begins with the typed text (ignoring case) highlighted and current; nothing when none does.
+TEST_F(ControlsTest, DropDownListRowsAndTheHighlightedRow) {
+    if (!haveTahoma())
+        GTEST_SKIP() << "fonts-wine's Tahoma is not installed";
+    TTestDialog dialog(nullptr);
+    dialog.Show();
+    auto* combo = qobject_cast<QComboBox*>(dialog.edServer->Widget());
+    ASSERT_NE(combo, nullptr);
+    QAbstractItemView* view = combo->view();
+    auto open = [&](const char* Typed) {
+        combo->hidePopup();
+        dialog.edServer->SetText(Typed);
+        combo->showPopup();
+        QApplication::processEvents();
+    };
+
+    open("beta");
+    const QRect first = view->visualRect(view->model()->index(0, 0));
+    EXPECT_EQ(first.height(), 13);
+    EXPECT_EQ(view->visualRect(view->model()->index(1, 0)).top(), first.bottom() + 1);
+    EXPECT_GE(first.top(), 0);
+    EXPECT_TRUE(view->viewport()->rect().contains(first)) << "the first row is not cut";
+    const QRect viewportInPopup(view->viewport()->mapTo(view->window(), QPoint(0, 0)),
+                                view->viewport()->size());
+    EXPECT_TRUE(view->window()->rect().contains(viewportInPopup));
+    EXPECT_EQ(view->currentIndex().row(), 1);
+    EXPECT_TRUE(view->selectionModel()->isSelected(view->currentIndex()));
+    EXPECT_EQ(dialog.edServer->Text(), "beta") << "opening the list leaves the typed text";
+
+    open("AL");
+    EXPECT_EQ(view->currentIndex().row(), 0);
+    open("GAMMA");
+    EXPECT_FALSE(view->currentIndex().isValid());
+    EXPECT_FALSE(view->selectionModel()->hasSelection());
+    open("");
+    EXPECT_FALSE(view->selectionModel()->hasSelection());
+    combo->hidePopup();
 }

@@ -5,9 +5,11 @@
 #include "toolkit/ui/qt_graphics.h"
 #include "toolkit/ui/qt_strings_p.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QIcon>
+#include <QItemDelegate>
 #include <QPainter>
 #include <QPushButton>
 #include <climits>
@@ -93,6 +95,11 @@ TAlignment TLabel::EffectiveAlignment() const {
     return FAlignment == taLeftJustify ? taRightJustify : taLeftJustify;
 }
 
+bool TLabel::ReadsRightToLeft() const {
+    const TFontCharset charset = Font()->Charset();
+    return FBiDiMode != bdLeftToRight && (charset == HEBREW_CHARSET || charset == ARABIC_CHARSET);
+}
+
 std::string TLabel::DisplayText() const {
     const std::string caption = Caption();
     std::string out;
@@ -147,8 +154,8 @@ void TLabel::adjustBounds() {
     } else {
         const QStringList lines = text.split(QLatin1Char('\n'));
         for (const QString& line : lines)
-            width = std::max(
-                width, metrics.horizontalAdvance(line.isEmpty() ? QStringLiteral(" ") : line));
+            width = std::max(width, classicTextWidth(FLabel->font(),
+                                                     line.isEmpty() ? QStringLiteral(" ") : line));
         height = static_cast<int>(lines.size()) * classicLineHeight(FLabel->font());
     }
     int left = Left();
@@ -181,7 +188,7 @@ void TLabel::hostPaint(QPainter& Painter) {
                                    : Qt::AlignTop;
     const int flags = static_cast<int>(align) | Qt::TextExpandTabs | Qt::TextWordWrap;
     Painter.setFont(FLabel->font());
-    if (FBiDiMode != bdLeftToRight)
+    if (ReadsRightToLeft())
         Painter.setLayoutDirection(Qt::RightToLeft);
     auto draw = [&](const QRect& r) {
         if (FWordWrap)
@@ -329,7 +336,10 @@ void TEdit::TextChanged() {
 
 namespace {
 
-// Tells the control before its list opens, so OnDropDown can fill the list first.
+// Tells the control before its list opens, so OnDropDown can fill the list first. An editable
+// list opens as the classic one does (LB_FINDSTRING, then LB_SETCURSEL and LB_SETTOPINDEX): the
+// first row that begins with the typed text, ignoring case, is highlighted and scrolled to the
+// top; with no such row (or no text) nothing is highlighted.
 class DropDownCombo final : public QComboBox {
 public:
     std::function<void()> AboutToOpen;
@@ -337,6 +347,44 @@ public:
         if (AboutToOpen)
             AboutToOpen();
         QComboBox::showPopup();
+        if (!isEditable())
+            return;
+        const QString typed = currentText();
+        const int row = typed.isEmpty() ? -1 : findText(typed, Qt::MatchStartsWith);
+        const QModelIndex index =
+            row >= 0 ? model()->index(row, modelColumn(), rootModelIndex()) : QModelIndex();
+        view()->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+        if (index.isValid())
+            view()->scrollTo(index, QAbstractItemView::PositionAtTop);
+    }
+};
+
+// The rows of the drop-down list as the classic list box draws them: one line of the font high
+// (its Windows ascent plus descent, 13 pixels for Tahoma at 11), the text at the row's top.
+class ClassicRowDelegate final : public QItemDelegate {
+public:
+    using QItemDelegate::QItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return {QItemDelegate::sizeHint(option, index).width(), classicLineHeight(option.font)};
+    }
+
+protected:
+    void drawDisplay(QPainter* painter, const QStyleOptionViewItem& option, const QRect& rect,
+                     const QString& text) const override {
+        const bool selected = (option.state & QStyle::State_Selected) != 0;
+        const QPalette::ColorGroup group =
+            (option.state & QStyle::State_Enabled) != 0 ? QPalette::Normal : QPalette::Disabled;
+        if (selected)
+            painter->fillRect(rect, option.palette.brush(group, QPalette::Highlight));
+        painter->save();
+        painter->setFont(option.font);
+        painter->setPen(
+            option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->setClipRect(rect);
+        drawClassicText(*painter,
+                        QPointF(rect.left() + 2, rect.top() + classicMetrics(option.font).Ascent),
+                        text);
+        painter->restore();
     }
 };
 
@@ -350,6 +398,7 @@ TComboBox::TComboBox(TComponent* AOwner) : TWinControl(AOwner) {
             Application->HandleEvent(this, [this] { OnDropDown(this); });
     };
     FCombo = combo;
+    FCombo->setItemDelegate(new ClassicRowDelegate(FCombo));
     FCombo->setEditable(true);
     FCombo->setInsertPolicy(QComboBox::NoInsert);
     FCombo->setMaxVisibleItems(FDropDownCount);

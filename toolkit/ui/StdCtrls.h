@@ -18,8 +18,10 @@ class ComboStrings;
 // A text label. The caption may hold line breaks (CR LF, LF); "&x" marks an accelerator when
 // ShowAccelChar is set ("&&" is a literal "&"). AutoSize fits the control to its text (lines x
 // the font's line height; an empty caption is as wide as a blank); when the effective alignment
-// is right-justified the right edge stays where it is. BiDiMode bdRightToLeft reads the text
-// right to left and mirrors the alignment; bdRightToLeftNoAlign only reads right to left.
+// is right-justified the right edge stays where it is. BiDiMode bdRightToLeft mirrors the
+// alignment; it and bdRightToLeftNoAlign / bdRightToLeftReadingOnly ask for right-to-left
+// reading, which Windows' DrawText gives only with a Hebrew or Arabic font (DT_RTLREADING): a
+// label in a Latin font, as every label of the console, reads left to right ("Services :").
 // A label that is not Transparent fills its rectangle with Color (the parent's by default).
 class TLabel : public TControl, private kv::ui::internal::WidgetHost {
 public:
@@ -44,6 +46,9 @@ public:
 
     // The alignment after right-to-left mirroring.
     TAlignment EffectiveAlignment() const;
+    // Whether the caption is laid out right to left: BiDiMode asks for it and the font's
+    // character set is Hebrew or Arabic (DEFAULT_CHARSET is the system's, Turkish here).
+    bool ReadsRightToLeft() const;
     // The caption as drawn (accelerator marks removed, line breaks as LF).
     std::string DisplayText() const;
 

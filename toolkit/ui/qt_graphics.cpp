@@ -3,13 +3,19 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QImageReader>
 #include <QPainter>
 #include <QRawFont>
 #include <array>
 #include <cmath>
+#include <map>
 #include <mutex>
+#include <optional>
+#include <tuple>
 
 namespace kv::ui {
 
@@ -135,7 +141,6 @@ ClassicMetrics classicMetrics(const QFont& font) {
 
 void drawClassicLines(QPainter& painter, const QRect& rect, Qt::Alignment alignment,
                       const QString& text) {
-    const QFontMetrics metrics(painter.font());
     const ClassicMetrics classic = classicMetrics(painter.font());
     const QStringList lines = text.split(QLatin1Char('\n'));
     const int total = static_cast<int>(lines.size()) * classic.Height();
@@ -145,9 +150,10 @@ void drawClassicLines(QPainter& painter, const QRect& rect, Qt::Alignment alignm
     else if (alignment & Qt::AlignBottom)
         top += rect.height() - total;
     for (const QString& line : lines) {
-        int width = metrics.horizontalAdvance(line);
-        // The substitute faces run a few pixels wider than the originals that fixed-size
-        // layouts were measured with: a line slightly too wide is condensed to fit, not clipped.
+        int width = classicTextWidth(painter.font(), line);
+        // A substitute face (DejaVu Sans where Tahoma is missing) runs a few pixels wider than
+        // the face the fixed-size layouts were measured with: a line slightly too wide is
+        // condensed to fit, not clipped. Tahoma's lines have Windows' widths and always fit.
         const bool condense = width > rect.width() && width * 100 <= rect.width() * 115;
         if (condense) {
             painter.save();
@@ -161,11 +167,195 @@ void drawClassicLines(QPainter& painter, const QRect& rect, Qt::Alignment alignm
             x = rect.right() + 1 - width;
         else if (alignment & Qt::AlignHCenter)
             x = rect.left() + (rect.width() - width) / 2;
-        painter.drawText(QPoint(x, top + classic.Ascent), line);
+        drawClassicText(painter, QPointF(x, top + classic.Ascent), line);
         if (condense)
             painter.restore();
         top += classic.Height();
     }
+}
+
+namespace {
+
+// The files whose design widths give a family's classic widths, by lower-case family name.
+struct MetricFace {
+    QByteArray Regular;
+    QByteArray Bold;
+};
+std::map<QString, MetricFace>& metricFaces() {
+    static std::map<QString, MetricFace> faces;
+    return faces;
+}
+
+// The metric face of a family at a pixel size (made once), nullptr when the family has none.
+// `bold` asks for the bold file; without one the regular file answers and `boldWidths` is false.
+const QRawFont* metricFont(const QString& family, bool bold, int pixels, bool& boldWidths) {
+    const auto face = metricFaces().find(family.toLower());
+    if (face == metricFaces().end())
+        return nullptr;
+    boldWidths = bold && !face->second.Bold.isEmpty();
+    // Never destroyed: a font engine must not outlive Qt's font database at program exit.
+    static auto* cache = new std::map<std::tuple<QString, bool, int>, QRawFont>();
+    const auto key = std::make_tuple(face->first, boldWidths, pixels);
+    auto found = cache->find(key);
+    if (found == cache->end())
+        found = cache
+                    ->emplace(key, QRawFont(boldWidths ? face->second.Bold : face->second.Regular,
+                                            pixels, QFont::PreferNoHinting))
+                    .first;
+    return found->second.isValid() ? &found->second : nullptr;
+}
+
+// A bold font whose face exists only as bitmaps and has no bold style of its own: Qt cannot
+// embolden it (the text would stay regular), GDI simulates the bold.
+bool simulatedRasterBold(const QFont& font) {
+    if (!font.bold())
+        return false;
+    const QString family = QFontInfo(font).family();
+    if (QFontDatabase::isScalable(family))
+        return false;
+    for (const QString& style : QFontDatabase::styles(family))
+        if (QFontDatabase::weight(family, style) >= QFont::DemiBold)
+            return false;
+    return true;
+}
+
+bool hasRightToLeft(const QString& line) {
+    for (const char32_t c : line.toUcs4()) {
+        switch (QChar::direction(c)) {
+        case QChar::DirR:
+        case QChar::DirAL:
+        case QChar::DirRLE:
+        case QChar::DirRLO:
+        case QChar::DirRLI:
+            return true;
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
+// One line placed glyph by glyph at the classic widths.
+struct ClassicLayout {
+    QRawFont Raw; // the face that draws
+    QList<quint32> Glyphs;
+    QList<QPointF> Positions; // pen positions on the baseline, from the line's start
+    QList<int> CharX;         // x of each UTF-16 index of the line, then the line's end
+    bool Overstrike = false;
+    int Width() const { return CharX.isEmpty() ? 0 : CharX.back(); }
+};
+
+std::optional<ClassicLayout> classicLayout(const QFont& font, const QString& line) {
+    if (line.isEmpty() || (font.stretch() != 0 && font.stretch() != 100) ||
+        font.letterSpacing() != 0 || font.wordSpacing() != 0 || hasRightToLeft(line))
+        return std::nullopt;
+    const int pixels = font.pixelSize() > 0 ? font.pixelSize() : QFontInfo(font).pixelSize();
+    bool boldWidths = false;
+    const QRawFont* metrics = metricFont(QFontInfo(font).family(), font.bold(), pixels, boldWidths);
+    if (metrics == nullptr && !simulatedRasterBold(font))
+        return std::nullopt;
+    ClassicLayout out;
+    // Bold is drawn as GDI emboldens: the regular glyphs twice, one pixel apart. Wine's bold
+    // file has outlines of regular weight and Qt's own emboldening is fainter than Windows'
+    // two-pixel stems; the bold file lends its widths, which leave room for the second pixel.
+    out.Overstrike = font.bold();
+    QFont regular = font;
+    regular.setBold(false);
+    out.Raw = QRawFont::fromFont(out.Overstrike ? regular : font);
+    if (!out.Raw.isValid())
+        return std::nullopt;
+    // Without bold widths (a bitmap face, or no bold file) each character is one pixel wider.
+    const int extra = out.Overstrike && !boldWidths ? 1 : 0;
+    int x = 0;
+    for (qsizetype i = 0; i < line.size();) {
+        const qsizetype length =
+            line[i].isHighSurrogate() && i + 1 < line.size() && line[i + 1].isLowSurrogate() ? 2
+                                                                                             : 1;
+        const QString character = line.mid(i, length);
+        const QList<quint32> glyph = out.Raw.glyphIndexesForString(character);
+        if (glyph.size() != 1 || glyph[0] == 0)
+            return std::nullopt; // the face lacks it: Qt finds a fallback face
+        double advance = 0;
+        if (metrics != nullptr) {
+            const QList<quint32> own = metrics->glyphIndexesForString(character);
+            advance =
+                own.size() == 1 && own[0] != 0
+                    ? metrics->advancesForGlyphIndexes(own, QRawFont::UseDesignMetrics)[0].x()
+                    : out.Raw.advancesForGlyphIndexes(glyph, QRawFont::UseDesignMetrics)[0].x();
+        } else {
+            advance = out.Raw.advancesForGlyphIndexes(glyph)[0].x(); // the bitmap's own width
+        }
+        advance += extra;
+        out.Glyphs.push_back(glyph[0]);
+        out.Positions.push_back(QPointF(x, 0));
+        for (qsizetype k = 0; k < length; ++k)
+            out.CharX.push_back(x);
+        x += static_cast<int>(std::lround(advance));
+        i += length;
+    }
+    out.CharX.push_back(x);
+    return out;
+}
+
+} // namespace
+
+int classicTextWidth(const QFont& font, const QString& line) {
+    if (const auto layout = classicLayout(font, line))
+        return layout->Width();
+    return QFontMetrics(font).horizontalAdvance(line);
+}
+
+void drawClassicText(QPainter& painter, const QPointF& origin, const QString& line, int underline) {
+    // Right-to-left reading (a Hebrew or Arabic label) is Qt's bidirectional layout.
+    const auto layout = painter.layoutDirection() == Qt::RightToLeft
+                            ? std::nullopt
+                            : classicLayout(painter.font(), line);
+    int underlineFrom = 0, underlineTo = 0;
+    if (layout) {
+        QGlyphRun run;
+        run.setRawFont(layout->Raw);
+        run.setGlyphIndexes(layout->Glyphs);
+        run.setPositions(layout->Positions);
+        run.setUnderline(painter.font().underline());
+        run.setStrikeOut(painter.font().strikeOut());
+        painter.drawGlyphRun(origin, run);
+        if (layout->Overstrike)
+            painter.drawGlyphRun(origin + QPointF(1, 0), run);
+        if (underline >= 0 && underline < line.size()) {
+            underlineFrom = layout->CharX[underline];
+            underlineTo = layout->CharX[underline + 1];
+        }
+    } else {
+        painter.drawText(origin, line);
+        if (underline >= 0 && underline < line.size()) {
+            const QFontMetrics metrics(painter.font());
+            underlineFrom = metrics.horizontalAdvance(line.left(underline));
+            underlineTo = metrics.horizontalAdvance(line.left(underline + 1));
+        }
+    }
+    if (underlineTo > underlineFrom) {
+        const QFontMetrics metrics(painter.font());
+        painter.fillRect(QRectF(origin.x() + underlineFrom, origin.y() + metrics.underlinePos(),
+                                underlineTo - underlineFrom, std::max(1, metrics.lineWidth())),
+                         painter.pen().color());
+    }
+}
+
+QString stripAccelerator(const QString& caption, int* accelerator) {
+    QString shown;
+    int mark = -1;
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption[i] == u'&') {
+            if (++i == caption.size())
+                break; // a mark with nothing after it shows nothing
+            if (caption[i] != u'&' && mark < 0)
+                mark = static_cast<int>(shown.size());
+        }
+        shown += caption[i];
+    }
+    if (accelerator != nullptr)
+        *accelerator = mark;
+    return shown;
 }
 
 void frame3D(QPainter& painter, QRect& rect, const QColor& topLeft, const QColor& bottomRight,
@@ -323,20 +513,28 @@ int registerToolkitFonts() {
     dirs << QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("fonts"));
     // Where Debian's fonts-wine package installs its faces.
     dirs << QStringLiteral("/usr/share/wine/fonts");
-    // Wine's tahomabd.ttf is marked bold but carries outlines of regular weight, so bold labels
-    // would look regular. Without it Qt emboldens the regular face, which reads as bold.
+    // Wine's tahomabd.ttf is marked bold but carries outlines of regular weight, so bold text
+    // would look regular: it is not registered. The toolkit's own text draws bold as GDI
+    // emboldens and takes only the bold file's advance widths (classicTextWidth); Qt's widgets
+    // (edits, lists) embolden the regular face.
     static const char* const files[] = {"tahoma.ttf", "ms_sans_serif.ttf"};
+    auto readAll = [](const QString& path) {
+        QFile in(path);
+        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+    };
     int registered = 0;
-    QStringList seen;
-    for (const QString& dir : dirs) {
-        for (const char* file : files) {
+    for (const char* file : files) {
+        for (const QString& dir : dirs) {
             const QString path = QDir(dir).filePath(QLatin1String(file));
-            if (seen.contains(QLatin1String(file)) || !QFileInfo(path).isFile())
+            const int id = QFileInfo(path).isFile() ? QFontDatabase::addApplicationFont(path) : -1;
+            if (id < 0)
                 continue;
-            if (QFontDatabase::addApplicationFont(path) >= 0) {
-                seen << QLatin1String(file);
-                ++registered;
-            }
+            ++registered;
+            if (qstrcmp(file, "tahoma.ttf") == 0 &&
+                QFontDatabase::applicationFontFamilies(id).contains(QLatin1String("Tahoma")))
+                metricFaces()[QStringLiteral("tahoma")] = {
+                    readAll(path), readAll(QDir(dir).filePath(QStringLiteral("tahomabd.ttf")))};
+            break;
         }
     }
     const QStringList families = QFontDatabase::families();

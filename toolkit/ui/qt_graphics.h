@@ -51,6 +51,26 @@ inline int classicLineHeight(const QFont& font) {
 void drawClassicLines(QPainter& painter, const QRect& rect, Qt::Alignment alignment,
                       const QString& text);
 
+// Text measured and placed with the widths Windows gives it. GDI advances the pen by each
+// glyph's design advance width (the face's 'hmtx'), scaled to the pixel size and rounded to a
+// whole pixel, without kerning. Qt hints the outlines of Wine's Tahoma wider than that ("e" at
+// 11 px is 7 pixels instead of 6), so captions measured on Windows ran into their frames. For a
+// face registered by registerToolkitFonts with its metric files (Tahoma) a line is measured and
+// drawn glyph by glyph at those widths, with the glyphs' own shapes. Bold takes the bold file's
+// widths and is drawn as GDI emboldens, the regular glyphs twice one pixel apart (Wine's bold
+// outlines are of regular weight). A face that exists only as bitmaps (Wine's MS Sans Serif) and
+// has no bold style gets GDI's simulated bold too: every character one pixel wider, drawn twice
+// one pixel apart. Any other face, a condensed or stretched font, right-to-left text or a
+// character the face lacks goes through Qt's own layout.
+int classicTextWidth(const QFont& font, const QString& line);
+// Draws one line with painter's font and pen, its baseline starting at `origin`. `underline` is
+// the index in `line` of a character to underline (an accelerator), -1 for none.
+void drawClassicText(QPainter& painter, const QPointF& origin, const QString& line,
+                     int underline = -1);
+// The line as a caption shows it: "&&" is an ampersand, "&x" shows x and makes it the
+// accelerator, whose index in the shown text goes to `accelerator` (-1 when there is none).
+QString stripAccelerator(const QString& caption, int* accelerator = nullptr);
+
 // The classic two-colour bevel frame: `width` rings, the top and left edges in `topLeft`, the
 // bottom and right edges in `bottomRight` (the top-right and bottom-left corner pixels belong to
 // the bottom-right colour). `rect` shrinks by one pixel per ring.
@@ -119,7 +139,8 @@ namespace kv::ui {
 // are registered with Qt directly when present (KELVORA_FONT_DIR and a "fonts" folder beside
 // the executable are searched first). A face that is still missing afterwards is substituted
 // by DejaVu Sans. Needs the Qt application object; repeated calls do nothing.
-// Returns the number of font files registered by this call.
+// Returns the number of font files registered by this call. Tahoma's regular and bold files
+// also become the metric source of classicTextWidth for that family.
 int registerToolkitFonts();
 
 } // namespace kv::ui

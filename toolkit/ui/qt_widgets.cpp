@@ -1,3 +1,4 @@
+#include "toolkit/ui/qt_graphics.h"
 #include "toolkit/ui/qt_widgets_p.h"
 
 #include <QCloseEvent>
@@ -69,7 +70,6 @@ void PaintedWidget::hideEvent(QHideEvent* event) {
 
 #include <QFocusEvent>
 #include <QProxyStyle>
-#include <QRegularExpression>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
@@ -103,16 +103,17 @@ void ButtonWidget::paintEvent(QPaintEvent*) {
     const QRect area = rect().adjusted(3, 3, -3, -3);
     const QSize glyph = icon().isNull() ? QSize() : iconSize();
     const int gap = glyph.isEmpty() || text().isEmpty() ? 0 : 4;
-    QString shown = text();
-    shown.remove(QRegularExpression(QStringLiteral("&(?!&)")));
-    int textWidth = fontMetrics().horizontalAdvance(shown);
-    // As with labels, a caption a little too wide for the fixed button is condensed to fit.
+    int accelerator = -1;
+    const QString shown = stripAccelerator(text(), &accelerator);
+    // The caption has Windows' widths (classicTextWidth), so the layouts' captions fit. One in a
+    // substitute face a little too wide for the fixed button is condensed, as with labels.
+    int textWidth = classicTextWidth(font(), shown);
     const int room = area.width() - glyph.width() - gap;
     if (textWidth > room && room > 0 && textWidth * 100 <= room * 120) {
         QFont narrow = font();
         narrow.setStretch(std::max(1, room * 100 / textWidth));
         painter.setFont(narrow);
-        textWidth = std::min(room, QFontMetrics(narrow).horizontalAdvance(shown));
+        textWidth = std::min(room, classicTextWidth(narrow, shown));
     }
     const int total = glyph.width() + gap + textWidth;
     int x = area.left() + std::max(0, (area.width() - total) / 2);
@@ -123,10 +124,20 @@ void ButtonWidget::paintEvent(QPaintEvent*) {
                            pixmap);
         x += glyph.width() + gap;
     }
-    const QRect textRect(x + shift, area.top() + shift, area.right() - x + 1, area.height());
-    style()->drawItemText(&painter, textRect,
-                          static_cast<int>(Qt::AlignLeft | Qt::AlignVCenter) | Qt::TextShowMnemonic,
-                          palette(), isEnabled(), text(), QPalette::ButtonText);
+    if (!shown.isEmpty()) {
+        // One line centred on the font's classic line height, as DrawText's DT_VCENTER does.
+        const ClassicMetrics line = classicMetrics(painter.font());
+        const QPointF origin(x + shift, area.top() + (area.height() - line.Height()) / 2 +
+                                            line.Ascent + shift);
+        if (!style()->styleHint(QStyle::SH_UnderlineShortcut, &option, this))
+            accelerator = -1;
+        if (!isEnabled() && style()->styleHint(QStyle::SH_EtchDisabledText, &option, this)) {
+            painter.setPen(palette().color(QPalette::Light));
+            drawClassicText(painter, origin + QPointF(1, 1), shown, accelerator);
+        }
+        painter.setPen(palette().color(QPalette::ButtonText));
+        drawClassicText(painter, origin, shown, accelerator);
+    }
     if (hasFocus()) {
         QStyleOptionFocusRect focus;
         focus.initFrom(this);

@@ -8,6 +8,7 @@
 // Exit codes: 0 done, 2 bad arguments or bad input (the message says what and where).
 #include "png_writer.h"
 #include "skin/store/SkinBody.h"
+#include "skin/store/SkinBytes.h"
 #include "skin/store/SkinFilters.h"
 #include "skin/store/SkinObjectClasses.h"
 #include "skin/store/SkinSource.h"
@@ -157,7 +158,9 @@ int main(int argc, char** argv) {
         }
         return 0;
     } catch (const std::exception& e) {
-        std::cerr << "skin-tool: " << e.what() << '\n';
+        // The file names and texts quoted in a message may hold any bytes: name, never copy,
+        // the ones a terminal would take as control characters.
+        std::cerr << "skin-tool: " << kv::skin::ReadableText(e.what()) << '\n';
         return 2;
     }
 }
