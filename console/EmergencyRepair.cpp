@@ -87,6 +87,7 @@ void TForm1::OnarBTNClick(TObject* /*Sender*/) {
 
 TForm1::StatementEnd TForm1::RunRepairStatement(const std::string& Statement) {
     FLastErrorFatal = false;
+    FLastServerMessages.clear();
     MSQuery1->Close();
     MSQuery1->SQL()->Clear();
     MSQuery1->SQL()->Add(Statement);

@@ -21,6 +21,7 @@
 // The machine work itself (wait loops, process matching, file tests) sits in widget-free helpers
 // (service_wait.h, process_kill.h, data_files.h, log_file.h).
 
+#include "console/server_errors.h"
 #include "dataaccess/DASQLMonitor.h"
 #include "skin/SkinButton.h"
 #include "toolkit/ui/Forms.h"
@@ -28,6 +29,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class TPanel;
 class TLabel;
@@ -198,8 +200,10 @@ private:
     void StopRepair(const kv::console::RepairFiles& Files);
     void RebuildFromScratch(kv::console::RepairFiles& Files, const std::string& Digits);
     void RepairInPlace(kv::console::RepairFiles& Files, const std::string& Digits);
-    // Whether the last error the connection reported ended its link.
+    // Whether the last error the connection reported ended its link, and the server's messages
+    // in it (number and text), which the rebuild reads where the number decides the next step.
     bool FLastErrorFatal = false;
+    std::vector<kv::console::ServerMessage> FLastServerMessages;
 
     void GuardUserInput();
     void FormCloseQuery(TObject* Sender, bool& CanClose);

@@ -106,11 +106,13 @@ protected:
         host->platform().setFiles(hooked.get());
     }
     // Runs `action` once, before the first statement whose text contains `statement` is sent.
+    // From then on every text the monitor reports is in `traced`.
     void beforeStatement(const std::string& statement, std::function<void()> action) {
         form->MSSQLMonitor1->OnSQL = [this, statement, action,
                                       done = false](TObject* sender, const std::string& text,
                                                     dataaccess::TDATraceFlag flag) mutable {
             form->MSSQLMonitor1SQL(sender, text, flag);
+            traced.push_back(text);
             if (!done && text.find(statement) != std::string::npos) {
                 done = true;
                 action();
@@ -168,9 +170,29 @@ protected:
         EXPECT_TRUE(errorBoxes.empty());
     }
 
+    // Overwrites the header page of a database file with bytes that are no header at all.
+    void garbleHeader(const std::string& windowsPath) {
+        std::fstream file(host->onDisk(windowsPath),
+                          std::ios::binary | std::ios::in | std::ios::out);
+        const std::string garbage(8192, '\xEE');
+        file.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+        ASSERT_TRUE(file.good()) << windowsPath;
+    }
+    bool sent(const std::string& statement) const {
+        return std::any_of(traced.begin(), traced.end(), [&](const std::string& text) {
+            return text.find(statement) != std::string::npos;
+        });
+    }
+    // The line right after the first line `first`, or "" when there is none.
+    static std::string lineAfter(const Lines& lines, const std::string& first) {
+        const auto at = std::find(lines.begin(), lines.end(), first);
+        return at == lines.end() || at + 1 == lines.end() ? std::string() : *(at + 1);
+    }
+
     std::string originalData;
     std::string originalLog;
     std::unique_ptr<HookedFiles> hooked;
+    std::vector<std::string> traced;
 };
 
 class ConsoleRepairProfiles : public ConsoleRepair,
@@ -387,6 +409,50 @@ TEST_F(ConsoleRepair, ServerDyingAtTheEmergencyStepStopsIn2005) {
     EXPECT_EQ(std::count(m.begin(), m.end(), "Onarma başladı."), 0) << joined(m);
 }
 
+// SQL Server 2005: the attach after the backups is refused because the data file's header is
+// no database header. Nothing blames the log, so no new log is built: the rebuild stops with the
+// server's own error, and both product files stay where and as they are.
+TEST_F(ConsoleRepair, AttachRefusedForTheDataFileStopsWithBothFilesInPlaceIn2005) {
+    openDamaged("2005");
+    beforeStatement("FOR ATTACH", [this] { garbleHeader(DataFile); });
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_TRUE(lineAfter(m, "Data bağlanamadı.")
+                    .starts_with("Hata mesajı: Error: The header for file "
+                                 "'c:\\kelvora\\data\\kelvora_data.mdf' is not a valid database "
+                                 "file header."))
+        << joined(m);
+    EXPECT_EQ(std::count(m.begin(), m.end(), "Log dosyası yeniden oluşturuluyor."), 0) << joined(m);
+    EXPECT_FALSE(sent("ATTACH_REBUILD_LOG"));
+    ASSERT_TRUE(host->fileExists(LogFile)) << joined(m);
+    EXPECT_EQ(contentOf(host->onDisk(LogFile)), originalLog);
+    EXPECT_EQ(contentOf(host->onDisk(DataFile)), originalData);
+    EXPECT_NE(std::find(m.begin(), m.end(), "Eski log dosyası: C:\\Kelvora\\Data\\kelvora_log.ldf"),
+              m.end())
+        << joined(m);
+}
+
+// SQL Server 2005: the attach is refused because the log is not the data file's (its header is
+// unreadable). The refusal is logged, then the log is rebuilt and the rebuild ends attached, with
+// the old log in its verified copy.
+TEST_F(ConsoleRepair, AttachRefusedForTheLogLogsTheRefusalAndBuildsANewLogIn2005) {
+    openDamaged("2005");
+    beforeStatement("FOR ATTACH", [this] { garbleHeader(LogFile); });
+    const Lines m = rebuild();
+    EXPECT_EQ(m.back(), "Kelvora Datasına bağlanıldı.") << joined(m);
+    EXPECT_TRUE(lineAfter(m, "Data bağlanamadı.")
+                    .starts_with("Hata mesajı: Error: One or more files do not match the primary "
+                                 "file of the database."))
+        << joined(m);
+    EXPECT_TRUE(
+        inOrder(m, {"Data bağlanamadı.", "Log dosyası yeniden oluşturuluyor.", "Data Bağlandı",
+                    "Onarma bitti.", "Kelvora Veritabanında hata yoktur."}))
+        << joined(m);
+    expectUserDataStated(m);
+    form.reset();
+    EXPECT_EQ(host->check(DataFile), "consistent");
+}
+
 // While the rebuild runs, the user's clicks on the action buttons and "Kapat" do nothing and
 // the title bar's close waits for the end; the log holds every line of the rebuild.
 TEST_F(ConsoleRepair, UserInputWaitsForTheRebuild) {
@@ -422,9 +488,15 @@ TEST_F(ConsoleRepair, RefusedAttachIn2005EndsAttachedWithANewLog) {
     const size_t from = mark();
     form->AttBtn->Click();
     const Lines m = messagesFrom(from);
-    EXPECT_TRUE(inOrder(m, {"Yeni veri bağlanılamadı.", "Data Onarma işlemine başlanıldı.",
-                            "Log dosyası yeniden oluşturuluyor.", "Data Bağlandı", "Onarma bitti.",
-                            "Kelvora Veritabanında hata yoktur."}))
+    EXPECT_TRUE(
+        inOrder(m, {"Yeni veri bağlanılamadı.", "Data Onarma işlemine başlanıldı.",
+                    "Data bağlanamadı.", "Log dosyası yeniden oluşturuluyor.", "Data Bağlandı",
+                    "Onarma bitti.", "Kelvora Veritabanında hata yoktur."}))
+        << joined(m);
+    // The refusal that made the rebuild give up the log names the missing log.
+    EXPECT_TRUE(lineAfter(m, "Data bağlanamadı.")
+                    .starts_with("Hata mesajı: Error: Unable to open the physical file "
+                                 "\"c:\\kelvora\\data\\kelvora_log.ldf\"."))
         << joined(m);
     EXPECT_EQ(m.back(), "Kelvora Datasına bağlanıldı.") << joined(m);
     EXPECT_EQ(databaseButtons(), (std::vector<bool>{false, false, true, true}));
