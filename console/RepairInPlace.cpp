@@ -14,6 +14,8 @@
 #include "platform/Platform.h"
 #include "toolkit/ui/StdCtrls.h"
 
+#include <utility>
+
 using namespace kv::console::repair;
 
 void TForm1::RepairInPlace(kv::console::RepairFiles& Files, const std::string& Digits) {
@@ -95,6 +97,14 @@ void TForm1::RepairInPlace(kv::console::RepairFiles& Files, const std::string& D
     // from the check after it.
     for (const char* statement :
          {ProductSingleUser, ProductRepair, ProductMultiUser, ProductOnline}) {
+        if (statement == ProductRepair) {
+            // From the repair on, the product files hold its work (all of it, part of it if the
+            // server goes while it runs); the old bytes are only in the copies.
+            Files.repairedData = std::exchange(Files.data, {});
+            Files.log.clear();
+            if (files.fileExists(ProductLogPath))
+                Files.repairedLog = ProductLogPath;
+        }
         LastTraceText.clear();
         const StatementEnd end = RunRepairStatement(statement);
         if (end == StatementEnd::LinkLost) {

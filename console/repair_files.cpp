@@ -16,6 +16,10 @@ std::vector<std::string> dataLocationLines(const RepairFiles& files) {
         lines.push_back("Eski log dosyası: " + files.log);
     if (!files.logCopy.empty())
         lines.push_back("Eski log dosyasının kopyası: " + files.logCopy);
+    if (!files.repairedData.empty())
+        lines.push_back("Onarılan data dosyası: " + files.repairedData);
+    if (!files.repairedLog.empty())
+        lines.push_back("Onarılan log dosyası: " + files.repairedLog);
     if (!files.rebuilt.empty())
         lines.push_back("Onarılmış data dosyası: " + files.rebuilt);
     return lines;

@@ -11,16 +11,22 @@
 
 namespace kv::console {
 
-// Where the user's data lies while a rebuild runs. Every stop of the rebuild names these.
+// Where the user's data lies while a rebuild runs, each file under the name of what it holds
+// at that moment. Every stop of the rebuild names these.
 struct RepairFiles {
     std::string data;     // the old data file, under its present name
     std::string dataCopy; // a verified copy of it
     std::string log;      // the old log file, under its present name (empty: there is none)
     std::string logCopy;  // a verified copy of it
     std::string rebuilt;  // a repaired data file that is not at the product path
+    // The product's files once the repair has been run on them where they are: what they hold is
+    // the repair's work (finished or not), and the old bytes are only in the copies.
+    std::string repairedData;
+    std::string repairedLog;
 };
 
-// The log lines that name each file of `files`, in the order data, copy, log, copy, rebuilt.
+// The log lines that name each file of `files`, in the order data, copy, log, copy, repaired
+// data, repaired log, rebuilt.
 std::vector<std::string> dataLocationLines(const RepairFiles& files);
 
 // A short Turkish reason for a Windows error number of a file step.

@@ -148,6 +148,17 @@ TEST(RepairFileLines, NameEveryFileThatHoldsData) {
               (std::vector<std::string>{"Eski data dosyası: C:\\a.MDF",
                                         "Eski log dosyasının kopyası: C:\\b.ldf3",
                                         "Onarılmış data dosyası: C:\\Kelvora1_DATA.MDF"}));
+    // The product files after the repair ran on them are named for that, not as the old ones.
+    RepairFiles repaired;
+    repaired.dataCopy = "C:\\a.MDF3";
+    repaired.logCopy = "C:\\b.ldf3";
+    repaired.repairedData = "C:\\a.MDF";
+    repaired.repairedLog = "C:\\b.ldf";
+    EXPECT_EQ(dataLocationLines(repaired),
+              (std::vector<std::string>{"Eski data dosyasının kopyası: C:\\a.MDF3",
+                                        "Eski log dosyasının kopyası: C:\\b.ldf3",
+                                        "Onarılan data dosyası: C:\\a.MDF",
+                                        "Onarılan log dosyası: C:\\b.ldf"}));
     EXPECT_EQ(fileErrorText(win::DiskFull), "disk dolu");
     EXPECT_EQ(fileErrorText(1234), "Windows hata kodu 1234");
 }

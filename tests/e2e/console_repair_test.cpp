@@ -162,12 +162,34 @@ protected:
             EXPECT_EQ(std::count(detached, lines.end(), success), 0) << success << "\n"
                                                                      << joined(lines);
         EXPECT_EQ(lines.back(), "Dosyaları yedekleyip teknik servise başvurun.") << joined(lines);
-        // The product path holds the old data or nothing: never an empty or unrepaired copy.
-        if (host->fileExists(DataFile)) {
+        expectFilesNamedByContent(lines);
+        // The product path holds the old data or nothing (never an empty or unrepaired copy),
+        // unless the lines name it as the file the repair ran on.
+        if (host->fileExists(DataFile) &&
+            std::count(lines.begin(), lines.end(),
+                       "Onarılan data dosyası: C:\\Kelvora\\Data\\kelvora_Data.MDF") == 0) {
             EXPECT_EQ(contentOf(host->onDisk(DataFile)), originalData) << joined(lines);
         }
         expectUserDataStated(lines);
         EXPECT_TRUE(errorBoxes.empty());
+    }
+    // Every file a line names as the old data or log file, or as a copy of one, holds exactly
+    // that.
+    void expectFilesNamedByContent(const Lines& lines) {
+        const std::pair<const char*, const std::string*> named[] = {
+            {"Eski data dosyası: ", &originalData},
+            {"Eski data dosyasının kopyası: ", &originalData},
+            {"Eski log dosyası: ", &originalLog},
+            {"Eski log dosyasının kopyası: ", &originalLog}};
+        for (const auto& line : lines)
+            for (const auto& [prefix, content] : named)
+                if (line.starts_with(prefix)) {
+                    const std::string path = line.substr(std::string(prefix).size());
+                    ASSERT_TRUE(host->fileExists(path)) << line << "\n" << joined(lines);
+                    EXPECT_TRUE(contentOf(host->onDisk(path)) == *content)
+                        << line << " does not hold what it is named for\n"
+                        << joined(lines);
+                }
     }
 
     // Overwrites the header page of a database file with bytes that are no header at all.
@@ -451,6 +473,41 @@ TEST_F(ConsoleRepair, AttachRefusedForTheLogLogsTheRefusalAndBuildsANewLogIn2005
     expectUserDataStated(m);
     form.reset();
     EXPECT_EQ(host->check(DataFile), "consistent");
+}
+
+// SQL Server 2005 repairs the product files where they are: once the repair has run, the stop
+// lines name them as the repaired files (the old bytes are only in the copies), whether the
+// server dies after the repair or the file is found damaged again by the check after it.
+TEST_F(ConsoleRepair, ServerDyingAfterTheRepairNamesTheProductFilesAsRepairedIn2005) {
+    openDamaged("2005");
+    beforeStatement("SET MULTI_USER", [this] { host->killService(); });
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_NE(std::find(m.begin(), m.end(), "Server bağlantısı koptu."), m.end()) << joined(m);
+    EXPECT_TRUE(inOrder(m, {"Onarma durduruldu.",
+                            "Onarılan data dosyası: C:\\Kelvora\\Data\\kelvora_Data.MDF",
+                            "Onarılan log dosyası: C:\\Kelvora\\Data\\kelvora_log.ldf"}))
+        << joined(m);
+    EXPECT_FALSE(std::any_of(m.begin(), m.end(), [](const std::string& l) {
+        return l.starts_with("Eski data dosyası: ") || l.starts_with("Eski log dosyası: ");
+    })) << joined(m);
+    // The repair did rewrite the product data file.
+    EXPECT_NE(contentOf(host->onDisk(DataFile)), originalData);
+}
+
+TEST_F(ConsoleRepair, DamageFoundAfterTheRepairNamesTheProductFilesAsRepairedIn2005) {
+    openDamaged("2005");
+    beforeStatement("SET ONLINE", [this] { host->simhost({"damage", DataFile, "2"}); });
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_TRUE(
+        inOrder(m, {"Onarma bitti.", "Onarılan veritabanında hâlâ hata var.", "Onarma durduruldu.",
+                    "Onarılan data dosyası: C:\\Kelvora\\Data\\kelvora_Data.MDF",
+                    "Onarılan log dosyası: C:\\Kelvora\\Data\\kelvora_log.ldf"}))
+        << joined(m);
+    EXPECT_FALSE(std::any_of(m.begin(), m.end(), [](const std::string& l) {
+        return l.starts_with("Eski data dosyası: ") || l.starts_with("Eski log dosyası: ");
+    })) << joined(m);
 }
 
 // While the rebuild runs, the user's clicks on the action buttons and "Kapat" do nothing and
