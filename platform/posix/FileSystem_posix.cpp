@@ -466,6 +466,22 @@ Result<void> SimFileSystem::createFolder(std::string_view path) {
     return success();
 }
 
+Result<void> SimFileSystem::clearReadOnly(std::string_view path) {
+    auto real = host_.resolve(path);
+    if (!real)
+        return real.error();
+    struct stat st {};
+    if (::stat(real->c_str(), &st) != 0)
+        return fromErrnoAt(errno, *real, path, "change the attributes of");
+    if (S_ISDIR(st.st_mode))
+        return Error{win::AccessDenied, std::string(path) + " is a folder, not a file"};
+    if (!readOnly(st))
+        return success();
+    if (::chmod(real->c_str(), (st.st_mode & 07777) | S_IWUSR) != 0)
+        return fromErrnoAt(errno, *real, path, "change the attributes of");
+    return success();
+}
+
 Result<std::string> SimFileSystem::readFile(std::string_view path) {
     auto real = host_.resolve(path);
     if (!real)

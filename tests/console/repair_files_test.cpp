@@ -45,6 +45,9 @@ public:
     kv::platform::Result<void> createFolder(std::string_view p) override {
         return real_.createFolder(p);
     }
+    kv::platform::Result<void> clearReadOnly(std::string_view p) override {
+        return real_.clearReadOnly(p);
+    }
     kv::platform::Result<std::string> readFile(std::string_view p) override {
         return real_.readFile(p);
     }

@@ -60,6 +60,9 @@ public:
     platform::Result<void> createFolder(std::string_view path) override {
         return real_.createFolder(path);
     }
+    platform::Result<void> clearReadOnly(std::string_view path) override {
+        return real_.clearReadOnly(path);
+    }
     platform::Result<std::string> readFile(std::string_view path) override {
         return real_.readFile(path);
     }
