@@ -198,6 +198,18 @@ void TForm1::EmergencyRepair() {
     const auto* session = MSCon->OLEDBSession();
     const int serverVersion = session != nullptr ? session->ServerMajorVersion() : 0;
 
+    // 7. (SQL Server 2000) The scratch files an earlier run left in C:\ go while the product
+    // database is still on the server: one that cannot be removed would make the scratch create
+    // fail with the product database detached.
+    if (serverVersion < FirstInPlaceRepairVersion)
+        for (const char* leftover : {ScratchLogLeftover, ScratchDataLeftover})
+            if (auto removed = files.deleteFileIfPresent(leftover); !removed) {
+                AddLog(std::string("Geçici dosya silinemedi: ") + leftover + " (" +
+                       kv::console::fileErrorText(removed.code()) + ").");
+                StopRepair(where);
+                return;
+            }
+
     // 6. The product database off the server, so that its files can be worked on.
     DeattBTN->Click();
     const auto attached = ProductDatabaseAttached();

@@ -28,11 +28,8 @@ void TForm1::RebuildFromScratch(kv::console::RepairFiles& Files, const std::stri
         StopRepair(Files);
     };
 
-    // 7. Leftover scratch files; one that stays makes the create below fail and say so.
-    if (files.fileExists(ScratchLogLeftover))
-        (void)files.deleteFile(ScratchLogLeftover);
-    if (files.fileExists(ScratchDataLeftover))
-        (void)files.deleteFile(ScratchDataLeftover);
+    // 7. The leftover scratch files are gone already (EmergencyRepair removes them before the
+    // product database leaves the server).
 
     // 8.-9. The scratch database.
     if (!RequiredRepairStep(ScratchCreate, "Data oluşturulamadı.", nullptr, Files))

@@ -86,8 +86,10 @@ int shellCopyVerified(platform::FileSystem& files, const std::string& from, cons
         return static_cast<int>(sourceSize.error().code);
     if (const int result = files.shellCopy(from, to, progress); result != 0)
         return result;
-    auto verified = verifySize(files, from, to, *sourceSize);
-    return verified ? 0 : static_cast<int>(verified.error().code);
+    if (auto verified = verifySize(files, from, to, *sourceSize); !verified)
+        return static_cast<int>(verified.error().code);
+    auto writable = files.clearReadOnly(to);
+    return writable ? 0 : static_cast<int>(writable.error().code);
 }
 
 Result<void> moveAside(platform::FileSystem& files, const std::string& from, const std::string& to,

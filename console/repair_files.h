@@ -39,8 +39,10 @@ platform::Result<void> copyVerified(platform::FileSystem& files, const std::stri
                                     const std::string& to, bool replace,
                                     const platform::CopyProgress& progress = {});
 
-// The shell's copy of `from` onto `to` (replacing it) with progress, checked the same way.
-// Returns 0 or the Windows error number, as the shell does.
+// The shell's copy of `from` onto `to` (replacing it) with progress, checked the same way, for a
+// file the rebuild makes for its own work: the copy never keeps a read-only attribute of its
+// source, so that it can be written, replaced and removed again. Returns 0 or the Windows error
+// number, as the shell does.
 int shellCopyVerified(platform::FileSystem& files, const std::string& from, const std::string& to,
                       const platform::CopyProgress& progress);
 

@@ -116,7 +116,7 @@ protected:
                                                     dataaccess::TDATraceFlag flag) mutable {
             form->MSSQLMonitor1SQL(sender, text, flag);
             traced.push_back(text);
-            if (!done && text.find(statement) != std::string::npos) {
+            if (!done && action && text.find(statement) != std::string::npos) {
                 done = true;
                 action();
             }
@@ -195,6 +195,8 @@ protected:
                 }
     }
 
+    // Only `traced`, no action.
+    void traceStatements() { beforeStatement({}, {}); }
     // Overwrites the header page of a database file with bytes that are no header at all.
     void garbleHeader(const std::string& windowsPath) {
         std::fstream file(host->onDisk(windowsPath),
@@ -511,6 +513,51 @@ TEST_F(ConsoleRepair, DamageFoundAfterTheRepairNamesTheProductFilesAsRepairedIn2
     EXPECT_FALSE(std::any_of(m.begin(), m.end(), [](const std::string& l) {
         return l.starts_with("Eski data dosyası: ") || l.starts_with("Eski log dosyası: ");
     })) << joined(m);
+}
+
+// SQL Server 2000 with a read-only product data file: the scratch file and the rebuilt file are
+// the rebuild's own and come out writable, so the next "Onar" removes the leftover scratch file
+// and rebuilds again.
+TEST_F(ConsoleRepair, ReadOnlyDataFilePassesItsAttributeToNoFileTheRebuildMakes) {
+    openDamaged("2000");
+    const auto writable = [this](const std::string& windowsPath) {
+        return (std::filesystem::status(host->onDisk(windowsPath)).permissions() &
+                std::filesystem::perms::owner_write) != std::filesystem::perms::none;
+    };
+    host->simhost({"attrib", DataFile, "+r"});
+    ASSERT_FALSE(writable(DataFile));
+    const Lines first = rebuild();
+    EXPECT_EQ(first.back(), "Kelvora Datasına bağlanıldı.") << joined(first);
+    EXPECT_TRUE(writable(ScratchData));
+    EXPECT_TRUE(writable(DataFile));
+
+    host->simhost({"damage", DataFile, "2"});
+    const Lines second = rebuild();
+    EXPECT_EQ(second.back(), "Kelvora Datasına bağlanıldı.") << joined(second);
+    EXPECT_EQ(std::count(second.begin(), second.end(), "Onarma durduruldu."), 0) << joined(second);
+    form.reset();
+    EXPECT_EQ(host->check(DataFile), "consistent");
+}
+
+// A leftover scratch file that cannot be removed stops the rebuild before the product database
+// leaves the server, with a line that names the file.
+TEST_F(ConsoleRepair, LeftoverScratchFileThatCannotBeRemovedStopsBeforeTheDetach) {
+    openDamaged("2000");
+    const std::string leftover = "C:\\kelvora1_data.mdf";
+    { std::ofstream(host->onDisk(leftover)) << "an earlier run's scratch file"; }
+    host->simhost({"attrib", leftover, "+r"});
+    traceStatements();
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_TRUE(inOrder(m, {"Geçici dosya silinemedi: C:\\kelvora1_data.mdf (erişim engellendi).",
+                            "Onarma durduruldu."}))
+        << joined(m);
+    EXPECT_EQ(std::count(m.begin(), m.end(), "Data Koparma işlemine başlanıldı."), 0) << joined(m);
+    EXPECT_FALSE(sent("sp_detach_db 'kelvora','true'"));
+    EXPECT_FALSE(sent("CREATE DATABASE kelvora1"));
+    EXPECT_EQ(row("select name from master..sysdatabases where name = 'kelvora'", {"name"}),
+              (std::vector<std::string>{"kelvora"}));
+    EXPECT_TRUE(host->fileExists(leftover));
 }
 
 // While the rebuild runs, the user's clicks on the action buttons and "Kapat" do nothing and
