@@ -139,7 +139,7 @@ void TForm1::LogTraceError() {
 }
 
 bool TForm1::RequiredRepairStep(const std::string& Statement, const char* FailureLine,
-                                const char* SuccessLine, const kv::console::RepairFiles& Files) {
+                                const char* SuccessLine, kv::console::RepairFiles& Files) {
     switch (RunRepairStatement(Statement)) {
     case StatementEnd::Done:
         if (SuccessLine != nullptr)
@@ -158,7 +158,20 @@ bool TForm1::RequiredRepairStep(const std::string& Statement, const char* Failur
     return false;
 }
 
-void TForm1::StopRepair(const kv::console::RepairFiles& Files) {
+void TForm1::StopRepair(kv::console::RepairFiles& Files) {
+    if (Files.scratchLog == ProductLogPath) {
+        auto& files = FPlatform.files();
+        const std::string kept = ScratchLogKeptPath + std::to_string(RepairSuffix);
+        bool copied = false;
+        if (auto moved = kv::console::moveAside(files, ProductLogPath, kept, true, copied); moved) {
+            Files.scratchLog = kept;
+        } else {
+            // It stays at the product log path, named below for what it is.
+            if (copied)
+                (void)files.deleteFile(kept);
+            AddLog("Log dosyası taşınamadı: " + kv::console::fileErrorText(moved.code()) + ".");
+        }
+    }
     AddLog("Onarma durduruldu.");
     for (const auto& line : kv::console::dataLocationLines(Files))
         AddLog(line);
@@ -169,8 +182,9 @@ void TForm1::EmergencyRepair() {
     auto& files = FPlatform.files();
 
     // 1. The number for the old files, free of every earlier rebuild's kept files.
-    RepairSuffix = kv::console::freeRepairSuffix(files, kv::console::drawRepairSuffix(),
-                                                 ProductDataRenamePath, ProductLogPath);
+    RepairSuffix =
+        kv::console::freeRepairSuffix(files, kv::console::drawRepairSuffix(),
+                                      {ProductDataRenamePath, ProductLogPath, ScratchLogKeptPath});
     const std::string digits = std::to_string(RepairSuffix);
     kv::console::RepairFiles where;
     where.data = ProductDataRenamePath;

@@ -79,6 +79,8 @@ void TForm1::RebuildFromScratch(kv::console::RepairFiles& Files, const std::stri
     LastTraceText.clear();
     if (!RequiredRepairStep(LogRebuild, "Log oluşturulamadı.", nullptr, Files))
         return;
+    // The product log path now holds the scratch database's log, next to the old data file.
+    Files.scratchLog = ProductLogPath;
 
     // 20.-21. Check, and repair allowing data loss when the check fails.
     LastTraceText.clear();

@@ -193,11 +193,13 @@ private:
     // a failure writes `FailureLine` (if any), the trace text and the stop lines; a lost link
     // says so and stops. Returns whether the statement ran.
     bool RequiredRepairStep(const std::string& Statement, const char* FailureLine,
-                            const char* SuccessLine, const kv::console::RepairFiles& Files);
+                            const char* SuccessLine, kv::console::RepairFiles& Files);
     // "Hata mesajı: " with the trace text, never a bare prefix.
     void LogTraceError();
     // The last lines of a rebuild that cannot go on: where every file with the user's data is.
-    void StopRepair(const kv::console::RepairFiles& Files);
+    // A log built for the scratch database leaves the product log path first, so that the
+    // product's pair of files is never a data file with a log that is not its own.
+    void StopRepair(kv::console::RepairFiles& Files);
     void RebuildFromScratch(kv::console::RepairFiles& Files, const std::string& Digits);
     void RepairInPlace(kv::console::RepairFiles& Files, const std::string& Digits);
     // Whether the last error the connection reported ended its link, and the server's messages

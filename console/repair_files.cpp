@@ -22,6 +22,10 @@ std::vector<std::string> dataLocationLines(const RepairFiles& files) {
         lines.push_back("Onarılan log dosyası: " + files.repairedLog);
     if (!files.rebuilt.empty())
         lines.push_back("Onarılmış data dosyası: " + files.rebuilt);
+    if (!files.scratchLog.empty())
+        lines.push_back((files.rebuilt.empty() ? "Geçici datanın log dosyası: "
+                                               : "Onarılmış data dosyasının log dosyası: ") +
+                        files.scratchLog);
     return lines;
 }
 

@@ -23,10 +23,13 @@ struct RepairFiles {
     // the repair's work (finished or not), and the old bytes are only in the copies.
     std::string repairedData;
     std::string repairedLog;
+    // The log built for the scratch database (SQL Server 2000). It belongs to the scratch data
+    // file, which is the rebuilt file once `rebuilt` is set, never to the product's old data.
+    std::string scratchLog;
 };
 
 // The log lines that name each file of `files`, in the order data, copy, log, copy, repaired
-// data, repaired log, rebuilt.
+// data, repaired log, rebuilt, scratch log.
 std::vector<std::string> dataLocationLines(const RepairFiles& files);
 
 // A short Turkish reason for a Windows error number of a file step.

@@ -162,6 +162,16 @@ TEST(RepairFileLines, NameEveryFileThatHoldsData) {
                                         "Eski log dosyasının kopyası: C:\\b.ldf3",
                                         "Onarılan data dosyası: C:\\a.MDF",
                                         "Onarılan log dosyası: C:\\b.ldf"}));
+    // The log built for the scratch database: the rebuilt file's once there is one.
+    RepairFiles scratch;
+    scratch.data = "C:\\a.MDF";
+    scratch.scratchLog = "C:\\kelvora1_log.ldf4";
+    EXPECT_EQ(dataLocationLines(scratch),
+              (std::vector<std::string>{"Eski data dosyası: C:\\a.MDF",
+                                        "Geçici datanın log dosyası: C:\\kelvora1_log.ldf4"}));
+    scratch.rebuilt = "C:\\Kelvora1_DATA.MDF";
+    EXPECT_EQ(dataLocationLines(scratch).back(),
+              "Onarılmış data dosyasının log dosyası: C:\\kelvora1_log.ldf4");
     EXPECT_EQ(fileErrorText(win::DiskFull), "disk dolu");
     EXPECT_EQ(fileErrorText(1234), "Windows hata kodu 1234");
 }

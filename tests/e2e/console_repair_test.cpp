@@ -176,6 +176,20 @@ protected:
         expectUserDataStated(lines);
         EXPECT_TRUE(errorBoxes.empty());
     }
+    // After a stop that follows the log rebuild of SQL Server 2000, the log built for the scratch
+    // database has left the product log path (which holds the old log or nothing, so the
+    // product's pair of files never mixes two databases), and the line `label` names where it is.
+    void expectScratchLogApart(const Lines& lines, const std::string& label) {
+        if (host->fileExists(LogFile)) {
+            EXPECT_EQ(contentOf(host->onDisk(LogFile)), originalLog) << joined(lines);
+        }
+        const auto at = std::find_if(lines.begin(), lines.end(),
+                                     [&](const std::string& l) { return l.starts_with(label); });
+        ASSERT_NE(at, lines.end()) << label << "\n" << joined(lines);
+        const std::string path = at->substr(label.size());
+        EXPECT_TRUE(path.starts_with("C:\\kelvora1_log.ldf")) << path;
+        EXPECT_TRUE(host->fileExists(path)) << path;
+    }
     // Every file a line names as the old data or log file, or as a copy of one, holds exactly
     // that.
     void expectFilesNamedByContent(const Lines& lines) {
@@ -298,6 +312,8 @@ TEST_P(ConsoleRepairProfiles, ServerDyingBeforeTheRepairStopsTheRebuild) {
     expectStopped(m);
     EXPECT_NE(std::find(m.begin(), m.end(), "Server bağlantısı koptu."), m.end()) << joined(m);
     EXPECT_EQ(std::count(m.begin(), m.end(), "Onarma bitti."), 0) << joined(m);
+    if (GetParam() == "2000")
+        expectScratchLogApart(m, "Geçici datanın log dosyası: ");
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, ConsoleRepairProfiles, ::testing::Values("2000", "2005"));
@@ -398,6 +414,7 @@ TEST_F(ConsoleRepair, OldDataFileThatCannotBeKeptIsNeverReplaced) {
               m.end())
         << joined(m);
     EXPECT_EQ(host->check(ScratchData), "consistent");
+    expectScratchLogApart(m, "Onarılmış data dosyasının log dosyası: ");
 }
 
 // A refused rename is made up for by a verified copy, and the rebuild goes on to the end.
@@ -425,6 +442,29 @@ TEST_F(ConsoleRepair, FailedFinalCopyNamesTheRebuiltAndTheOldFile) {
               m.end())
         << joined(m);
     EXPECT_FALSE(host->fileExists(DataFile));
+    expectScratchLogApart(m, "Onarılmış data dosyasının log dosyası: ");
+}
+
+// The log built for the scratch database cannot leave the product log path: the stop lines say
+// so and name it there for what it is.
+TEST_F(ConsoleRepair, ScratchLogThatCannotBeMovedIsNamedWhereItIs) {
+    openDamaged("2000");
+    hookFiles([](const std::string& call, const std::string&,
+                 const std::string& to) -> std::optional<platform::ErrorCode> {
+        if (call == "shellCopy" && samePath(to, "C:\\Kelvora\\Data\\Kelvora_DATA.MDF"))
+            return platform::win::DiskFull;
+        if ((call == "renameFile" || call == "copyFile") && to.starts_with("C:\\kelvora1_log"))
+            return platform::win::SharingViolation;
+        return std::nullopt;
+    });
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_TRUE(inOrder(m, {"Log dosyası taşınamadı: dosya başka bir program tarafından "
+                            "kullanılıyor.",
+                            "Onarma durduruldu.",
+                            "Onarılmış data dosyasının log dosyası: "
+                            "C:\\Kelvora\\Data\\kelvora_log.ldf"}))
+        << joined(m);
 }
 
 // SQL Server 2005: the emergency statement fails with the server gone.
