@@ -80,6 +80,7 @@ void TForm1::OnarBTNClick(TObject* /*Sender*/) {
         AddLog("Hata mesajı: " + LastTraceText);
         LogBTN->Click();
         ++FRebuildsInAction;
+        FRebuildInOperation = true;
         EmergencyRepair();
     }
     LogBTN->Click();

@@ -162,7 +162,9 @@ public:
     // One operation (start-up, service start or stop, attach, detach, check, rebuild) from its
     // first line to its last. While any runs, the user's input on the action buttons and
     // "Kapat" is swallowed and a close from the title bar waits for the end; operations that
-    // an operation starts by code nest inside it.
+    // an operation starts by code nest inside it. A close that waited for an operation with a
+    // rebuild in it saves the log first: the log is the only record of which numbered file
+    // holds what.
     class OperationScope {
     public:
         explicit OperationScope(TForm1& Form);
@@ -212,6 +214,9 @@ private:
     std::unique_ptr<kv::console::UserInputGuard> FInputGuard;
     int FOperations = 0;
     bool FCloseWhenIdle = false;
+    // Whether the operation that runs now (the outermost one) has started a rebuild.
+    bool FRebuildInOperation = false;
+    void CloseWhenIdle(bool SaveLogFirst);
 
     // Automatic repair: a failed attach hands over to the repair, and the rebuild ends with an
     // attach. One rebuild per user action keeps a persistent failure from repeating for ever.

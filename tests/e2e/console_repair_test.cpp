@@ -620,8 +620,40 @@ TEST_F(ConsoleRepair, UserInputWaitsForTheRebuild) {
     EXPECT_EQ(std::count(m.begin(), m.end(), "Server Duruluyor."), 1) << joined(m);
     EXPECT_EQ(m.back(), "Kelvora Datasına bağlanıldı.") << joined(m);
     EXPECT_EQ(form->KapatBTN->Caption(), "Geri"); // the log view is still open
-    // The close that waited runs now, without saving the log.
+    // The close that waited runs now. It was asked for during a rebuild, so it saves the log
+    // first: the log alone tells which numbered file holds what.
     EXPECT_TRUE(form->Widget()->isVisible());
+    std::string expected;
+    for (int i = 0; i < form->Memo1->Lines()->Count(); ++i)
+        expected += toWindows1254(form->Memo1->Lines()->Get(i)) + "\r\n";
+    waitUntil([&] { return !form->Widget()->isVisible(); });
+    EXPECT_FALSE(form->Widget()->isVisible());
+    ASSERT_TRUE(host->fileExists("C:\\Halvetor.Log"));
+    EXPECT_EQ(host->simulated().files().readFile("C:\\Halvetor.Log").valueOr(""), expected);
+    EXPECT_TRUE(errorBoxes.empty());
+}
+
+// The log cannot be written when that close comes: the error box names the file and the window
+// stays open with the log, as after "Kapat".
+TEST_F(ConsoleRepair, TitleBarCloseAfterARebuildWithAnUnwritableLogKeepsTheWindow) {
+    openDamaged("2000");
+    std::filesystem::create_directories(host->onDisk("C:\\Halvetor.Log"));
+    beforeStatement("CREATE DATABASE kelvora1", [&] { form->Widget()->close(); });
+    const Lines m = rebuild();
+    EXPECT_EQ(m.back(), "Kelvora Datasına bağlanıldı.") << joined(m);
+    EXPECT_TRUE(waitUntil([&] { return !errorBoxes.empty(); }));
+    ASSERT_EQ(errorBoxes.size(), 1u);
+    EXPECT_NE(errorBoxes[0].find("Halvetor.Log"), std::string::npos) << errorBoxes[0];
+    EXPECT_TRUE(form->Widget()->isVisible());
+}
+
+// A close from the title bar during a check that finds nothing to rebuild waits for the check
+// and closes without writing the log, as any close from the title bar does.
+TEST_F(ConsoleRepair, TitleBarCloseDuringAHealthyCheckSavesNoLog) {
+    openDamaged("2000", 0);
+    beforeStatement("dbcc checkdb('kelvora')", [&] { form->Widget()->close(); });
+    const Lines m = rebuild();
+    EXPECT_EQ(m.back(), "Kelvora Veritabanında hata yoktur.") << joined(m);
     waitUntil([&] { return !form->Widget()->isVisible(); });
     EXPECT_FALSE(form->Widget()->isVisible());
     EXPECT_FALSE(host->fileExists("C:\\Halvetor.Log"));
