@@ -59,12 +59,15 @@ TForm1::OperationScope::OperationScope(TForm1& Form) : FForm(Form) {
     if (FForm.FOperations++ == 0) {
         FForm.FRebuildInOperation = false;
         FForm.FInputGuard->engage();
+        FForm.FLogWasReadOnly = FForm.Memo1->ReadOnly();
+        FForm.Memo1->SetReadOnly(true);
     }
 }
 
 TForm1::OperationScope::~OperationScope() {
     if (--FForm.FOperations > 0)
         return;
+    FForm.Memo1->SetReadOnly(FForm.FLogWasReadOnly);
     FForm.FInputGuard->release();
     if (FForm.FCloseWhenIdle) {
         FForm.FCloseWhenIdle = false;

@@ -164,7 +164,8 @@ public:
     // "Kapat" is swallowed and a close from the title bar waits for the end; operations that
     // an operation starts by code nest inside it. A close that waited for an operation with a
     // rebuild in it saves the log first: the log is the only record of which numbered file
-    // holds what.
+    // holds what. The log view takes no typing meanwhile (it can still be scrolled, selected
+    // and copied), so that no keystroke ends up inside the lines the operation writes.
     class OperationScope {
     public:
         explicit OperationScope(TForm1& Form);
@@ -214,6 +215,7 @@ private:
     std::unique_ptr<kv::console::UserInputGuard> FInputGuard;
     int FOperations = 0;
     bool FCloseWhenIdle = false;
+    bool FLogWasReadOnly = false;
     // Whether the operation that runs now (the outermost one) has started a rebuild.
     bool FRebuildInOperation = false;
     void CloseWhenIdle(bool SaveLogFirst);

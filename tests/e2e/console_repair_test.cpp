@@ -6,6 +6,7 @@
 #include "console_db_fixture.h"
 #include "dataaccess/MSSQLMonitor.h"
 
+#include <QPlainTextEdit>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
@@ -645,6 +646,41 @@ TEST_F(ConsoleRepair, TitleBarCloseAfterARebuildWithAnUnwritableLogKeepsTheWindo
     ASSERT_EQ(errorBoxes.size(), 1u);
     EXPECT_NE(errorBoxes[0].find("Halvetor.Log"), std::string::npos) << errorBoxes[0];
     EXPECT_TRUE(form->Widget()->isVisible());
+}
+
+// Keys typed into the log view while the rebuild writes it never become part of the log (a
+// Return would split a line); once the rebuild is over, the log view takes typing again.
+TEST_F(ConsoleRepair, LogViewTakesNoTypingDuringTheRebuild) {
+    openDamaged("2000");
+    auto* editor = form->Memo1->Editor();
+    bool typed = false;
+    beforeStatement("Sp_configure 'allow updates', 1", [&] {
+        typed = true;
+        editor->setFocus();
+        QTest::keyClicks(editor, "xyz");
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTest::keyClick(editor, Qt::Key_Backspace);
+        QTest::keyClicks(editor, "qw");
+    });
+    const Lines m = rebuild();
+    ASSERT_TRUE(typed);
+    EXPECT_EQ(m.back(), "Kelvora Datasına bağlanıldı.") << joined(m);
+    // Every line is a time stamp, one blank and a message the console wrote.
+    for (int i = 0; i < form->Memo1->Lines()->Count(); ++i) {
+        const std::string line = form->Memo1->Lines()->Get(i);
+        EXPECT_EQ(line.find("xyz"), std::string::npos) << line;
+        EXPECT_EQ(line.find("qw"), std::string::npos) << line;
+        EXPECT_NE(messageOf(line), line) << line;
+    }
+    EXPECT_TRUE(inOrder(m, {"Kelvora Oluşduruldu.Düzenleme modu başlıyor",
+                            "Dosya kopyalanıyor. Disk hatası verirse disk onarma yapınız..."}))
+        << joined(m);
+
+    const int before = form->Memo1->Lines()->Count();
+    editor->moveCursor(QTextCursor::End);
+    QTest::keyClicks(editor, "not");
+    ASSERT_EQ(form->Memo1->Lines()->Count(), before + 1);
+    EXPECT_EQ(form->Memo1->Lines()->Get(before), "not");
 }
 
 // A close from the title bar during a check that finds nothing to rebuild waits for the check
