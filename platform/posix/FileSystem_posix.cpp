@@ -264,7 +264,14 @@ Result<void> copyOne(const SimHost& host, const CopyRequest& request,
             ::unlink(temp.c_str());
             return held(request.to);
         }
-        renamed = ::rename(temp.c_str(), target->c_str());
+        // The copy and the old file change places, and the old one goes: as atomic as a rename
+        // over it, but ext4 writes a file renamed over another one to disk first (its
+        // auto_da_alloc guard), which would cost as much again as the copy itself.
+        renamed = ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target->c_str(), RENAME_EXCHANGE);
+        if (renamed == 0)
+            ::unlink(temp.c_str());
+        else
+            renamed = ::rename(temp.c_str(), target->c_str());
     }
     if (renamed != 0) {
         const int err = errno;
