@@ -211,12 +211,13 @@ void TForm1::EmergencyRepair() {
         return;
     }
     const auto* session = MSCon->OLEDBSession();
-    const int serverVersion = session != nullptr ? session->ServerMajorVersion() : 0;
+    const bool inPlace =
+        session != nullptr && session->ServerMajorVersion() >= FirstInPlaceRepairVersion;
 
     // 7. (SQL Server 2000) The scratch files an earlier run left in C:\ go while the product
     // database is still on the server: one that cannot be removed would make the scratch create
     // fail with the product database detached.
-    if (serverVersion < FirstInPlaceRepairVersion)
+    if (!inPlace)
         for (const char* leftover : {ScratchLogLeftover, ScratchDataLeftover})
             if (auto removed = files.deleteFileIfPresent(leftover); !removed) {
                 AddLog(std::string("Geçici dosya silinemedi: ") + leftover + " (" +
@@ -239,7 +240,7 @@ void TForm1::EmergencyRepair() {
         return;
     }
 
-    if (serverVersion >= FirstInPlaceRepairVersion)
+    if (inPlace)
         RepairInPlace(where, digits);
     else
         RebuildFromScratch(where, digits);

@@ -19,7 +19,7 @@
 //   AttachDetach.cpp     AttBtnClick, DeattBTNClick, ExecuteIgnoringErrors
 //   EmergencyRepair.cpp  OnarBTNClick, EmergencyRepair, ShellCopyFile
 // The machine work itself (wait loops, process matching, file tests) sits in widget-free helpers
-// (service_wait.h, process_kill.h, data_files.h, log_file.h).
+// (service_wait.h, process_kill.h, data_files.h, log_file.h, repair_files.h, server_errors.h).
 
 #include "console/server_errors.h"
 #include "dataaccess/DASQLMonitor.h"
