@@ -80,6 +80,7 @@ void TForm1::OnarBTNClick(TObject* /*Sender*/) {
         AddLog("Hata mesajı: " + LastTraceText);
         LogBTN->Click();
         ++FRebuildsInAction;
+        FRebuildInOperation = true;
         EmergencyRepair();
     }
     LogBTN->Click();
@@ -87,6 +88,7 @@ void TForm1::OnarBTNClick(TObject* /*Sender*/) {
 
 TForm1::StatementEnd TForm1::RunRepairStatement(const std::string& Statement) {
     FLastErrorFatal = false;
+    FLastServerMessages.clear();
     MSQuery1->Close();
     MSQuery1->SQL()->Clear();
     MSQuery1->SQL()->Add(Statement);
@@ -138,7 +140,7 @@ void TForm1::LogTraceError() {
 }
 
 bool TForm1::RequiredRepairStep(const std::string& Statement, const char* FailureLine,
-                                const char* SuccessLine, const kv::console::RepairFiles& Files) {
+                                const char* SuccessLine, kv::console::RepairFiles& Files) {
     switch (RunRepairStatement(Statement)) {
     case StatementEnd::Done:
         if (SuccessLine != nullptr)
@@ -157,7 +159,20 @@ bool TForm1::RequiredRepairStep(const std::string& Statement, const char* Failur
     return false;
 }
 
-void TForm1::StopRepair(const kv::console::RepairFiles& Files) {
+void TForm1::StopRepair(kv::console::RepairFiles& Files) {
+    if (Files.scratchLog == ProductLogPath) {
+        auto& files = FPlatform.files();
+        const std::string kept = ScratchLogKeptPath + std::to_string(RepairSuffix);
+        bool copied = false;
+        if (auto moved = kv::console::moveAside(files, ProductLogPath, kept, true, copied); moved) {
+            Files.scratchLog = kept;
+        } else {
+            // It stays at the product log path, named below for what it is.
+            if (copied)
+                (void)files.deleteFile(kept);
+            AddLog("Log dosyası taşınamadı: " + kv::console::fileErrorText(moved.code()) + ".");
+        }
+    }
     AddLog("Onarma durduruldu.");
     for (const auto& line : kv::console::dataLocationLines(Files))
         AddLog(line);
@@ -168,8 +183,9 @@ void TForm1::EmergencyRepair() {
     auto& files = FPlatform.files();
 
     // 1. The number for the old files, free of every earlier rebuild's kept files.
-    RepairSuffix = kv::console::freeRepairSuffix(files, kv::console::drawRepairSuffix(),
-                                                 ProductDataRenamePath, ProductLogPath);
+    RepairSuffix =
+        kv::console::freeRepairSuffix(files, kv::console::drawRepairSuffix(),
+                                      {ProductDataRenamePath, ProductLogPath, ScratchLogKeptPath});
     const std::string digits = std::to_string(RepairSuffix);
     kv::console::RepairFiles where;
     where.data = ProductDataRenamePath;
@@ -195,7 +211,20 @@ void TForm1::EmergencyRepair() {
         return;
     }
     const auto* session = MSCon->OLEDBSession();
-    const int serverVersion = session != nullptr ? session->ServerMajorVersion() : 0;
+    const bool inPlace =
+        session != nullptr && session->ServerMajorVersion() >= FirstInPlaceRepairVersion;
+
+    // 7. (SQL Server 2000) The scratch files an earlier run left in C:\ go while the product
+    // database is still on the server: one that cannot be removed would make the scratch create
+    // fail with the product database detached.
+    if (!inPlace)
+        for (const char* leftover : {ScratchLogLeftover, ScratchDataLeftover})
+            if (auto removed = files.deleteFileIfPresent(leftover); !removed) {
+                AddLog(std::string("Geçici dosya silinemedi: ") + leftover + " (" +
+                       kv::console::fileErrorText(removed.code()) + ").");
+                StopRepair(where);
+                return;
+            }
 
     // 6. The product database off the server, so that its files can be worked on.
     DeattBTN->Click();
@@ -211,7 +240,7 @@ void TForm1::EmergencyRepair() {
         return;
     }
 
-    if (serverVersion >= FirstInPlaceRepairVersion)
+    if (inPlace)
         RepairInPlace(where, digits);
     else
         RebuildFromScratch(where, digits);

@@ -28,11 +28,8 @@ void TForm1::RebuildFromScratch(kv::console::RepairFiles& Files, const std::stri
         StopRepair(Files);
     };
 
-    // 7. Leftover scratch files; one that stays makes the create below fail and say so.
-    if (files.fileExists(ScratchLogLeftover))
-        (void)files.deleteFile(ScratchLogLeftover);
-    if (files.fileExists(ScratchDataLeftover))
-        (void)files.deleteFile(ScratchDataLeftover);
+    // 7. The leftover scratch files are gone already (EmergencyRepair removes them before the
+    // product database leaves the server).
 
     // 8.-9. The scratch database.
     if (!RequiredRepairStep(ScratchCreate, "Data oluşturulamadı.", nullptr, Files))
@@ -82,6 +79,8 @@ void TForm1::RebuildFromScratch(kv::console::RepairFiles& Files, const std::stri
     LastTraceText.clear();
     if (!RequiredRepairStep(LogRebuild, "Log oluşturulamadı.", nullptr, Files))
         return;
+    // The product log path now holds the scratch database's log, next to the old data file.
+    Files.scratchLog = ProductLogPath;
 
     // 20.-21. Check, and repair allowing data loss when the check fails.
     LastTraceText.clear();

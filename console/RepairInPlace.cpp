@@ -10,8 +10,11 @@
 #include "console/copy_progress.h"
 #include "console/repair_files.h"
 #include "console/repair_statements.h"
+#include "console/server_errors.h"
 #include "platform/Platform.h"
 #include "toolkit/ui/StdCtrls.h"
+
+#include <utility>
 
 using namespace kv::console::repair;
 
@@ -45,8 +48,9 @@ void TForm1::RepairInPlace(kv::console::RepairFiles& Files, const std::string& D
     if (!Files.log.empty() && !keepCopy(ProductLogPath, "Log", Files.logCopy, {}))
         return;
 
-    // The database back on the server from its own files. A log that is missing or belongs to
-    // another data file is replaced by a new one; its content is in the copy above.
+    // The database back on the server from its own files. A log that the server refuses (missing,
+    // unreadable, damaged, or belonging to another data file) is replaced by a new one; its
+    // content is in the copy above. Any other refusal stops here with both files as they are.
     LastTraceText.clear();
     switch (RunRepairStatement(Attach)) {
     case StatementEnd::Done:
@@ -55,10 +59,18 @@ void TForm1::RepairInPlace(kv::console::RepairFiles& Files, const std::string& D
         lost();
         return;
     case StatementEnd::Failed: {
+        const bool logRefused = kv::console::attachRefusedForTheLog(
+            FLastServerMessages, ProductDataRenamePath, ProductLogPath);
+        AddLog("Data bağlanamadı.");
+        LogTraceError();
+        if (!logRefused) {
+            StopRepair(Files);
+            return;
+        }
         if (files.fileExists(ProductLogPath)) {
             if (auto removed = files.deleteFile(ProductLogPath); !removed) {
-                AddLog("Data bağlanamadı.");
-                LogTraceError();
+                AddLog("Log dosyası silinemedi: " + kv::console::fileErrorText(removed.code()) +
+                       ".");
                 StopRepair(Files);
                 return;
             }
@@ -85,6 +97,14 @@ void TForm1::RepairInPlace(kv::console::RepairFiles& Files, const std::string& D
     // from the check after it.
     for (const char* statement :
          {ProductSingleUser, ProductRepair, ProductMultiUser, ProductOnline}) {
+        if (statement == ProductRepair) {
+            // From the repair on, the product files hold its work (all of it, part of it if the
+            // server goes while it runs); the old bytes are only in the copies.
+            Files.repairedData = std::exchange(Files.data, {});
+            Files.log.clear();
+            if (files.fileExists(ProductLogPath))
+                Files.repairedLog = ProductLogPath;
+        }
         LastTraceText.clear();
         const StatementEnd end = RunRepairStatement(statement);
         if (end == StatementEnd::LinkLost) {

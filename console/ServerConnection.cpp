@@ -8,6 +8,7 @@
 #include "console/database_names.h"
 #include "dataaccess/DAError.h"
 #include "dataaccess/MSQuery.h"
+#include "dataaccess/OLEDBErrors.h"
 #include "toolkit/ui/StdCtrls.h"
 
 namespace {
@@ -21,8 +22,15 @@ void showOutcome(TLabel* Label, bool Success) {
 
 void TForm1::MSConError(TObject* /*Sender*/, kv::dataaccess::EDAError& E, bool& Fail) {
     // Every provider error leaves the failing call as the silent abort; the handlers report it
-    // in the log with the monitor's last text. The rebuild asks whether the link survived.
+    // in the log with the monitor's last text. The rebuild asks whether the link survived and,
+    // where the server's numbers decide its next step, what the server said.
     FLastErrorFatal = E.IsFatal();
+    FLastServerMessages.clear();
+    if (const auto* provider = dynamic_cast<const kv::dataaccess::EOLEDBError*>(&E))
+        for (int i = 0; i < provider->ErrorRecordCount(); ++i)
+            if (const auto* server =
+                    dynamic_cast<const kv::dataaccess::EMSError*>(&provider->ErrorRecords(i)))
+                FLastServerMessages.push_back({server->ErrorNumber(), server->RecordMessage()});
     Fail = false;
 }
 

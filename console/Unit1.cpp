@@ -6,6 +6,7 @@
 #include "dataaccess/MSConnectDialog.h"
 #include "dataaccess/MSQuery.h"
 #include "dataaccess/MSSQLMonitor.h"
+#include "toolkit/ui/Application.h"
 #include "toolkit/ui/ExtCtrls.h"
 #include "toolkit/ui/Memo.h"
 #include "toolkit/ui/StdCtrls.h"
@@ -55,19 +56,41 @@ void TForm1::FormCloseQuery(TObject* /*Sender*/, bool& CanClose) {
 }
 
 TForm1::OperationScope::OperationScope(TForm1& Form) : FForm(Form) {
-    if (FForm.FOperations++ == 0)
+    if (FForm.FOperations++ == 0) {
+        FForm.FRebuildInOperation = false;
         FForm.FInputGuard->engage();
+        FForm.FLogWasReadOnly = FForm.Memo1->ReadOnly();
+        FForm.Memo1->SetReadOnly(true);
+    }
 }
 
 TForm1::OperationScope::~OperationScope() {
     if (--FForm.FOperations > 0)
         return;
+    FForm.Memo1->SetReadOnly(FForm.FLogWasReadOnly);
     FForm.FInputGuard->release();
     if (FForm.FCloseWhenIdle) {
         FForm.FCloseWhenIdle = false;
         // After the handler has returned, as a close from the title bar would have run.
-        QTimer::singleShot(0, FForm.Widget(), [form = &FForm] { form->Close(); });
+        QTimer::singleShot(0, FForm.Widget(), [form = &FForm, save = FForm.FRebuildInOperation] {
+            form->CloseWhenIdle(save);
+        });
     }
+}
+
+void TForm1::CloseWhenIdle(bool SaveLogFirst) {
+    // A close asked for during a rebuild keeps the log, which alone says where each of the
+    // user's files went. A log that cannot be written shows the error box and keeps the window,
+    // as "Kapat" does.
+    if (SaveLogFirst) {
+        try {
+            SaveLog();
+        } catch (...) {
+            Application->HandleException(this, std::current_exception());
+            return;
+        }
+    }
+    Close();
 }
 
 void TForm1::DeclareHandlers() {

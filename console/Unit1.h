@@ -19,8 +19,9 @@
 //   AttachDetach.cpp     AttBtnClick, DeattBTNClick, ExecuteIgnoringErrors
 //   EmergencyRepair.cpp  OnarBTNClick, EmergencyRepair, ShellCopyFile
 // The machine work itself (wait loops, process matching, file tests) sits in widget-free helpers
-// (service_wait.h, process_kill.h, data_files.h, log_file.h).
+// (service_wait.h, process_kill.h, data_files.h, log_file.h, repair_files.h, server_errors.h).
 
+#include "console/server_errors.h"
 #include "dataaccess/DASQLMonitor.h"
 #include "skin/SkinButton.h"
 #include "toolkit/ui/Forms.h"
@@ -28,6 +29,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class TPanel;
 class TLabel;
@@ -160,7 +162,10 @@ public:
     // One operation (start-up, service start or stop, attach, detach, check, rebuild) from its
     // first line to its last. While any runs, the user's input on the action buttons and
     // "Kapat" is swallowed and a close from the title bar waits for the end; operations that
-    // an operation starts by code nest inside it.
+    // an operation starts by code nest inside it. A close that waited for an operation with a
+    // rebuild in it saves the log first: the log is the only record of which numbered file
+    // holds what. The log view takes no typing meanwhile (it can still be scrolled, selected
+    // and copied), so that no keystroke ends up inside the lines the operation writes.
     class OperationScope {
     public:
         explicit OperationScope(TForm1& Form);
@@ -191,21 +196,29 @@ private:
     // a failure writes `FailureLine` (if any), the trace text and the stop lines; a lost link
     // says so and stops. Returns whether the statement ran.
     bool RequiredRepairStep(const std::string& Statement, const char* FailureLine,
-                            const char* SuccessLine, const kv::console::RepairFiles& Files);
+                            const char* SuccessLine, kv::console::RepairFiles& Files);
     // "Hata mesajı: " with the trace text, never a bare prefix.
     void LogTraceError();
     // The last lines of a rebuild that cannot go on: where every file with the user's data is.
-    void StopRepair(const kv::console::RepairFiles& Files);
+    // A log built for the scratch database leaves the product log path first, so that the
+    // product's pair of files is never a data file with a log that is not its own.
+    void StopRepair(kv::console::RepairFiles& Files);
     void RebuildFromScratch(kv::console::RepairFiles& Files, const std::string& Digits);
     void RepairInPlace(kv::console::RepairFiles& Files, const std::string& Digits);
-    // Whether the last error the connection reported ended its link.
+    // Whether the last error the connection reported ended its link, and the server's messages
+    // in it (number and text), which the rebuild reads where the number decides the next step.
     bool FLastErrorFatal = false;
+    std::vector<kv::console::ServerMessage> FLastServerMessages;
 
     void GuardUserInput();
     void FormCloseQuery(TObject* Sender, bool& CanClose);
     std::unique_ptr<kv::console::UserInputGuard> FInputGuard;
     int FOperations = 0;
     bool FCloseWhenIdle = false;
+    bool FLogWasReadOnly = false;
+    // Whether the operation that runs now (the outermost one) has started a rebuild.
+    bool FRebuildInOperation = false;
+    void CloseWhenIdle(bool SaveLogFirst);
 
     // Automatic repair: a failed attach hands over to the repair, and the rebuild ends with an
     // attach. One rebuild per user action keeps a persistent failure from repeating for ever.

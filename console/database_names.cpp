@@ -5,14 +5,16 @@
 
 namespace kv::console {
 
-int freeRepairSuffix(platform::FileSystem& files, int drawn, std::string_view dataFile,
-                     std::string_view logFile) {
+int freeRepairSuffix(platform::FileSystem& files, int drawn,
+                     std::initializer_list<std::string_view> names) {
     const auto taken = [&](int n) {
         const std::string digits = std::to_string(n);
-        return files.fileExists(std::string(dataFile) + digits) ||
-               files.folderExists(std::string(dataFile) + digits) ||
-               files.fileExists(std::string(logFile) + digits) ||
-               files.folderExists(std::string(logFile) + digits);
+        for (const auto name : names) {
+            const std::string numbered = std::string(name) + digits;
+            if (files.fileExists(numbered) || files.folderExists(numbered))
+                return true;
+        }
+        return false;
     };
     if (drawn < RepairSuffixMin || drawn > RepairSuffixMax)
         drawn = RepairSuffixMin;

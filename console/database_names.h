@@ -3,6 +3,7 @@
 
 #include "platform/FileSystem.h"
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -17,12 +18,12 @@ inline constexpr const char* ProductLoginPassword = "4729";
 inline constexpr int RepairSuffixMin = 1;
 inline constexpr int RepairSuffixMax = 80;
 
-// The number to keep the old data file (and the log file) under: the drawn number when both
-// "<dataFile><n>" and "<logFile><n>" are free, otherwise the next free number after it (wrapping
-// inside 1..80, then going on above 80), so that an earlier rebuild's kept files are never
-// overwritten.
-int freeRepairSuffix(platform::FileSystem& files, int drawn, std::string_view dataFile,
-                     std::string_view logFile);
+// The number to keep the old data file (and the log files) under: the drawn number when
+// "<name><n>" is free for every one of `names`, otherwise the next free number after it
+// (wrapping inside 1..80, then going on above 80), so that an earlier rebuild's kept files are
+// never overwritten.
+int freeRepairSuffix(platform::FileSystem& files, int drawn,
+                     std::initializer_list<std::string_view> names);
 
 // A number in 1..80, different from run to run of the program.
 int drawRepairSuffix();

@@ -16,8 +16,16 @@ std::vector<std::string> dataLocationLines(const RepairFiles& files) {
         lines.push_back("Eski log dosyası: " + files.log);
     if (!files.logCopy.empty())
         lines.push_back("Eski log dosyasının kopyası: " + files.logCopy);
+    if (!files.repairedData.empty())
+        lines.push_back("Onarılan data dosyası: " + files.repairedData);
+    if (!files.repairedLog.empty())
+        lines.push_back("Onarılan log dosyası: " + files.repairedLog);
     if (!files.rebuilt.empty())
         lines.push_back("Onarılmış data dosyası: " + files.rebuilt);
+    if (!files.scratchLog.empty())
+        lines.push_back((files.rebuilt.empty() ? "Geçici datanın log dosyası: "
+                                               : "Onarılmış data dosyasının log dosyası: ") +
+                        files.scratchLog);
     return lines;
 }
 
@@ -82,8 +90,10 @@ int shellCopyVerified(platform::FileSystem& files, const std::string& from, cons
         return static_cast<int>(sourceSize.error().code);
     if (const int result = files.shellCopy(from, to, progress); result != 0)
         return result;
-    auto verified = verifySize(files, from, to, *sourceSize);
-    return verified ? 0 : static_cast<int>(verified.error().code);
+    if (auto verified = verifySize(files, from, to, *sourceSize); !verified)
+        return static_cast<int>(verified.error().code);
+    auto writable = files.clearReadOnly(to);
+    return writable ? 0 : static_cast<int>(writable.error().code);
 }
 
 Result<void> moveAside(platform::FileSystem& files, const std::string& from, const std::string& to,

@@ -11,16 +11,25 @@
 
 namespace kv::console {
 
-// Where the user's data lies while a rebuild runs. Every stop of the rebuild names these.
+// Where the user's data lies while a rebuild runs, each file under the name of what it holds
+// at that moment. Every stop of the rebuild names these.
 struct RepairFiles {
     std::string data;     // the old data file, under its present name
     std::string dataCopy; // a verified copy of it
     std::string log;      // the old log file, under its present name (empty: there is none)
     std::string logCopy;  // a verified copy of it
     std::string rebuilt;  // a repaired data file that is not at the product path
+    // The product's files once the repair has been run on them where they are: what they hold is
+    // the repair's work (finished or not), and the old bytes are only in the copies.
+    std::string repairedData;
+    std::string repairedLog;
+    // The log built for the scratch database (SQL Server 2000). It belongs to the scratch data
+    // file, which is the rebuilt file once `rebuilt` is set, never to the product's old data.
+    std::string scratchLog;
 };
 
-// The log lines that name each file of `files`, in the order data, copy, log, copy, rebuilt.
+// The log lines that name each file of `files`, in the order data, copy, log, copy, repaired
+// data, repaired log, rebuilt, scratch log.
 std::vector<std::string> dataLocationLines(const RepairFiles& files);
 
 // A short Turkish reason for a Windows error number of a file step.
@@ -33,8 +42,10 @@ platform::Result<void> copyVerified(platform::FileSystem& files, const std::stri
                                     const std::string& to, bool replace,
                                     const platform::CopyProgress& progress = {});
 
-// The shell's copy of `from` onto `to` (replacing it) with progress, checked the same way.
-// Returns 0 or the Windows error number, as the shell does.
+// The shell's copy of `from` onto `to` (replacing it) with progress, checked the same way, for a
+// file the rebuild makes for its own work: the copy never keeps a read-only attribute of its
+// source, so that it can be written, replaced and removed again. Returns 0 or the Windows error
+// number, as the shell does.
 int shellCopyVerified(platform::FileSystem& files, const std::string& from, const std::string& to,
                       const platform::CopyProgress& progress);
 

@@ -42,5 +42,8 @@ inline constexpr const char* ProductLogPath = "C:\\Kelvora\\Data\\kelvora_log.ld
 inline constexpr const char* ScratchDataLeftover = "C:\\kelvora1_data.mdf";
 inline constexpr const char* ScratchLogLeftover = "C:\\kelvora1_log.ldf";
 inline constexpr const char* ScratchDataPath = "C:\\Kelvora1_DATA.MDF";
+// Where the log built for the scratch database goes, followed by the rebuild's number, when the
+// rebuild stops with it at the product log path: beside the scratch data file it belongs to.
+inline constexpr const char* ScratchLogKeptPath = "C:\\kelvora1_log.ldf";
 
 } // namespace kv::console::repair

@@ -53,6 +53,11 @@ public:
     virtual Result<void> renameFile(std::string_view from, std::string_view to) = 0;
     // CreateDirectory: one level; AlreadyExists if it is there, PathNotFound without the parent.
     virtual Result<void> createFolder(std::string_view path) = 0;
+    // SetFileAttributes without the read-only attribute, for a copy the program makes for its own
+    // work: the file may be written, replaced and deleted again. A file that is not read-only is
+    // left as it is; a file another program holds may still change its attributes; a folder is
+    // AccessDenied.
+    virtual Result<void> clearReadOnly(std::string_view path) = 0;
 
     // Whole-file reading and writing for the program's own small files (the activity log).
     // writeFile creates or replaces the file, whole or not at all.

@@ -147,6 +147,24 @@ Result<void> WinFileSystem::createFolder(std::string_view path) {
     return success();
 }
 
+Result<void> WinFileSystem::clearReadOnly(std::string_view path) {
+    const std::wstring name = toWide(path);
+    const DWORD found = GetFileAttributesW(name.c_str());
+    if (found == INVALID_FILE_ATTRIBUTES)
+        return lastError("GetFileAttributes " + std::string(path));
+    if (found & FILE_ATTRIBUTE_DIRECTORY)
+        return errorFrom(ERROR_ACCESS_DENIED, std::string(path) + " is a folder, not a file");
+    if (!(found & FILE_ATTRIBUTE_READONLY))
+        return success();
+    // No attribute left at all is written as "normal", as SetFileAttributes wants it.
+    DWORD kept = found & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (kept == 0)
+        kept = FILE_ATTRIBUTE_NORMAL;
+    if (!SetFileAttributesW(name.c_str(), kept))
+        return lastError("SetFileAttributes " + std::string(path));
+    return success();
+}
+
 Result<std::string> WinFileSystem::readFile(std::string_view path) {
     File file(CreateFileW(toWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -60,6 +60,7 @@ public:
     Result<void> deleteFile(std::string_view path) override;
     Result<void> renameFile(std::string_view from, std::string_view to) override;
     Result<void> createFolder(std::string_view path) override;
+    Result<void> clearReadOnly(std::string_view path) override;
     Result<std::string> readFile(std::string_view path) override;
     Result<void> writeFile(std::string_view path, std::string_view contents) override;
     int shellCopy(std::string_view from, std::string_view to,

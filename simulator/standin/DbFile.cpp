@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <random>
 #include <unistd.h>
 #include <zlib.h>
@@ -325,10 +326,20 @@ CheckReport check(int fd, const Header& header) {
 }
 
 bool repair(int fd, const std::vector<PageProblem>& pages, std::string& error) {
-    for (const auto& p : pages)
+    // Written through, page by page, as SQL Server writes its pages: the rewritten pages reach the
+    // disk before the repair reports them, and the rest of the file (a copy the console just made,
+    // still in the page cache) is left to the system's own write-back.
+    for (const auto& p : pages) {
         if (!writePage(fd, p.page, makePage(p.page, DataPage, p.objectId, p.indexId, {}, 0), error))
             return false;
-    ::fsync(fd);
+        if (::sync_file_range(fd, static_cast<off_t>(p.page) * PageSize, PageSize,
+                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                  SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
+            error = std::string("cannot write page ") + std::to_string(p.page) +
+                    " through: " + std::strerror(errno);
+            return false;
+        }
+    }
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -60,6 +61,12 @@ bool DiscoveryResponder::start(const std::string& address, std::uint16_t port,
         fd_ = -1;
         return false;
     }
+    if (::pipe2(wake_, O_CLOEXEC) != 0) {
+        error = std::string("pipe: ") + std::strerror(errno);
+        ::close(fd_);
+        fd_ = -1;
+        return false;
+    }
     instance_ = std::move(instance);
     stopping_ = false;
     thread_ = std::thread([this] { loop(); });
@@ -69,8 +76,8 @@ bool DiscoveryResponder::start(const std::string& address, std::uint16_t port,
 void DiscoveryResponder::loop() {
     std::uint8_t buffer[2048];
     while (!stopping_) {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0)
+        pollfd p[2] = {{fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        if (::poll(p, 2, -1) <= 0 || p[1].revents != 0 || p[0].revents == 0)
             continue;
         sockaddr_in from{};
         socklen_t len = sizeof from;
@@ -91,12 +98,15 @@ void DiscoveryResponder::loop() {
 void DiscoveryResponder::stop() {
     if (thread_.joinable()) {
         stopping_ = true;
+        const char wake = 1;
+        (void)!::write(wake_[1], &wake, 1);
         thread_.join();
     }
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+    for (int* fd : {&fd_, &wake_[0], &wake_[1]})
+        if (*fd >= 0) {
+            ::close(*fd);
+            *fd = -1;
+        }
 }
 
 } // namespace kv::standin

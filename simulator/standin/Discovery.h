@@ -44,6 +44,9 @@ private:
     void loop();
 
     int fd_ = -1;
+    // The loop's poll also watches the read end; stop() writes to the other end, so that a stop
+    // (the service being stopped) never waits for a poll to time out.
+    int wake_[2] = {-1, -1};
     InstanceInfo instance_;
     std::atomic<bool> stopping_{false};
     std::thread thread_;

@@ -45,6 +45,9 @@ public:
     kv::platform::Result<void> createFolder(std::string_view p) override {
         return real_.createFolder(p);
     }
+    kv::platform::Result<void> clearReadOnly(std::string_view p) override {
+        return real_.clearReadOnly(p);
+    }
     kv::platform::Result<std::string> readFile(std::string_view p) override {
         return real_.readFile(p);
     }
@@ -148,6 +151,27 @@ TEST(RepairFileLines, NameEveryFileThatHoldsData) {
               (std::vector<std::string>{"Eski data dosyası: C:\\a.MDF",
                                         "Eski log dosyasının kopyası: C:\\b.ldf3",
                                         "Onarılmış data dosyası: C:\\Kelvora1_DATA.MDF"}));
+    // The product files after the repair ran on them are named for that, not as the old ones.
+    RepairFiles repaired;
+    repaired.dataCopy = "C:\\a.MDF3";
+    repaired.logCopy = "C:\\b.ldf3";
+    repaired.repairedData = "C:\\a.MDF";
+    repaired.repairedLog = "C:\\b.ldf";
+    EXPECT_EQ(dataLocationLines(repaired),
+              (std::vector<std::string>{"Eski data dosyasının kopyası: C:\\a.MDF3",
+                                        "Eski log dosyasının kopyası: C:\\b.ldf3",
+                                        "Onarılan data dosyası: C:\\a.MDF",
+                                        "Onarılan log dosyası: C:\\b.ldf"}));
+    // The log built for the scratch database: the rebuilt file's once there is one.
+    RepairFiles scratch;
+    scratch.data = "C:\\a.MDF";
+    scratch.scratchLog = "C:\\kelvora1_log.ldf4";
+    EXPECT_EQ(dataLocationLines(scratch),
+              (std::vector<std::string>{"Eski data dosyası: C:\\a.MDF",
+                                        "Geçici datanın log dosyası: C:\\kelvora1_log.ldf4"}));
+    scratch.rebuilt = "C:\\Kelvora1_DATA.MDF";
+    EXPECT_EQ(dataLocationLines(scratch).back(),
+              "Onarılmış data dosyasının log dosyası: C:\\kelvora1_log.ldf4");
     EXPECT_EQ(fileErrorText(win::DiskFull), "disk dolu");
     EXPECT_EQ(fileErrorText(1234), "Windows hata kodu 1234");
 }

@@ -6,6 +6,7 @@
 #include "console_db_fixture.h"
 #include "dataaccess/MSSQLMonitor.h"
 
+#include <QPlainTextEdit>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
@@ -60,6 +61,9 @@ public:
     platform::Result<void> createFolder(std::string_view path) override {
         return real_.createFolder(path);
     }
+    platform::Result<void> clearReadOnly(std::string_view path) override {
+        return real_.clearReadOnly(path);
+    }
     platform::Result<std::string> readFile(std::string_view path) override {
         return real_.readFile(path);
     }
@@ -106,12 +110,14 @@ protected:
         host->platform().setFiles(hooked.get());
     }
     // Runs `action` once, before the first statement whose text contains `statement` is sent.
+    // From then on every text the monitor reports is in `traced`.
     void beforeStatement(const std::string& statement, std::function<void()> action) {
         form->MSSQLMonitor1->OnSQL = [this, statement, action,
                                       done = false](TObject* sender, const std::string& text,
                                                     dataaccess::TDATraceFlag flag) mutable {
             form->MSSQLMonitor1SQL(sender, text, flag);
-            if (!done && text.find(statement) != std::string::npos) {
+            traced.push_back(text);
+            if (!done && action && text.find(statement) != std::string::npos) {
                 done = true;
                 action();
             }
@@ -160,17 +166,75 @@ protected:
             EXPECT_EQ(std::count(detached, lines.end(), success), 0) << success << "\n"
                                                                      << joined(lines);
         EXPECT_EQ(lines.back(), "Dosyaları yedekleyip teknik servise başvurun.") << joined(lines);
-        // The product path holds the old data or nothing: never an empty or unrepaired copy.
-        if (host->fileExists(DataFile)) {
+        expectFilesNamedByContent(lines);
+        // The product path holds the old data or nothing (never an empty or unrepaired copy),
+        // unless the lines name it as the file the repair ran on.
+        if (host->fileExists(DataFile) &&
+            std::count(lines.begin(), lines.end(),
+                       "Onarılan data dosyası: C:\\Kelvora\\Data\\kelvora_Data.MDF") == 0) {
             EXPECT_EQ(contentOf(host->onDisk(DataFile)), originalData) << joined(lines);
         }
         expectUserDataStated(lines);
         EXPECT_TRUE(errorBoxes.empty());
     }
+    // After a stop that follows the log rebuild of SQL Server 2000, the log built for the scratch
+    // database has left the product log path (which holds the old log or nothing, so the
+    // product's pair of files never mixes two databases), and the line `label` names where it is.
+    void expectScratchLogApart(const Lines& lines, const std::string& label) {
+        if (host->fileExists(LogFile)) {
+            EXPECT_EQ(contentOf(host->onDisk(LogFile)), originalLog) << joined(lines);
+        }
+        const auto at = std::find_if(lines.begin(), lines.end(),
+                                     [&](const std::string& l) { return l.starts_with(label); });
+        ASSERT_NE(at, lines.end()) << label << "\n" << joined(lines);
+        const std::string path = at->substr(label.size());
+        EXPECT_TRUE(path.starts_with("C:\\kelvora1_log.ldf")) << path;
+        EXPECT_TRUE(host->fileExists(path)) << path;
+    }
+    // Every file a line names as the old data or log file, or as a copy of one, holds exactly
+    // that.
+    void expectFilesNamedByContent(const Lines& lines) {
+        const std::pair<const char*, const std::string*> named[] = {
+            {"Eski data dosyası: ", &originalData},
+            {"Eski data dosyasının kopyası: ", &originalData},
+            {"Eski log dosyası: ", &originalLog},
+            {"Eski log dosyasının kopyası: ", &originalLog}};
+        for (const auto& line : lines)
+            for (const auto& [prefix, content] : named)
+                if (line.starts_with(prefix)) {
+                    const std::string path = line.substr(std::string(prefix).size());
+                    ASSERT_TRUE(host->fileExists(path)) << line << "\n" << joined(lines);
+                    EXPECT_TRUE(contentOf(host->onDisk(path)) == *content)
+                        << line << " does not hold what it is named for\n"
+                        << joined(lines);
+                }
+    }
+
+    // Only `traced`, no action.
+    void traceStatements() { beforeStatement({}, {}); }
+    // Overwrites the header page of a database file with bytes that are no header at all.
+    void garbleHeader(const std::string& windowsPath) {
+        std::fstream file(host->onDisk(windowsPath),
+                          std::ios::binary | std::ios::in | std::ios::out);
+        const std::string garbage(8192, '\xEE');
+        file.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+        ASSERT_TRUE(file.good()) << windowsPath;
+    }
+    bool sent(const std::string& statement) const {
+        return std::any_of(traced.begin(), traced.end(), [&](const std::string& text) {
+            return text.find(statement) != std::string::npos;
+        });
+    }
+    // The line right after the first line `first`, or "" when there is none.
+    static std::string lineAfter(const Lines& lines, const std::string& first) {
+        const auto at = std::find(lines.begin(), lines.end(), first);
+        return at == lines.end() || at + 1 == lines.end() ? std::string() : *(at + 1);
+    }
 
     std::string originalData;
     std::string originalLog;
     std::unique_ptr<HookedFiles> hooked;
+    std::vector<std::string> traced;
 };
 
 class ConsoleRepairProfiles : public ConsoleRepair,
@@ -249,6 +313,8 @@ TEST_P(ConsoleRepairProfiles, ServerDyingBeforeTheRepairStopsTheRebuild) {
     expectStopped(m);
     EXPECT_NE(std::find(m.begin(), m.end(), "Server bağlantısı koptu."), m.end()) << joined(m);
     EXPECT_EQ(std::count(m.begin(), m.end(), "Onarma bitti."), 0) << joined(m);
+    if (GetParam() == "2000")
+        expectScratchLogApart(m, "Geçici datanın log dosyası: ");
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, ConsoleRepairProfiles, ::testing::Values("2000", "2005"));
@@ -349,6 +415,7 @@ TEST_F(ConsoleRepair, OldDataFileThatCannotBeKeptIsNeverReplaced) {
               m.end())
         << joined(m);
     EXPECT_EQ(host->check(ScratchData), "consistent");
+    expectScratchLogApart(m, "Onarılmış data dosyasının log dosyası: ");
 }
 
 // A refused rename is made up for by a verified copy, and the rebuild goes on to the end.
@@ -376,6 +443,29 @@ TEST_F(ConsoleRepair, FailedFinalCopyNamesTheRebuiltAndTheOldFile) {
               m.end())
         << joined(m);
     EXPECT_FALSE(host->fileExists(DataFile));
+    expectScratchLogApart(m, "Onarılmış data dosyasının log dosyası: ");
+}
+
+// The log built for the scratch database cannot leave the product log path: the stop lines say
+// so and name it there for what it is.
+TEST_F(ConsoleRepair, ScratchLogThatCannotBeMovedIsNamedWhereItIs) {
+    openDamaged("2000");
+    hookFiles([](const std::string& call, const std::string&,
+                 const std::string& to) -> std::optional<platform::ErrorCode> {
+        if (call == "shellCopy" && samePath(to, "C:\\Kelvora\\Data\\Kelvora_DATA.MDF"))
+            return platform::win::DiskFull;
+        if ((call == "renameFile" || call == "copyFile") && to.starts_with("C:\\kelvora1_log"))
+            return platform::win::SharingViolation;
+        return std::nullopt;
+    });
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_TRUE(inOrder(m, {"Log dosyası taşınamadı: dosya başka bir program tarafından "
+                            "kullanılıyor.",
+                            "Onarma durduruldu.",
+                            "Onarılmış data dosyasının log dosyası: "
+                            "C:\\Kelvora\\Data\\kelvora_log.ldf"}))
+        << joined(m);
 }
 
 // SQL Server 2005: the emergency statement fails with the server gone.
@@ -385,6 +475,130 @@ TEST_F(ConsoleRepair, ServerDyingAtTheEmergencyStepStopsIn2005) {
     const Lines m = rebuild();
     expectStopped(m);
     EXPECT_EQ(std::count(m.begin(), m.end(), "Onarma başladı."), 0) << joined(m);
+}
+
+// SQL Server 2005: the attach after the backups is refused because the data file's header is
+// no database header. Nothing blames the log, so no new log is built: the rebuild stops with the
+// server's own error, and both product files stay where and as they are.
+TEST_F(ConsoleRepair, AttachRefusedForTheDataFileStopsWithBothFilesInPlaceIn2005) {
+    openDamaged("2005");
+    beforeStatement("FOR ATTACH", [this] { garbleHeader(DataFile); });
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_TRUE(lineAfter(m, "Data bağlanamadı.")
+                    .starts_with("Hata mesajı: Error: The header for file "
+                                 "'c:\\kelvora\\data\\kelvora_data.mdf' is not a valid database "
+                                 "file header."))
+        << joined(m);
+    EXPECT_EQ(std::count(m.begin(), m.end(), "Log dosyası yeniden oluşturuluyor."), 0) << joined(m);
+    EXPECT_FALSE(sent("ATTACH_REBUILD_LOG"));
+    ASSERT_TRUE(host->fileExists(LogFile)) << joined(m);
+    EXPECT_EQ(contentOf(host->onDisk(LogFile)), originalLog);
+    EXPECT_EQ(contentOf(host->onDisk(DataFile)), originalData);
+    EXPECT_NE(std::find(m.begin(), m.end(), "Eski log dosyası: C:\\Kelvora\\Data\\kelvora_log.ldf"),
+              m.end())
+        << joined(m);
+}
+
+// SQL Server 2005: the attach is refused because the log is not the data file's (its header is
+// unreadable). The refusal is logged, then the log is rebuilt and the rebuild ends attached, with
+// the old log in its verified copy.
+TEST_F(ConsoleRepair, AttachRefusedForTheLogLogsTheRefusalAndBuildsANewLogIn2005) {
+    openDamaged("2005");
+    beforeStatement("FOR ATTACH", [this] { garbleHeader(LogFile); });
+    const Lines m = rebuild();
+    EXPECT_EQ(m.back(), "Kelvora Datasına bağlanıldı.") << joined(m);
+    EXPECT_TRUE(lineAfter(m, "Data bağlanamadı.")
+                    .starts_with("Hata mesajı: Error: One or more files do not match the primary "
+                                 "file of the database."))
+        << joined(m);
+    EXPECT_TRUE(
+        inOrder(m, {"Data bağlanamadı.", "Log dosyası yeniden oluşturuluyor.", "Data Bağlandı",
+                    "Onarma bitti.", "Kelvora Veritabanında hata yoktur."}))
+        << joined(m);
+    expectUserDataStated(m);
+    form.reset();
+    EXPECT_EQ(host->check(DataFile), "consistent");
+}
+
+// SQL Server 2005 repairs the product files where they are: once the repair has run, the stop
+// lines name them as the repaired files (the old bytes are only in the copies), whether the
+// server dies after the repair or the file is found damaged again by the check after it.
+TEST_F(ConsoleRepair, ServerDyingAfterTheRepairNamesTheProductFilesAsRepairedIn2005) {
+    openDamaged("2005");
+    beforeStatement("SET MULTI_USER", [this] { host->killService(); });
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_NE(std::find(m.begin(), m.end(), "Server bağlantısı koptu."), m.end()) << joined(m);
+    EXPECT_TRUE(inOrder(m, {"Onarma durduruldu.",
+                            "Onarılan data dosyası: C:\\Kelvora\\Data\\kelvora_Data.MDF",
+                            "Onarılan log dosyası: C:\\Kelvora\\Data\\kelvora_log.ldf"}))
+        << joined(m);
+    EXPECT_FALSE(std::any_of(m.begin(), m.end(), [](const std::string& l) {
+        return l.starts_with("Eski data dosyası: ") || l.starts_with("Eski log dosyası: ");
+    })) << joined(m);
+    // The repair did rewrite the product data file.
+    EXPECT_NE(contentOf(host->onDisk(DataFile)), originalData);
+}
+
+TEST_F(ConsoleRepair, DamageFoundAfterTheRepairNamesTheProductFilesAsRepairedIn2005) {
+    openDamaged("2005");
+    beforeStatement("SET ONLINE", [this] { host->simhost({"damage", DataFile, "2"}); });
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_TRUE(
+        inOrder(m, {"Onarma bitti.", "Onarılan veritabanında hâlâ hata var.", "Onarma durduruldu.",
+                    "Onarılan data dosyası: C:\\Kelvora\\Data\\kelvora_Data.MDF",
+                    "Onarılan log dosyası: C:\\Kelvora\\Data\\kelvora_log.ldf"}))
+        << joined(m);
+    EXPECT_FALSE(std::any_of(m.begin(), m.end(), [](const std::string& l) {
+        return l.starts_with("Eski data dosyası: ") || l.starts_with("Eski log dosyası: ");
+    })) << joined(m);
+}
+
+// SQL Server 2000 with a read-only product data file: the scratch file and the rebuilt file are
+// the rebuild's own and come out writable, so the next "Onar" removes the leftover scratch file
+// and rebuilds again.
+TEST_F(ConsoleRepair, ReadOnlyDataFilePassesItsAttributeToNoFileTheRebuildMakes) {
+    openDamaged("2000");
+    const auto writable = [this](const std::string& windowsPath) {
+        return (std::filesystem::status(host->onDisk(windowsPath)).permissions() &
+                std::filesystem::perms::owner_write) != std::filesystem::perms::none;
+    };
+    host->simhost({"attrib", DataFile, "+r"});
+    ASSERT_FALSE(writable(DataFile));
+    const Lines first = rebuild();
+    EXPECT_EQ(first.back(), "Kelvora Datasına bağlanıldı.") << joined(first);
+    EXPECT_TRUE(writable(ScratchData));
+    EXPECT_TRUE(writable(DataFile));
+
+    host->simhost({"damage", DataFile, "2"});
+    const Lines second = rebuild();
+    EXPECT_EQ(second.back(), "Kelvora Datasına bağlanıldı.") << joined(second);
+    EXPECT_EQ(std::count(second.begin(), second.end(), "Onarma durduruldu."), 0) << joined(second);
+    form.reset();
+    EXPECT_EQ(host->check(DataFile), "consistent");
+}
+
+// A leftover scratch file that cannot be removed stops the rebuild before the product database
+// leaves the server, with a line that names the file.
+TEST_F(ConsoleRepair, LeftoverScratchFileThatCannotBeRemovedStopsBeforeTheDetach) {
+    openDamaged("2000");
+    const std::string leftover = "C:\\kelvora1_data.mdf";
+    { std::ofstream(host->onDisk(leftover)) << "an earlier run's scratch file"; }
+    host->simhost({"attrib", leftover, "+r"});
+    traceStatements();
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_TRUE(inOrder(m, {"Geçici dosya silinemedi: C:\\kelvora1_data.mdf (erişim engellendi).",
+                            "Onarma durduruldu."}))
+        << joined(m);
+    EXPECT_EQ(std::count(m.begin(), m.end(), "Data Koparma işlemine başlanıldı."), 0) << joined(m);
+    EXPECT_FALSE(sent("sp_detach_db 'kelvora','true'"));
+    EXPECT_FALSE(sent("CREATE DATABASE kelvora1"));
+    EXPECT_EQ(row("select name from master..sysdatabases where name = 'kelvora'", {"name"}),
+              (std::vector<std::string>{"kelvora"}));
+    EXPECT_TRUE(host->fileExists(leftover));
 }
 
 // While the rebuild runs, the user's clicks on the action buttons and "Kapat" do nothing and
@@ -407,8 +621,75 @@ TEST_F(ConsoleRepair, UserInputWaitsForTheRebuild) {
     EXPECT_EQ(std::count(m.begin(), m.end(), "Server Duruluyor."), 1) << joined(m);
     EXPECT_EQ(m.back(), "Kelvora Datasına bağlanıldı.") << joined(m);
     EXPECT_EQ(form->KapatBTN->Caption(), "Geri"); // the log view is still open
-    // The close that waited runs now, without saving the log.
+    // The close that waited runs now. It was asked for during a rebuild, so it saves the log
+    // first: the log alone tells which numbered file holds what.
     EXPECT_TRUE(form->Widget()->isVisible());
+    std::string expected;
+    for (int i = 0; i < form->Memo1->Lines()->Count(); ++i)
+        expected += toWindows1254(form->Memo1->Lines()->Get(i)) + "\r\n";
+    waitUntil([&] { return !form->Widget()->isVisible(); });
+    EXPECT_FALSE(form->Widget()->isVisible());
+    ASSERT_TRUE(host->fileExists("C:\\Halvetor.Log"));
+    EXPECT_EQ(host->simulated().files().readFile("C:\\Halvetor.Log").valueOr(""), expected);
+    EXPECT_TRUE(errorBoxes.empty());
+}
+
+// The log cannot be written when that close comes: the error box names the file and the window
+// stays open with the log, as after "Kapat".
+TEST_F(ConsoleRepair, TitleBarCloseAfterARebuildWithAnUnwritableLogKeepsTheWindow) {
+    openDamaged("2000");
+    std::filesystem::create_directories(host->onDisk("C:\\Halvetor.Log"));
+    beforeStatement("CREATE DATABASE kelvora1", [&] { form->Widget()->close(); });
+    const Lines m = rebuild();
+    EXPECT_EQ(m.back(), "Kelvora Datasına bağlanıldı.") << joined(m);
+    EXPECT_TRUE(waitUntil([&] { return !errorBoxes.empty(); }));
+    ASSERT_EQ(errorBoxes.size(), 1u);
+    EXPECT_NE(errorBoxes[0].find("Halvetor.Log"), std::string::npos) << errorBoxes[0];
+    EXPECT_TRUE(form->Widget()->isVisible());
+}
+
+// Keys typed into the log view while the rebuild writes it never become part of the log (a
+// Return would split a line); once the rebuild is over, the log view takes typing again.
+TEST_F(ConsoleRepair, LogViewTakesNoTypingDuringTheRebuild) {
+    openDamaged("2000");
+    auto* editor = form->Memo1->Editor();
+    bool typed = false;
+    beforeStatement("Sp_configure 'allow updates', 1", [&] {
+        typed = true;
+        editor->setFocus();
+        QTest::keyClicks(editor, "xyz");
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTest::keyClick(editor, Qt::Key_Backspace);
+        QTest::keyClicks(editor, "qw");
+    });
+    const Lines m = rebuild();
+    ASSERT_TRUE(typed);
+    EXPECT_EQ(m.back(), "Kelvora Datasına bağlanıldı.") << joined(m);
+    // Every line is a time stamp, one blank and a message the console wrote.
+    for (int i = 0; i < form->Memo1->Lines()->Count(); ++i) {
+        const std::string line = form->Memo1->Lines()->Get(i);
+        EXPECT_EQ(line.find("xyz"), std::string::npos) << line;
+        EXPECT_EQ(line.find("qw"), std::string::npos) << line;
+        EXPECT_NE(messageOf(line), line) << line;
+    }
+    EXPECT_TRUE(inOrder(m, {"Kelvora Oluşduruldu.Düzenleme modu başlıyor",
+                            "Dosya kopyalanıyor. Disk hatası verirse disk onarma yapınız..."}))
+        << joined(m);
+
+    const int before = form->Memo1->Lines()->Count();
+    editor->moveCursor(QTextCursor::End);
+    QTest::keyClicks(editor, "not");
+    ASSERT_EQ(form->Memo1->Lines()->Count(), before + 1);
+    EXPECT_EQ(form->Memo1->Lines()->Get(before), "not");
+}
+
+// A close from the title bar during a check that finds nothing to rebuild waits for the check
+// and closes without writing the log, as any close from the title bar does.
+TEST_F(ConsoleRepair, TitleBarCloseDuringAHealthyCheckSavesNoLog) {
+    openDamaged("2000", 0);
+    beforeStatement("dbcc checkdb('kelvora')", [&] { form->Widget()->close(); });
+    const Lines m = rebuild();
+    EXPECT_EQ(m.back(), "Kelvora Veritabanında hata yoktur.") << joined(m);
     waitUntil([&] { return !form->Widget()->isVisible(); });
     EXPECT_FALSE(form->Widget()->isVisible());
     EXPECT_FALSE(host->fileExists("C:\\Halvetor.Log"));
@@ -422,9 +703,15 @@ TEST_F(ConsoleRepair, RefusedAttachIn2005EndsAttachedWithANewLog) {
     const size_t from = mark();
     form->AttBtn->Click();
     const Lines m = messagesFrom(from);
-    EXPECT_TRUE(inOrder(m, {"Yeni veri bağlanılamadı.", "Data Onarma işlemine başlanıldı.",
-                            "Log dosyası yeniden oluşturuluyor.", "Data Bağlandı", "Onarma bitti.",
-                            "Kelvora Veritabanında hata yoktur."}))
+    EXPECT_TRUE(
+        inOrder(m, {"Yeni veri bağlanılamadı.", "Data Onarma işlemine başlanıldı.",
+                    "Data bağlanamadı.", "Log dosyası yeniden oluşturuluyor.", "Data Bağlandı",
+                    "Onarma bitti.", "Kelvora Veritabanında hata yoktur."}))
+        << joined(m);
+    // The refusal that made the rebuild give up the log names the missing log.
+    EXPECT_TRUE(lineAfter(m, "Data bağlanamadı.")
+                    .starts_with("Hata mesajı: Error: Unable to open the physical file "
+                                 "\"c:\\kelvora\\data\\kelvora_log.ldf\"."))
         << joined(m);
     EXPECT_EQ(m.back(), "Kelvora Datasına bağlanıldı.") << joined(m);
     EXPECT_EQ(databaseButtons(), (std::vector<bool>{false, false, true, true}));

@@ -81,7 +81,8 @@ DatabaseHost::DatabaseHost(const DatabaseHostOptions& options) {
             if (state != platform::ServiceState::StartPending &&
                 state != platform::ServiceState::StopPending)
                 return;
-            QThread::msleep(20);
+            // Short steps: the wait should end when the service does, not up to a step later.
+            QThread::msleep(2);
         }
     });
 }

@@ -237,6 +237,27 @@ TEST_F(Contract, AReadOnlyFileRefusesWithAccessDenied) {
     EXPECT_TRUE(files.deleteFile(path("Halvetor.Log1")));
 }
 
+// A copy of a read-only file that the program makes for its own work is made writable again and
+// can then be written and deleted; the source keeps its attribute. A file that is writable
+// already stays so, and a missing file is named as missing.
+TEST_F(Contract, ClearReadOnlyMakesACopyWritableAgain) {
+    ASSERT_TRUE(files.writeFile(path("data.mdf"), "user data"));
+    ASSERT_TRUE(env->setReadOnly(path("data.mdf"), true));
+    ASSERT_TRUE(files.copyFile(path("data.mdf"), path("scratch.mdf"), true));
+    EXPECT_EQ(files.deleteFile(path("scratch.mdf")).code(), win::AccessDenied);
+
+    EXPECT_TRUE(files.clearReadOnly(path("scratch.mdf")));
+    EXPECT_TRUE(files.clearReadOnly(path("scratch.mdf")));
+    EXPECT_TRUE(files.writeFile(path("scratch.mdf"), "rebuilt"));
+    EXPECT_EQ(files.readFile(path("scratch.mdf")).valueOr(""), "rebuilt");
+    EXPECT_TRUE(files.deleteFile(path("scratch.mdf")));
+    EXPECT_EQ(files.clearReadOnly(path("scratch.mdf")).code(), win::FileNotFound);
+    EXPECT_EQ(files.deleteFile(path("data.mdf")).code(), win::AccessDenied);
+
+    EXPECT_TRUE(env->setReadOnly(path("data.mdf"), false));
+    EXPECT_TRUE(files.deleteFile(path("data.mdf")));
+}
+
 // A key of our own: strings and DWORDs, types, missing values, the names in any order.
 TEST_F(Contract, RegistryKeyOfOurOwn) {
     auto& registry = env->platform().registry();
