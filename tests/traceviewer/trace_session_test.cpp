@@ -3,17 +3,14 @@
 // their own connection.
 
 #include "dataaccess/TraceViewerClient.h"
+#include "platform/TcpStream.h"
 #include "traceviewer/trace_server.h"
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <mutex>
-#include <netinet/in.h>
 #include <set>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace kv::traceviewer {
 namespace {
@@ -115,16 +112,12 @@ TEST(TraceServer, SeveralClientsAndOneBrokenStream) {
         }
         a.WaitUntilSent();
         b.WaitUntilSent();
-        const int garbage = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(server.port());
-        ASSERT_EQ(::connect(garbage, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ASSERT_EQ(::write(garbage, "\0\0\0\x09", 4), 4);
+        auto garbage = platform::connectTcp("127.0.0.1", server.port(), 1000);
+        ASSERT_TRUE(garbage) << garbage.error().message;
+        ASSERT_TRUE((*garbage)->sendAll("\0\0\0\x09", 4));
         for (int i = 0; i < 300 && !seen(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ::close(garbage);
+        garbage->reset();
     }
     stop = true;
     loop.join();
