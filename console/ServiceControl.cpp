@@ -92,6 +92,15 @@ void TForm1::SrvBaslatBtnClick(TObject* /*Sender*/) {
     AddLog("Server Başlatılıyor.");
     StartNamedService("", ServiceName);
     CheckServiceState();
+    // A connection left open by "Durdur" (or by a server that stopped on its own) belongs to
+    // the server process that ended: it is closed, so that the connect below makes a new one
+    // instead of reporting the dead one as connected.
+    if (MSCon->Connected()) {
+        try {
+            MSCon->SetConnected(false);
+        } catch (...) {
+        }
+    }
     ConnectServer();
     // The database panel tells the truth about the server that now runs, as at start-up. A
     // look-up that fails leaves the panel as it was, as the start-up's does.

@@ -248,3 +248,33 @@ TEST_F(ConsoleDatabase, RebuildNeverOverwritesAnEarlierKeptDataFile) {
 
 } // namespace
 } // namespace kv::e2e
+
+namespace kv::e2e {
+namespace {
+
+// "Durdur" leaves the connection as it is; the server that "Başlat" starts is a new process, so
+// that connection is dead. The start connects anew instead of reporting the dead one as connected
+// and then losing it at the database check (which left "Başarılı" on the panel and had "Data
+// Kopar" answer "Bağlantı yok.").
+TEST_F(ConsoleDatabase, StartAfterStopConnectsAnewAndFindsTheDatabase) {
+    open();
+    form->SrvDurdurBtn->Click();
+    ASSERT_EQ(form->SrvDurLB->Caption(), "Durdurulmuş");
+    size_t from = mark();
+    form->SrvBaslatBtn->Click();
+    EXPECT_EQ(messagesFrom(from),
+              (Lines{"Server Başlatılıyor.", "Server Kontrol Ediliyor.", "Server durumu: Çalışıyor",
+                     "MsSql Servera bağlanılıyor.", "MsSql Server bağlanıldı.",
+                     "Kelvora Datası Kontrol ediliyor.", "Kelvora Datasına bağlanıldı."}));
+    EXPECT_TRUE(form->MSCon->Connected());
+    expectLabel(form->DBKel, "Başarılı", clBlack);
+
+    from = mark();
+    form->DeattBTN->Click();
+    EXPECT_EQ(messagesFrom(from),
+              (Lines{"Data Koparma işlemine başlanıldı.", "Data Koparıldı",
+                     "Kelvora Datası Kontrol ediliyor.", "Kelvora Datasına bağlanılamadı."}));
+}
+
+} // namespace
+} // namespace kv::e2e
