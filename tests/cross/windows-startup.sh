@@ -9,10 +9,11 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source_dir=$(cd "$here/../.." && pwd)
 zip=$(realpath "${1:?zip}")
 work=${2:?work folder}
 
-for tool in wine wineboot wineserver Xvfb xdotool import iconv localedef; do
+for tool in wine wineboot wineserver Xvfb xdotool import iconv localedef python3; do
     if ! command -v "$tool" >/dev/null 2>&1; then
         echo "windows-startup: $tool is missing (tools/install-deps.sh installs it)" >&2
         exit 1
@@ -36,28 +37,13 @@ export LOCPATH=$work/locale
 export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset WAYLAND_DISPLAY
 
-# A display of our own, on the first number without a server.
-display=""
-for n in $(seq 91 140); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 50); do
-        [ -e "/tmp/.X11-unix/X$n" ] && break
-        sleep 0.1
-    done
-    if [ -e "/tmp/.X11-unix/X$n" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
-        display=$n
-        break
-    fi
-done
-[ -n "$display" ] || { echo "windows-startup: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-export DISPLAY=:$display
+source "$here/scenario/gui.sh"
+gui_start_display "$work"
 console_pid=""
 cleanup() {
     [ -n "$console_pid" ] && kill "$console_pid" 2>/dev/null
     wineserver -k 2>/dev/null || true
-    kill "$xvfb_pid" 2>/dev/null || true
+    gui_stop
 }
 trap cleanup EXIT
 
@@ -66,43 +52,27 @@ LC_ALL=tr_TR.UTF-8 wineboot -i >"$work/wineboot.log" 2>&1
 wineserver -w
 
 # The machine has no C:\Kelvora and no MSSQLSERVER service: nothing to prepare.
-echo "windows-startup: starting kelvora-console.exe on display :$display"
+echo "windows-startup: starting kelvora-console.exe on display $DISPLAY"
 (cd "$(dirname "$program")" && LC_ALL=tr_TR.UTF-8 exec wine "$program") >"$work/console.out" 2>&1 &
 console_pid=$!
 
-# The main window: a top-level window of the form's size (client 290 x 424 plus Wine's frame).
-window=""
-for _ in $(seq 120); do
-    window=$(xdotool search --onlyvisible --name '^Data ' 2>/dev/null | head -n 1 || true)
-    [ -n "$window" ] && break
-    if ! kill -0 "$console_pid" 2>/dev/null; then
-        echo "windows-startup: kelvora-console.exe ended before its window appeared" >&2
-        cat "$work/console.out" >&2
-        exit 1
-    fi
-    sleep 0.5
-done
-[ -n "$window" ] || { echo "windows-startup: no main window within 60 s" >&2; exit 1; }
-# The start-up sequence runs on the first tick of the window's timer; give it time to paint.
-sleep 4
-eval "$(xdotool getwindowgeometry --shell "$window")"
-import -window root -display ":$display" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" \
-    "$work/screenshot.png"
-echo "windows-startup: window ${WIDTH}x${HEIGHT}, screenshot $work/screenshot.png"
+if ! gui_wait_window "$console_pid" '^Data '; then
+    cat "$work/console.out" >&2
+    exit 1
+fi
+# The start-up sequence runs on the first tick of the window's timer.
+gui_wait_idle 2 120
+gui_screenshot "$work/screenshot.png"
+echo "windows-startup: screenshot $work/screenshot.png"
 
-# "Kapat" (Panel7 at the bottom, above the 19-pixel status bar): its centre is at (252, 388) of
-# the 290 x 424 client area. Wine, without a window manager, draws the frame inside the window:
-# the borders are equal, the caption is what is left on top.
-border=$(((WIDTH - 290) / 2))
-top=$((HEIGHT - 424 - border))
-xdotool mousemove --window "$window" $((border + 252)) $((top + 388)) click 1
+gui_click "$source_dir/resources/layouts/Unit1.layout" KapatBTN
 for _ in $(seq 60); do
     kill -0 "$console_pid" 2>/dev/null || break
     sleep 0.5
 done
 if kill -0 "$console_pid" 2>/dev/null; then
     echo "windows-startup: the console did not close after the click on Kapat" >&2
-    import -window root -display ":$display" "$work/after-click.png" || true
+    import -window root "$work/after-click.png" || true
     exit 1
 fi
 console_pid=""
