@@ -308,7 +308,15 @@ int WinFileSystem::shellCopy(std::string_view from, std::string_view to,
     if (!out.close() && error == 0)
         error = GetLastError();
     in.close();
-    return static_cast<int>(finishBeside(temp, target, error));
+    if ((error = finishBeside(temp, target, error)) != 0)
+        return static_cast<int>(error);
+    // The shell's copy keeps the source's read-only attribute, as CopyFile does; the file made
+    // beside the target had none.
+    if ((sourceAttributes & FILE_ATTRIBUTE_READONLY) &&
+        !SetFileAttributesW(target.c_str(),
+                            GetFileAttributesW(target.c_str()) | FILE_ATTRIBUTE_READONLY))
+        return static_cast<int>(GetLastError());
+    return 0;
 }
 
 } // namespace kv::platform::win32

@@ -237,8 +237,9 @@ TEST_F(Contract, AReadOnlyFileRefusesWithAccessDenied) {
     EXPECT_TRUE(files.deleteFile(path("Halvetor.Log1")));
 }
 
-// A copy of a read-only file that the program makes for its own work is made writable again and
-// can then be written and deleted; the source keeps its attribute. A file that is writable
+// A copy of a read-only file (by the copy function or the shell copy) is read-only too; one that
+// the program makes for its own work is made writable again and can then be written and deleted;
+// the source keeps its attribute. A file that is writable
 // already stays so, and a missing file is named as missing.
 TEST_F(Contract, ClearReadOnlyMakesACopyWritableAgain) {
     ASSERT_TRUE(files.writeFile(path("data.mdf"), "user data"));
@@ -252,6 +253,12 @@ TEST_F(Contract, ClearReadOnlyMakesACopyWritableAgain) {
     EXPECT_EQ(files.readFile(path("scratch.mdf")).valueOr(""), "rebuilt");
     EXPECT_TRUE(files.deleteFile(path("scratch.mdf")));
     EXPECT_EQ(files.clearReadOnly(path("scratch.mdf")).code(), win::FileNotFound);
+
+    // The shell copy (the rebuild's copies with progress) keeps the attribute as well.
+    ASSERT_EQ(files.shellCopy(path("data.mdf"), path("scratch.mdf"), {}), 0);
+    EXPECT_EQ(files.deleteFile(path("scratch.mdf")).code(), win::AccessDenied);
+    EXPECT_TRUE(files.clearReadOnly(path("scratch.mdf")));
+    EXPECT_TRUE(files.deleteFile(path("scratch.mdf")));
     EXPECT_EQ(files.deleteFile(path("data.mdf")).code(), win::AccessDenied);
 
     EXPECT_TRUE(env->setReadOnly(path("data.mdf"), false));
