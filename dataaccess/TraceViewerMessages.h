@@ -74,15 +74,21 @@ public:
     virtual void WriteString(const std::string& Value) = 0;
 };
 
-// Collects the bytes of messages (tests, and the viewer's own checks).
+// Collects the bytes of messages: in a buffer of its own (tests, the viewer's own checks), or
+// appended to a given string.
 class TBufferMessagePacker final : public TMessagePacker {
 public:
+    TBufferMessagePacker() = default;
+    explicit TBufferMessagePacker(std::string& Target) : FBytes(&Target) {}
+    TBufferMessagePacker(const TBufferMessagePacker&) = delete;
+    TBufferMessagePacker& operator=(const TBufferMessagePacker&) = delete;
     void WriteInteger(std::int32_t Value) override;
     void WriteString(const std::string& Value) override;
-    const std::string& Bytes() const { return FBytes; }
+    const std::string& Bytes() const { return *FBytes; }
 
 private:
-    std::string FBytes;
+    std::string FOwn;
+    std::string* FBytes = &FOwn;
 };
 
 class TMonitorMessage {
@@ -149,6 +155,17 @@ private:
     TMonitorEvent FEvent;
     std::uint32_t FTime;
 };
+
+// The same layouts written without a message object in between: the link encodes its queued
+// events straight into the buffer of its send.
+void WriteFinishMessage(TMessagePacker& Packer, std::uint32_t ProcessID,
+                        const std::string& Description);
+void WriteStartupMessage(TMessagePacker& Packer, std::uint32_t ProcessID,
+                         const std::string& Description, const std::string& ExePath);
+void WriteEventStartMessage(TMessagePacker& Packer, std::uint32_t ProcessID,
+                            const TMonitorEvent& Event, std::uint32_t Time);
+void WriteEventEndMessage(TMessagePacker& Packer, std::uint32_t ProcessID,
+                          const TMonitorEvent& Event, std::uint32_t Time);
 
 // One message as the viewer reads it back.
 struct TDecodedMessage {
