@@ -165,12 +165,14 @@ public:
         value = static_cast<std::uint32_t>(v);
         return true;
     }
-    bool count(std::uint32_t& value, std::uint32_t limit, const char* what) {
+    bool count(std::uint32_t& value, std::uint32_t limit, TDecodeFault::TCounted what) {
         std::int32_t v = 0;
         if (!integer(v))
             return false;
         if (v < 0 || static_cast<std::uint32_t>(v) > limit) {
-            error_ = std::string(what) + " count " + std::to_string(v) + " is impossible";
+            static const char* const names[] = {"text", "parameter", "call stack"};
+            error_ = std::string(names[what]) + " count " + std::to_string(v) + " is impossible";
+            fault_ = {TDecodeFault::dfImpossibleCount, what, v};
             return false;
         }
         value = static_cast<std::uint32_t>(v);
@@ -178,7 +180,7 @@ public:
     }
     bool text(std::string& value) {
         std::uint32_t n = 0;
-        if (!count(n, MaxText, "text"))
+        if (!count(n, MaxText, TDecodeFault::dcText))
             return false;
         if (bytes_.size() - at_ < n)
             return false;
@@ -188,7 +190,7 @@ public:
     }
     bool params(std::vector<TMsgSQLParam>& out) {
         std::uint32_t n = 0;
-        if (!count(n, MaxItems, "parameter"))
+        if (!count(n, MaxItems, TDecodeFault::dcParameters))
             return false;
         out.clear();
         for (std::uint32_t i = 0; i < n; ++i) {
@@ -204,7 +206,7 @@ public:
     }
     bool lines(std::vector<std::string>& out) {
         std::uint32_t n = 0;
-        if (!count(n, MaxItems, "call stack"))
+        if (!count(n, MaxItems, TDecodeFault::dcCallStack))
             return false;
         out.clear();
         for (std::uint32_t i = 0; i < n; ++i) {
@@ -219,11 +221,13 @@ public:
     }
     std::size_t used() const { return at_; }
     const std::string& error() const { return error_; }
+    const TDecodeFault& fault() const { return fault_; }
 
 private:
     std::string_view bytes_;
     std::size_t at_ = 0;
     std::string error_;
+    TDecodeFault fault_;
 };
 
 bool readBody(Reader& r, TDecodedMessage& m) {
@@ -267,7 +271,7 @@ bool readBody(Reader& r, TDecodedMessage& m) {
 } // namespace
 
 TDecodeResult DecodeMonitorMessage(std::string_view Bytes, TDecodedMessage& Message,
-                                   std::size_t& Used, std::string& Error) {
+                                   std::size_t& Used, std::string& Error, TDecodeFault* Fault) {
     Reader r(Bytes);
     Message = TDecodedMessage{};
     if (!r.integer(Message.Type))
@@ -283,11 +287,15 @@ TDecodeResult DecodeMonitorMessage(std::string_view Bytes, TDecodedMessage& Mess
         break;
     default:
         Error = "unknown message type " + std::to_string(Message.Type);
+        if (Fault != nullptr)
+            *Fault = {TDecodeFault::dfUnknownType, TDecodeFault::dcText, Message.Type};
         return TDecodeResult::Malformed;
     }
     if (!readBody(r, Message)) {
         if (!r.error().empty()) {
             Error = r.error();
+            if (Fault != nullptr)
+                *Fault = r.fault();
             return TDecodeResult::Malformed;
         }
         return TDecodeResult::NeedMore;

@@ -180,10 +180,20 @@ struct TDecodedMessage {
 
 enum class TDecodeResult { Message, NeedMore, Malformed };
 
+// Why a stream cannot be read on, for a reader that words the reason in its own language.
+struct TDecodeFault {
+    enum TKind { dfNone, dfUnknownType, dfImpossibleCount };
+    enum TCounted { dcText, dcParameters, dcCallStack };
+    TKind Kind = dfNone;
+    TCounted Counted = dcText; // what the impossible count counts
+    std::int32_t Value = 0;    // the unknown type, or the impossible count
+};
+
 // Reads one message from the front of `Bytes`. On Message, `Used` is the number of bytes it
-// took; NeedMore asks for more bytes; Malformed (with `Error`) means the stream cannot be read
-// on: an unknown type, a negative or impossible count.
+// took; NeedMore asks for more bytes; Malformed (with `Error`, and `Fault` when given) means the
+// stream cannot be read on: an unknown type, a negative or impossible count.
 TDecodeResult DecodeMonitorMessage(std::string_view Bytes, TDecodedMessage& Message,
-                                   std::size_t& Used, std::string& Error);
+                                   std::size_t& Used, std::string& Error,
+                                   TDecodeFault* Fault = nullptr);
 
 } // namespace kv::dataaccess
