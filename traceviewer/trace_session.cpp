@@ -17,7 +17,7 @@ bool TraceSession::feed(std::string_view bytes) {
         std::size_t used = 0;
         std::string why;
         const auto result = dataaccess::DecodeMonitorMessage(std::string_view(buffer_).substr(at),
-                                                             message, used, why);
+                                                             message, used, why, &fault_);
         if (result == TDecodeResult::NeedMore)
             break;
         if (result == TDecodeResult::Malformed) {
