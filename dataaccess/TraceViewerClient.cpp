@@ -183,6 +183,7 @@ void TTraceViewerClient::Queue(TSlotKind Kind, const FillSlot& Fill) {
         // The slot is free: the sending thread is done with it until the tail moves on.
         TSlot& slot = FRing[tail];
         slot.Kind = Kind;
+        slot.Bytes.clear();
         Fill(slot);
         FTail.store(next);
         waiting = (next + Slots - head) % Slots;
@@ -214,15 +215,17 @@ void TTraceViewerClient::Finish() {
         std::lock_guard lock(FSettingsLock);
         caption = FCaption;
     }
-    Queue(TSlotKind::Finish,
-          [&](TSlot& slot) { slot.Event.Description = caption + " monitoring is finished"; });
+    Queue(TSlotKind::Finish, [&](TSlot& slot) {
+        TBufferMessagePacker packer(slot.Bytes);
+        WriteFinishMessage(packer, FProcessID, caption + " monitoring is finished");
+    });
 }
 
 std::uint32_t TTraceViewerClient::EventStart(TMonitorEvent& Event) {
     Event.EventNumber = ++FLastEventNumber;
-    Queue(TSlotKind::EventStart, [&](TSlot& slot) {
-        slot.Time = tickCount();
-        slot.Event = Event;
+    Queue(TSlotKind::Event, [&](TSlot& slot) {
+        TBufferMessagePacker packer(slot.Bytes);
+        WriteEventStartMessage(packer, FProcessID, Event, tickCount());
     });
     return Event.EventNumber;
 }
@@ -230,9 +233,9 @@ std::uint32_t TTraceViewerClient::EventStart(TMonitorEvent& Event) {
 void TTraceViewerClient::EventEnd(TMonitorEvent& Event) {
     if (Event.EventNumber == 0)
         Event.EventNumber = FLastEventNumber.load();
-    Queue(TSlotKind::EventEnd, [&](TSlot& slot) {
-        slot.Time = tickCount();
-        slot.Event = Event;
+    Queue(TSlotKind::Event, [&](TSlot& slot) {
+        TBufferMessagePacker packer(slot.Bytes);
+        WriteEventEndMessage(packer, FProcessID, Event, tickCount());
     });
 }
 
@@ -268,11 +271,9 @@ bool TTraceViewerClient::SendQueued() {
             TSlot& slot = FRing[head];
             if (!FGivingUp)
                 SendOne(slot);
-            // A large text is not kept for the next event of this slot.
-            for (std::string* text :
-                 {&slot.Event.SQL, &slot.Event.Description, &slot.Event.ErrorText})
-                if (text->capacity() > SlotKeep)
-                    std::string().swap(*text);
+            // A large message is not kept for the next one of this slot.
+            if (slot.Bytes.capacity() > SlotKeep)
+                std::string().swap(slot.Bytes);
             head = head + 1 == Slots ? 0 : head + 1;
             // The slots go back to the queueing side every so often, not one by one.
             if (taken % 64 == 0)
@@ -305,20 +306,7 @@ void TTraceViewerClient::FlushGathered() {
 void TTraceViewerClient::SendOne(const TSlot& Slot) {
     const bool finish = Slot.Kind == TSlotKind::Finish;
     const auto write = [&] {
-        switch (Slot.Kind) {
-        case TSlotKind::Startup:
-            FPacker.WriteBytes(FSenderStartup);
-            break;
-        case TSlotKind::Finish:
-            WriteFinishMessage(FPacker, FProcessID, Slot.Event.Description);
-            break;
-        case TSlotKind::EventStart:
-            WriteEventStartMessage(FPacker, FProcessID, Slot.Event, Slot.Time);
-            break;
-        case TSlotKind::EventEnd:
-            WriteEventEndMessage(FPacker, FProcessID, Slot.Event, Slot.Time);
-            break;
-        }
+        FPacker.WriteBytes(Slot.Kind == TSlotKind::Startup ? FSenderStartup : Slot.Bytes);
     };
     if (FPacker.Connected()) {
         // An open link: the keep-alive probes (two before a message, one before a finish) go

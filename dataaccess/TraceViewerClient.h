@@ -2,10 +2,11 @@
 // The client side of the trace viewer link: one per process, fed by the SQL trace monitor.
 //
 // The monitor's thread only queues: a ring of 1001 slots (1000 messages at most; a message for a
-// full ring is dropped) under an add lock that only the queueing threads take. An event is
-// copied into its slot, whose texts keep their memory for the next event, so a traced statement
-// costs no allocation of the link's own. The sending thread owns the socket; it encodes the
-// messages of a whole burst in one go, straight into the buffer of its send. On an open link
+// full ring is dropped) under an add lock that only the queueing threads take. A message is
+// encoded into its slot as it is queued, and a slot keeps its memory for the next message, so a
+// traced statement costs no allocation of the link's own and touches little memory the sending
+// thread has touched. The sending thread owns the socket; it gathers the messages of a burst,
+// probes included, into the buffer of one send. On an open link
 // each message goes out behind its keep-alive probes (the integer 6, twice; once before a
 // finish). A message that needs a link connects (at most once per reconnect time-out after a
 // failed connect), and every new connection begins with the start-up message. A finish message
@@ -138,17 +139,16 @@ public:
 private:
     friend class TEventSendThread;
 
-    enum class TSlotKind : std::uint8_t { Startup, Finish, EventStart, EventEnd };
+    enum class TSlotKind : std::uint8_t { Startup, Finish, Event };
     struct TSlot {
-        TSlotKind Kind = TSlotKind::EventStart;
-        std::uint32_t Time = 0;
-        TMonitorEvent Event; // the finish message's description is Event.Description
+        TSlotKind Kind = TSlotKind::Event;
+        std::string Bytes; // the message, encoded; empty for the start-up message
     };
-    // A text of a slot that was larger keeps no more than this once sent.
+    // A slot whose message was larger keeps no more than this once sent.
     static constexpr std::size_t SlotKeep = 4096;
 
-    // Fills the next free slot (with `Fill(TSlot&)`), unless the ring is full or the link is
-    // down for now.
+    // Fills the next free slot (with `Fill(TSlot&)`, its bytes emptied), unless the ring is full
+    // or the link is down for now.
     template <class FillSlot>
     void Queue(TSlotKind Kind, const FillSlot& Fill);
     // Wakes the sending thread from its sleep with an empty queue.

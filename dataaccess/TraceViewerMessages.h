@@ -75,7 +75,7 @@ public:
 };
 
 // Collects the bytes of messages: in a buffer of its own (tests, the viewer's own checks), or
-// appended to a given string.
+// appended to a given string (the link's queue, whose slots keep their memory).
 class TBufferMessagePacker final : public TMessagePacker {
 public:
     TBufferMessagePacker() = default;
@@ -156,8 +156,8 @@ private:
     std::uint32_t FTime;
 };
 
-// The same layouts written without a message object in between: the link encodes its queued
-// events straight into the buffer of its send.
+// The same layouts written without a message object in between: the link encodes an event
+// straight into its queue.
 void WriteFinishMessage(TMessagePacker& Packer, std::uint32_t ProcessID,
                         const std::string& Description);
 void WriteStartupMessage(TMessagePacker& Packer, std::uint32_t ProcessID,

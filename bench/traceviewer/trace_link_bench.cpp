@@ -16,7 +16,7 @@
 // Goals: at most +5% processor time per traced statement with the viewer listening; ending the
 // client within 100 ms.
 //
-// usage: bench-trace-link [--statements N] [--rounds R]   (default 250 statements a block, 40
+// usage: bench-trace-link [--statements N] [--rounds R]   (default 250 statements a block, 80
 //        rounds of three blocks; the wall-clock time is shown beside, for comparison only)
 
 #include "dataaccess/MSAccess.h"
@@ -121,7 +121,7 @@ double loadAverage() {
 
 int main(int argc, char** argv) {
     int statements = 250;
-    int rounds = 40;
+    int rounds = 80;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--statements") == 0)
             statements = std::max(1, std::atoi(argv[i + 1]));
