@@ -1,5 +1,7 @@
 #include "traceviewer/trace_session.h"
 
+#include "traceviewer/trace_texts.h"
+
 #include <cstdio>
 
 namespace kv::traceviewer {
@@ -85,13 +87,6 @@ void TraceSession::take(const TDecodedMessage& m) {
 }
 
 namespace {
-
-std::string oneLine(std::string text) {
-    for (auto& c : text)
-        if (c == '\r' || c == '\n' || c == '\t')
-            c = ' ';
-    return text;
-}
 
 std::string jsonText(const std::string& text) {
     std::string out = "\"";

@@ -42,7 +42,7 @@ std::string kindText(TraceRecord::Kind kind);
 std::string rowsText(const TraceRecord& record);
 // Parameters on one line: "p=5, q='x'".
 std::string paramsLine(const TraceRecord& record);
-// A text for a one-line cell: line breaks and tabs as spaces.
+// A text on one line (a cell, a --text record line): line breaks and tabs as spaces.
 std::string oneLine(const std::string& text);
 
 // Everything about one record for the detail pane: the program, the object, the whole

@@ -55,23 +55,33 @@ std::vector<std::int32_t> typesOf(const std::vector<TDecodedMessage>& messages) 
     return types;
 }
 
+// A listening socket on 127.0.0.1:port (0: any free port); `port` becomes the port it got. A
+// receive buffer size other than 0 goes to the connections it accepts.
+int listenOnLoopback(std::uint16_t& port, int backlog, int receiveBuffer = 0) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (receiveBuffer != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, backlog) != 0)
+        throw std::runtime_error("cannot listen");
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
 // A trace viewer stand-in on 127.0.0.1: accepts connections one after another and keeps what
 // each one sent.
 class Listener {
 public:
     explicit Listener(std::uint16_t port = 0) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int on = 1;
-        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(port);
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 8) != 0)
-            throw std::runtime_error("cannot listen");
-        socklen_t len = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        fd_ = listenOnLoopback(port, 8);
+        port_ = port;
         thread_ = std::thread([this] { run(); });
     }
     ~Listener() {
@@ -156,19 +166,7 @@ private:
 // unread, with a small receive buffer, so the link's sends soon block.
 class StalledViewer {
 public:
-    StalledViewer() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int small = 4096;
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 16) != 0)
-            throw std::runtime_error("cannot listen");
-        socklen_t len = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
+    StalledViewer() { fd_ = listenOnLoopback(port_, 16, 4096); }
     ~StalledViewer() {
         for (int c : held_)
             ::close(c);
