@@ -1,11 +1,14 @@
 #include "dataaccess/DASQLMonitor.h"
 
 #include "dataaccess/ComStatementMonitor.h"
-
 #include "platform/oledb/com_lite.h"
 #include "toolkit/SysUtils.h"
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <typeinfo>
 
 namespace kv::dataaccess {
 
@@ -54,10 +57,59 @@ enum {
 
 } // namespace
 
+namespace {
+
+// An object as the monitor sees it: as a component, a statement, a connection (each null when
+// it is not one).
+struct TObjectViews {
+    TComponent* Component = nullptr;
+    IMonitoredStatement* Statement = nullptr;
+    IMonitoredConnection* Connection = nullptr;
+};
+
+// The three casts, remembered per dynamic type. While a trace viewer listens every statement
+// describes its object and its connection again, and a cast through these deep class trees
+// costs tens of nanoseconds (the run-time library compares type names as strings at each
+// step). Where a view lies within an object depends on the object's dynamic type alone (no
+// virtual bases here), so it is worked out once per type and thread; an object in the middle
+// of its destruction has the dynamic type of the part still alive, and is looked up as that.
+TObjectViews viewsOf(TObject* Obj) {
+    if (Obj == nullptr)
+        return {};
+    constexpr std::ptrdiff_t None = PTRDIFF_MIN;
+    struct Known {
+        const std::type_info* Type = nullptr;
+        std::ptrdiff_t Component = None, Statement = None, Connection = None;
+    };
+    thread_local std::array<Known, 8> known;
+    thread_local std::size_t next = 0;
+    const std::type_info* type = &typeid(*Obj);
+    char* const base = reinterpret_cast<char*>(Obj);
+    const auto at = [&](std::ptrdiff_t offset) -> char* {
+        return offset == None ? nullptr : base + offset;
+    };
+    for (const Known& k : known)
+        if (k.Type == type)
+            return {reinterpret_cast<TComponent*>(at(k.Component)),
+                    reinterpret_cast<IMonitoredStatement*>(at(k.Statement)),
+                    reinterpret_cast<IMonitoredConnection*>(at(k.Connection))};
+    const TObjectViews views{dynamic_cast<TComponent*>(Obj),
+                             dynamic_cast<IMonitoredStatement*>(Obj),
+                             dynamic_cast<IMonitoredConnection*>(Obj)};
+    const auto offset = [&](const void* view) {
+        return view == nullptr ? None : static_cast<const char*>(view) - base;
+    };
+    known[next++ % known.size()] = {type, offset(views.Component), offset(views.Statement),
+                                    offset(views.Connection)};
+    return views;
+}
+
+} // namespace
+
 std::string MonitorObjectName(TObject* Obj) {
     if (Obj == nullptr)
         return {};
-    if (auto* c = dynamic_cast<TComponent*>(Obj); c != nullptr && !c->Name().empty())
+    if (auto* c = viewsOf(Obj).Component; c != nullptr && !c->Name().empty())
         return c->Name();
     return Obj->ClassName() + " ($" + hex8(Obj) + ")";
 }
@@ -162,16 +214,17 @@ void TCustomDASQLMonitor::UnregisterComMonitor() {
 }
 
 TObject* TCustomDASQLMonitor::GetParent(TObject* Obj) const {
-    if (auto* st = dynamic_cast<IMonitoredStatement*>(Obj))
+    if (auto* st = viewsOf(Obj).Statement)
         return st->MonitorConnection();
     return nullptr;
 }
 
 int TCustomDASQLMonitor::GetObjectKind(TObject* Obj) const {
-    if (dynamic_cast<IMonitoredConnection*>(Obj) != nullptr)
+    const TObjectViews views = viewsOf(Obj);
+    if (views.Connection != nullptr)
         return okConnection;
-    if (auto* st = dynamic_cast<IMonitoredStatement*>(Obj))
-        return st->IsDataSet() ? okDataSet : okStatement;
+    if (views.Statement != nullptr)
+        return views.Statement->IsDataSet() ? okDataSet : okStatement;
     return okOther;
 }
 
@@ -258,37 +311,56 @@ std::string TCustomDASQLMonitor::ObjectIdentity(TObject* Obj) const {
 }
 
 TMonitorEvent TCustomDASQLMonitor::ViewerEventOf(const TTraceViewerEvent& Event) const {
+    TMonitorEvent e;
+    ViewerEventOf(Event, e);
+    return e;
+}
+
+// Every traced statement passes here twice while a viewer listens: the texts are assigned into
+// the strings of `Into`, so an event kept for the next one reuses their memory.
+void TCustomDASQLMonitor::ViewerEventOf(const TTraceViewerEvent& Event, TMonitorEvent& Into) const {
     const auto address = [](const TObject* o) {
         return static_cast<std::int32_t>(
             static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(o) & 0xFFFFFFFFu));
     };
-    TMonitorEvent e;
+    TMonitorEvent& e = Into;
+    e.EventNumber = 0;
     e.EventType = Event.EventType;
-    e.Description = Event.Description;
-    e.SQL = Event.StatementText;
+    e.Description.assign(Event.Description);
     e.Failed = Event.Failed;
-    e.ErrorText = Event.ErrorText;
+    e.ErrorText.assign(Event.ErrorText);
     e.RowsAffected = static_cast<std::int32_t>(Event.RowsAffected);
-    if (TObject* o = Event.Object) {
+    e.CallStack.clear();
+    e.ObjectID = e.ParentID = 0;
+    e.ObjectKind = e.ParentKind = 0;
+    e.ObjectName.clear();
+    e.ObjectTypeName.clear();
+    e.ParentName.clear();
+    e.ParentTypeName.clear();
+    e.SQL.clear();
+    // The statement, the object and its parent travel with the start event only.
+    if (Event.Start)
+        e.SQL.assign(Event.StatementText);
+    if (TObject* o = Event.Start ? Event.Object : nullptr) {
         e.ObjectID = address(o);
-        e.ObjectName = MonitorObjectName(o);
+        e.ObjectName.assign(MonitorObjectName(o));
         e.ObjectKind = GetObjectKind(o);
-        e.ObjectTypeName = o->ClassName();
+        e.ObjectTypeName.assign(o->ClassName());
         // Object-destroyed events (14) carry no parent.
         if (TObject* parent = Event.EventType == 14 ? nullptr : GetParent(o)) {
             e.ParentID = address(parent);
-            e.ParentName = MonitorObjectName(parent);
+            e.ParentName.assign(MonitorObjectName(parent));
             e.ParentKind = GetObjectKind(parent);
-            e.ParentTypeName = parent->ClassName();
+            e.ParentTypeName.assign(parent->ClassName());
         }
     }
+    e.Params.clear();
     if (Event.Params != nullptr)
         for (int i = 0; i < Event.Params->Count(); ++i) {
             const TDAParam& p = (*Event.Params)[i];
             e.Params.push_back(
                 {p.Name(), GetParamDataType(p), GetParamParamType(p), GetParamValue(p)});
         }
-    return e;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -318,7 +390,7 @@ bool TCustomDASQLMonitor::Passes(TDATraceFlag Flag) {
     return FActualActive && FTraceFlags.Contains(Flag);
 }
 
-void TCustomDASQLMonitor::Deliver(const Note& N, std::uint32_t& MessageID) {
+void TCustomDASQLMonitor::Deliver(Note& N, std::uint32_t& MessageID) {
     auto& out = MonitorOutlets();
     // 1. The debug dialog: before a statement runs.
     if (N.Statement && N.Before && FOptions.Contains(moDialog) && out.DebugDialog) {
@@ -352,13 +424,16 @@ void TCustomDASQLMonitor::Deliver(const Note& N, std::uint32_t& MessageID) {
         e.Monitor = this;
         e.EventType = N.EventType;
         e.Object = N.Sender;
-        e.Description = N.ViewerText;
-        e.StatementText = N.StatementText;
+        // The viewer is the last to need these two texts.
+        e.Description = std::move(N.ViewerText);
+        e.StatementText = std::move(N.StatementText);
         e.Params = N.Params;
         e.Failed = N.Failed;
         e.ErrorText = N.ErrorText;
-        if (auto* st = dynamic_cast<IMonitoredStatement*>(N.Sender))
-            e.RowsAffected = st->MonitorRowsAffected();
+        // Rows affected travel with the end event.
+        if (N.Once || !N.Before)
+            if (auto* st = viewsOf(N.Sender).Statement)
+                e.RowsAffected = st->MonitorRowsAffected();
         try {
             if (N.Once) {
                 e.Start = true;

@@ -190,6 +190,7 @@ public:
     // The record the trace viewer link sends for one of this monitor's events: the object and
     // its parent described, the parameters as four texts each.
     TMonitorEvent ViewerEventOf(const TTraceViewerEvent& Event) const;
+    void ViewerEventOf(const TTraceViewerEvent& Event, TMonitorEvent& Into) const;
 
 protected:
     void Loaded() override;
@@ -209,7 +210,8 @@ private:
     void SyncActivity();
     void SetActualActive(bool Value);
     bool Passes(TDATraceFlag Flag);
-    void Deliver(const Note& N, std::uint32_t& MessageID);
+    // Feeds the outlets; the texts only the trace viewer needs are moved out of `N`.
+    void Deliver(Note& N, std::uint32_t& MessageID);
     static void Statement(TCustomDASQLMonitor* Monitor, TObject* Obj, const std::string& SQL,
                           const TDAParams* Params, const std::string& Name,
                           std::uint32_t& MessageID, bool Before, int Kind);

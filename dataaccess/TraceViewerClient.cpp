@@ -63,11 +63,18 @@ void TSocketMessagePacker::Close() {
 }
 
 void TSocketMessagePacker::Flush() {
-    std::string bytes;
-    bytes.swap(FPending);
-    if (!FStream)
+    if (!FStream) {
+        FPending.clear();
         throw ESocketError("Socket error " + std::to_string(platform::wsa::NotConnected));
-    if (auto sent = FStream->sendAll(bytes.data(), bytes.size()); !sent) {
+    }
+    const auto sent = FStream->sendAll(FPending.data(), FPending.size());
+    // The buffer keeps its memory for the next send (a fresh one costs page faults each time),
+    // up to a little more than what one send gathers.
+    if (FPending.capacity() > 4 * 64 * 1024)
+        std::string().swap(FPending);
+    else
+        FPending.clear();
+    if (!sent) {
         FStream.reset();
         throw ESocketError("Socket error " + std::to_string(sent.code()));
     }
@@ -75,8 +82,9 @@ void TSocketMessagePacker::Flush() {
 
 void TSocketMessagePacker::WriteInteger(std::int32_t Value) {
     const auto v = static_cast<std::uint32_t>(Value);
-    for (int shift = 24; shift >= 0; shift -= 8)
-        FPending.push_back(static_cast<char>((v >> shift) & 0xFF));
+    const char bytes[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                           static_cast<char>(v >> 8), static_cast<char>(v)};
+    FPending.append(bytes, 4);
 }
 
 void TSocketMessagePacker::WriteString(const std::string& Value) {
@@ -91,23 +99,15 @@ TEventSendThread::TEventSendThread(TTraceViewerClient& Client)
     : FClient(Client), FThread([this] { Run(); }) {}
 
 TEventSendThread::~TEventSendThread() {
-    {
-        std::lock_guard lock(FClient.FSignalLock);
-        FClient.FStop = true;
-        FClient.FSignalled = true;
-    }
-    FClient.FSignal.notify_all();
+    FClient.FStop = true;
+    FClient.Wake();
     if (FThread.joinable())
         FThread.join();
 }
 
 void TEventSendThread::Run() {
     for (;;) {
-        {
-            std::unique_lock lock(FClient.FSignalLock);
-            FClient.FSignal.wait(lock, [&] { return FClient.FSignalled; });
-            FClient.FSignalled = false; // the signal resets itself
-        }
+        FClient.WaitForWork();
         if (!FClient.SendQueued())
             return;
     }
@@ -121,7 +121,7 @@ TTraceViewerClient& TTraceViewerClient::Get() {
     return client;
 }
 
-TTraceViewerClient::TTraceViewerClient() = default;
+TTraceViewerClient::TTraceViewerClient() : FProcessID(platform::currentProcessId()) {}
 
 TTraceViewerClient::~TTraceViewerClient() {
     FThread.reset();
@@ -151,18 +151,62 @@ void TTraceViewerClient::TakePendingSettings() {
     FSettingsPending = false;
 }
 
-std::shared_ptr<const TStartupMessage> TTraceViewerClient::StartupMessage() {
-    // Built once and kept for the life of the client.
+const std::string& TTraceViewerClient::StartupBytes() {
     std::lock_guard lock(FSettingsLock);
-    if (!FStartup)
-        FStartup = std::make_shared<TStartupMessage>(platform::currentProcessId(),
-                                                     FCaption + " monitoring is started",
-                                                     ApplicationExeName());
+    if (FStartup.empty()) {
+        TBufferMessagePacker packer(FStartup);
+        WriteStartupMessage(packer, FProcessID, FCaption + " monitoring is started",
+                            ApplicationExeName());
+    }
     return FStartup;
 }
 
+bool TTraceViewerClient::LinkDownForNow() const {
+    return !FSettingsPending.load() && FLinkDown.load() &&
+           tickCount() - FLinkDownTick.load() < FLinkRetryAfter.load();
+}
+
+template <class FillSlot>
+void TTraceViewerClient::Queue(TSlotKind Kind, const FillSlot& Fill) {
+    if (LinkDownForNow())
+        return;
+    std::size_t waiting = 0;
+    {
+        std::lock_guard lock(FAddLock);
+        const std::size_t tail = FTail.load(std::memory_order_relaxed);
+        const std::size_t next = tail + 1 == Slots ? 0 : tail + 1;
+        if (next == FHeadSeen)
+            FHeadSeen = FHead.load();
+        if (next == FHeadSeen)
+            return; // full: the message is dropped
+        const std::size_t head = FHeadSeen;
+        // The slot is free: the sending thread is done with it until the tail moves on.
+        TSlot& slot = FRing[tail];
+        slot.Kind = Kind;
+        slot.Bytes.clear();
+        Fill(slot);
+        FTail.store(next);
+        waiting = (next + Slots - head) % Slots;
+        if (waiting >= HighWater) {
+            // Counted from the head as last seen: look again before hurrying the thread.
+            FHeadSeen = FHead.load();
+            waiting = (next + Slots - FHeadSeen) % Slots;
+        }
+        if (!FThread)
+            FThread = std::make_unique<TEventSendThread>(*this);
+    }
+    // The tail is stored before FIdle is read, and the sending thread sets FIdle before it looks
+    // at the tail: one of the two sees the other, so a message never waits for a thread that
+    // sleeps without knowing of it.
+    if (waiting >= HighWater)
+        FHurry = true;
+    if (FIdle.load())
+        Wake();
+}
+
 void TTraceViewerClient::Start() {
-    Queue(StartupMessage());
+    StartupBytes();
+    Queue(TSlotKind::Startup, [](TSlot&) {});
 }
 
 void TTraceViewerClient::Finish() {
@@ -171,65 +215,79 @@ void TTraceViewerClient::Finish() {
         std::lock_guard lock(FSettingsLock);
         caption = FCaption;
     }
-    Queue(std::make_shared<TEventMessage>(platform::currentProcessId(), 1,
-                                          caption + " monitoring is finished"));
+    Queue(TSlotKind::Finish, [&](TSlot& slot) {
+        TBufferMessagePacker packer(slot.Bytes);
+        WriteFinishMessage(packer, FProcessID, caption + " monitoring is finished");
+    });
 }
 
 std::uint32_t TTraceViewerClient::EventStart(TMonitorEvent& Event) {
     Event.EventNumber = ++FLastEventNumber;
-    if (LinkDownForNow())
-        return Event.EventNumber;
-    Queue(std::make_shared<TEventStartMessage>(platform::currentProcessId(), Event, tickCount()));
+    Queue(TSlotKind::Event, [&](TSlot& slot) {
+        TBufferMessagePacker packer(slot.Bytes);
+        WriteEventStartMessage(packer, FProcessID, Event, tickCount());
+    });
     return Event.EventNumber;
 }
 
 void TTraceViewerClient::EventEnd(TMonitorEvent& Event) {
     if (Event.EventNumber == 0)
         Event.EventNumber = FLastEventNumber.load();
-    if (LinkDownForNow())
-        return;
-    Queue(std::make_shared<TEventEndMessage>(platform::currentProcessId(), Event, tickCount()));
+    Queue(TSlotKind::Event, [&](TSlot& slot) {
+        TBufferMessagePacker packer(slot.Bytes);
+        WriteEventEndMessage(packer, FProcessID, Event, tickCount());
+    });
 }
 
-bool TTraceViewerClient::LinkDownForNow() const {
-    return !FSettingsPending.load() && FLinkDown.load() &&
-           tickCount() - FLinkDownTick.load() < FLinkRetryAfter.load();
+void TTraceViewerClient::Wake() {
+    FWakes.fetch_add(1);
+    FWakes.notify_one();
 }
 
-void TTraceViewerClient::Queue(std::shared_ptr<const TMonitorMessage> Message) {
-    if (LinkDownForNow())
-        return;
-    {
-        std::lock_guard lock(FAddLock);
-        const std::size_t tail = FTail.load();
-        const std::size_t next = tail + 1 == Slots ? 0 : tail + 1;
-        if (next == FHead.load())
-            return; // full: the message is dropped
-        FRing[tail] = std::move(Message);
-        FTail.store(next);
-        if (!FThread)
-            FThread = std::make_unique<TEventSendThread>(*this);
-    }
-    {
-        std::lock_guard lock(FSignalLock);
-        FSignalled = true;
-    }
-    FSignal.notify_all();
+void TTraceViewerClient::WaitForWork() {
+    // A wake counted after this read ends the wait at once: none is lost.
+    const std::uint32_t wakes = FWakes.load();
+    FIdle = true;
+    if (FHead.load() == FTail.load() && !FStop.load())
+        FWakes.wait(wakes);
+    FIdle = false;
+    // The first message of a burst woke the thread: let the rest of the burst join it, so that
+    // one send carries them all. A half-full ring, a stop or a flush cuts the window short.
+    for (auto slept = std::chrono::milliseconds(0);
+         slept < GatherWindow && !FHurry.load() && !FStop.load(); slept += GatherStep)
+        std::this_thread::sleep_for(GatherStep);
+    FHurry = false;
 }
 
 bool TTraceViewerClient::SendQueued() {
-    while (FHead.load() != FTail.load()) {
-        // Settings of a later activation count from the next message on.
-        TakePendingSettings();
-        const std::size_t head = FHead.load();
-        std::shared_ptr<const TMonitorMessage> message = std::move(FRing[head]);
-        SendOne(message);
-        FHead.store(head + 1 == Slots ? 0 : head + 1);
+    FSending = true;
+    if (FSenderStartup.empty())
+        FSenderStartup = StartupBytes();
+    std::size_t head = FHead.load();
+    for (std::size_t tail = FTail.load(); head != tail; tail = FTail.load()) {
+        for (std::size_t taken = 1; head != tail; ++taken) {
+            // Settings of a later activation count from the next message on.
+            TakePendingSettings();
+            TSlot& slot = FRing[head];
+            if (!FGivingUp)
+                SendOne(slot);
+            // A large message is not kept for the next one of this slot.
+            if (slot.Bytes.capacity() > SlotKeep)
+                std::string().swap(slot.Bytes);
+            head = head + 1 == Slots ? 0 : head + 1;
+            // The slots go back to the queueing side every so often, not one by one.
+            if (taken % 64 == 0)
+                FHead.store(head);
+        }
+        FHead.store(head);
     }
     FlushGathered();
-    std::lock_guard lock(FSignalLock);
+    {
+        std::lock_guard lock(FDrainLock);
+        FSending = false;
+    }
     FDrained.notify_all();
-    return !(FStop && FHead.load() == FTail.load());
+    return !(FStop.load() && FHead.load() == FTail.load());
 }
 
 // What the messages of one drain gathered goes out in one send; a failure closes the link and
@@ -241,21 +299,22 @@ void TTraceViewerClient::FlushGathered() {
         FPacker.Flush();
     } catch (const ESocketError&) {
         FPacker.Close();
+        FGivingUp = FStop.load();
     }
 }
 
-void TTraceViewerClient::SendOne(const std::shared_ptr<const TMonitorMessage>& Message) {
-    const auto startup = StartupMessage();
-    const auto* event = dynamic_cast<const TEventMessage*>(Message.get());
-    const bool finish =
-        Message->MessageType() == mtEvent && event != nullptr && event->EventType() == 1;
+void TTraceViewerClient::SendOne(const TSlot& Slot) {
+    const bool finish = Slot.Kind == TSlotKind::Finish;
+    const auto write = [&] {
+        FPacker.WriteBytes(Slot.Kind == TSlotKind::Startup ? FSenderStartup : Slot.Bytes);
+    };
     if (FPacker.Connected()) {
         // An open link: the keep-alive probes (two before a message, one before a finish) go
         // out with the message, in the drain's one send.
         FPacker.WriteInteger(mtProbe);
         if (!finish)
             FPacker.WriteInteger(mtProbe);
-        Message->Write(FPacker);
+        write();
         if (finish) {
             FlushGathered();
             FPacker.Close();
@@ -264,18 +323,27 @@ void TTraceViewerClient::SendOne(const std::shared_ptr<const TMonitorMessage>& M
         }
     } else if (!finish && FPacker.Connect()) {
         // A new connection begins with the start-up message. A finish never opens one.
-        if (Message.get() != startup.get())
-            startup->Write(FPacker);
-        Message->Write(FPacker);
+        if (Slot.Kind != TSlotKind::Startup)
+            FPacker.WriteBytes(FSenderStartup);
+        write();
+    } else if (!finish) {
+        FGivingUp = FStop.load();
     }
-    FLinkRetryAfter = static_cast<std::uint32_t>(FPacker.ReconnectTimeout());
-    FLinkDownTick = FPacker.FailedTick();
-    FLinkDown = !FPacker.Connected() && FPacker.Failed();
+    const bool down = !FPacker.Connected() && FPacker.Failed();
+    if (down != FLinkDown.load() || (down && FPacker.FailedTick() != FLinkDownTick.load())) {
+        FLinkRetryAfter = static_cast<std::uint32_t>(FPacker.ReconnectTimeout());
+        FLinkDownTick = FPacker.FailedTick();
+        FLinkDown = down;
+    }
 }
 
 void TTraceViewerClient::WaitUntilSent() {
-    std::unique_lock lock(FSignalLock);
-    FDrained.wait_for(lock, std::chrono::seconds(10), [&] { return FHead.load() == FTail.load(); });
+    FHurry = true;
+    if (FIdle.load())
+        Wake();
+    std::unique_lock lock(FDrainLock);
+    FDrained.wait_for(lock, std::chrono::seconds(10),
+                      [&] { return FHead.load() == FTail.load() && !FSending.load(); });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -294,7 +362,9 @@ void InstallTraceViewerOutlets(TMonitorOutlets& Outlets) {
         // Nobody to send to for now: only the numbering goes on.
         if (client.Dropping())
             return Event.Start ? client.NextEventNumber() : MessageID;
-        TMonitorEvent e = Event.Monitor->ViewerEventOf(Event);
+        // One event per thread, kept: its strings keep their memory from one event to the next.
+        thread_local TMonitorEvent e;
+        Event.Monitor->ViewerEventOf(Event, e);
         if (Event.Start)
             return client.EventStart(e);
         e.EventNumber = MessageID;

@@ -2,18 +2,32 @@
 // The client side of the trace viewer link: one per process, fed by the SQL trace monitor.
 //
 // The monitor's thread only queues: a ring of 1001 slots (1000 messages at most; a message for a
-// full ring is dropped) under an add lock, and a signal for the sending thread. That thread owns
-// the socket. On an open link each message goes out behind its keep-alive probes (the integer 6,
-// twice; once before a finish), and what one wake of the thread gathers leaves in one send. A
-// message that needs a link connects (at most once per reconnect time-out after a failed
-// connect), and every new connection begins with the start-up message. A finish message goes
-// only over a link that is already open, and closes it. Messages that cannot be sent are dropped:
-// nothing ever reaches or blocks the traced program.
+// full ring is dropped) under an add lock that only the queueing threads take. A message is
+// encoded into its slot as it is queued, and a slot keeps its memory for the next message, so a
+// traced statement costs no allocation of the link's own and touches little memory the sending
+// thread has touched. The sending thread owns the socket; it gathers the messages of a burst,
+// probes included, into the buffer of one send. On an open link
+// each message goes out behind its keep-alive probes (the integer 6, twice; once before a
+// finish). A message that needs a link connects (at most once per reconnect time-out after a
+// failed connect), and every new connection begins with the start-up message. A finish message
+// goes only over a link that is already open, and closes it. Messages that cannot be sent are
+// dropped: nothing ever reaches or blocks the traced program.
+//
+// What the link costs the traced program is mostly waking the sending thread and the sends, not
+// the messages themselves. So the queueing thread wakes the sending thread only when it sleeps
+// with an empty queue; the thread then lets messages gather for a short window (cut short when
+// the ring is half full) and sends what gathered at once. A queueing thread never takes a lock
+// or waits for anything the sending thread holds: its wake is an atomic notification.
+//
+// At the end the queue is still sent, but once the viewer fails to take a message (a send that
+// timed out, a refused connect) the rest is dropped: a viewer that stopped reading holds the
+// program's end up for one send time-out, not one per message.
 
 #include "dataaccess/TraceViewerMessages.h"
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -49,6 +63,8 @@ public:
 
     void WriteInteger(std::int32_t Value) override;
     void WriteString(const std::string& Value) override;
+    // A message encoded beforehand.
+    void WriteBytes(const std::string& Bytes) { FPending += Bytes; }
     // Sends what was written since the last flush.
     void Flush();
     std::size_t Gathered() const { return FPending.size(); }
@@ -67,7 +83,7 @@ private:
 
 class TTraceViewerClient;
 
-// The sending thread: waits for the client's signal and sends what is queued; on stop it empties
+// The sending thread: waits for the client's wake and sends what is queued; on stop it empties
 // the queue first.
 class TEventSendThread {
 public:
@@ -109,46 +125,86 @@ public:
     // Gives out the next event number without queueing anything.
     std::uint32_t NextEventNumber() { return ++FLastEventNumber; }
 
-    // For tests: waits until the sending thread has taken every queued message.
+    // For tests and the benchmark: sends what is queued now, without the gathering window, and
+    // waits until it has left.
     void WaitUntilSent();
 
     static constexpr std::size_t Slots = 1001;
+    // The ring at half its size wakes the sending thread at once.
+    static constexpr std::size_t HighWater = Slots / 2;
+    // How long the sending thread lets messages gather after the first one wakes it, in steps.
+    static constexpr std::chrono::milliseconds GatherWindow{20};
+    static constexpr std::chrono::milliseconds GatherStep{2};
 
 private:
     friend class TEventSendThread;
-    void Queue(std::shared_ptr<const TMonitorMessage> Message);
+
+    enum class TSlotKind : std::uint8_t { Startup, Finish, Event };
+    struct TSlot {
+        TSlotKind Kind = TSlotKind::Event;
+        std::string Bytes; // the message, encoded; empty for the start-up message
+    };
+    // A slot whose message was larger keeps no more than this once sent.
+    static constexpr std::size_t SlotKeep = 4096;
+
+    // Fills the next free slot (with `Fill(TSlot&)`, its bytes emptied), unless the ring is full
+    // or the link is down for now.
+    template <class FillSlot>
+    void Queue(TSlotKind Kind, const FillSlot& Fill);
+    // Wakes the sending thread from its sleep with an empty queue.
+    void Wake();
+    // The sending thread: sleeps while nothing is queued, then lets messages gather.
+    void WaitForWork();
     bool LinkDownForNow() const;
     // The sending thread takes the settings of a later Configure before its next message.
     void TakePendingSettings();
-    std::atomic<bool> FSettingsPending{false};
-    std::shared_ptr<const TStartupMessage> StartupMessage();
+    // The start-up message's bytes, built once and kept for the life of the client.
+    const std::string& StartupBytes();
     // The sending thread's work: every queued message, in order. Returns false once told to
     // stop and nothing is left.
     bool SendQueued();
-    void SendOne(const std::shared_ptr<const TMonitorMessage>& Message);
+    void SendOne(const TSlot& Slot);
     void FlushGathered();
     static constexpr std::size_t GatherLimit = 64 * 1024;
 
+    const std::uint32_t FProcessID;
     std::string FCaption = "DataAccess";
-    // Published by the sending thread after each message: whether the link is down and since
+    std::string FStartup; // under FSettingsLock
+    std::atomic<bool> FSettingsPending{false};
+    // Published by the sending thread when it changes: whether the link is down and since
     // when. A message queued before the reconnect time-out has passed would only be dropped by
     // the thread, so it is dropped at once, without waking the thread.
-    std::atomic<bool> FLinkDown{false};
+    alignas(64) std::atomic<bool> FLinkDown{false};
     std::atomic<std::uint32_t> FLinkDownTick{0};
     std::atomic<std::uint32_t> FLinkRetryAfter{0};
     std::atomic<std::uint32_t> FLastEventNumber{0};
-    std::shared_ptr<const TStartupMessage> FStartup;
 
-    std::array<std::shared_ptr<const TMonitorMessage>, Slots> FRing;
-    std::atomic<std::size_t> FHead{0}; // next message to send; advanced by the sending thread
-    std::atomic<std::size_t> FTail{0}; // next free slot; advanced under the add lock
+    std::array<TSlot, Slots> FRing;
+    // The two ends of the ring live on cache lines of their own: the queueing thread and the
+    // sending thread would otherwise pull one line back and forth with every message.
+    // Next message to send; advanced by the sending thread, every few messages.
+    alignas(64) std::atomic<std::size_t> FHead{0};
+    // Next free slot, advanced under the add lock; and the head as the queueing side last read
+    // it (it reads the real one again only when the ring looks full).
+    alignas(64) std::atomic<std::size_t> FTail{0};
+    std::size_t FHeadSeen = 0;
     std::mutex FAddLock;
 
-    // The automatically resetting new-message signal, and the stop request.
-    std::mutex FSignalLock;
-    std::condition_variable FSignal;
-    bool FSignalled = false;
-    bool FStop = false;
+    // The sending thread's wake: it sleeps on FWakes (an atomic wait) while nothing is queued
+    // (FIdle), and a queueing thread that finds it so bumps the count. While messages gather
+    // it sleeps in short steps and looks at FHurry between them (a half-full ring, a stop,
+    // WaitUntilSent), so the queueing side never needs a lock to cut the window short.
+    alignas(64) std::atomic<std::uint32_t> FWakes{0};
+    std::atomic<bool> FIdle{false};
+    std::atomic<bool> FHurry{false};
+    std::atomic<bool> FStop{false};
+    // Ending, and the viewer did not take a message: the rest is dropped (sending thread only).
+    bool FGivingUp = false;
+    std::string FSenderStartup; // the sending thread's copy of the start-up message
+
+    // WaitUntilSent's wait: the thread is between taking messages and their send.
+    std::atomic<bool> FSending{false};
+    std::mutex FDrainLock;
     std::condition_variable FDrained;
 
     TSocketMessagePacker FPacker; // owned by the sending thread once it runs

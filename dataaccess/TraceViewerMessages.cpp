@@ -7,13 +7,14 @@ namespace kv::dataaccess {
 
 void TBufferMessagePacker::WriteInteger(std::int32_t Value) {
     const auto v = static_cast<std::uint32_t>(Value);
-    for (int shift = 24; shift >= 0; shift -= 8)
-        FBytes.push_back(static_cast<char>((v >> shift) & 0xFF));
+    const char bytes[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                           static_cast<char>(v >> 8), static_cast<char>(v)};
+    FBytes->append(bytes, 4);
 }
 
 void TBufferMessagePacker::WriteString(const std::string& Value) {
     WriteInteger(static_cast<std::int32_t>(Value.size()));
-    FBytes += Value;
+    FBytes->append(Value);
 }
 
 void TMonitorMessage::Write(TMessagePacker& Packer) const {
@@ -21,25 +22,15 @@ void TMonitorMessage::Write(TMessagePacker& Packer) const {
     WriteFields(Packer);
 }
 
-TEventMessage::TEventMessage(std::uint32_t ProcessID, int EventType, std::string Description)
-    : FProcessID(ProcessID), FEventType(EventType), FDescription(std::move(Description)) {}
-
-void TEventMessage::WriteFields(TMessagePacker& Packer) const {
-    Packer.WriteInteger(static_cast<std::int32_t>(FProcessID));
-    Packer.WriteInteger(FEventType);
-    Packer.WriteString(FDescription);
-}
-
-TStartupMessage::TStartupMessage(std::uint32_t ProcessID, std::string Description,
-                                 std::string ExePath)
-    : TEventMessage(ProcessID, 0, std::move(Description)), FExePath(std::move(ExePath)) {}
-
-void TStartupMessage::WriteFields(TMessagePacker& Packer) const {
-    TEventMessage::WriteFields(Packer);
-    Packer.WriteString(FExePath);
-}
-
 namespace {
+
+// The fields every event message begins with (after its type).
+void writeHead(TMessagePacker& Packer, std::uint32_t ProcessID, int EventType,
+               const std::string& Description) {
+    Packer.WriteInteger(static_cast<std::int32_t>(ProcessID));
+    Packer.WriteInteger(EventType);
+    Packer.WriteString(Description);
+}
 
 void writeParams(TMessagePacker& Packer, const std::vector<TMsgSQLParam>& Params) {
     Packer.WriteInteger(static_cast<std::int32_t>(Params.size()));
@@ -51,7 +42,78 @@ void writeParams(TMessagePacker& Packer, const std::vector<TMsgSQLParam>& Params
     }
 }
 
+// What follows the head of a start event and of an end event.
+void writeStartRest(TMessagePacker& Packer, const TMonitorEvent& Event, std::uint32_t Time) {
+    Packer.WriteInteger(static_cast<std::int32_t>(Event.EventNumber));
+    Packer.WriteInteger(static_cast<std::int32_t>(Time));
+    Packer.WriteInteger(Event.ObjectID);
+    Packer.WriteString(Event.ObjectName);
+    Packer.WriteInteger(Event.ObjectKind);
+    Packer.WriteString(Event.ObjectTypeName);
+    Packer.WriteInteger(Event.ParentID);
+    Packer.WriteString(Event.ParentName);
+    Packer.WriteInteger(Event.ParentKind);
+    Packer.WriteString(Event.ParentTypeName);
+    Packer.WriteString(Event.SQL);
+    writeParams(Packer, Event.Params);
+    Packer.WriteInteger(static_cast<std::int32_t>(Event.CallStack.size()));
+    for (const auto& line : Event.CallStack)
+        Packer.WriteString(line);
+}
+
+void writeEndRest(TMessagePacker& Packer, const TMonitorEvent& Event, std::uint32_t Time) {
+    Packer.WriteInteger(static_cast<std::int32_t>(Event.EventNumber));
+    Packer.WriteInteger(static_cast<std::int32_t>(Time));
+    Packer.WriteInteger(Event.Failed ? 1 : 0);
+    Packer.WriteString(Event.ErrorText);
+    writeParams(Packer, Event.Params);
+    Packer.WriteInteger(Event.RowsAffected);
+}
+
 } // namespace
+
+void WriteFinishMessage(TMessagePacker& Packer, std::uint32_t ProcessID,
+                        const std::string& Description) {
+    Packer.WriteInteger(mtEvent);
+    writeHead(Packer, ProcessID, 1, Description);
+}
+
+void WriteStartupMessage(TMessagePacker& Packer, std::uint32_t ProcessID,
+                         const std::string& Description, const std::string& ExePath) {
+    Packer.WriteInteger(mtStartup);
+    writeHead(Packer, ProcessID, 0, Description);
+    Packer.WriteString(ExePath);
+}
+
+void WriteEventStartMessage(TMessagePacker& Packer, std::uint32_t ProcessID,
+                            const TMonitorEvent& Event, std::uint32_t Time) {
+    Packer.WriteInteger(mtEventStart);
+    writeHead(Packer, ProcessID, Event.EventType, Event.Description);
+    writeStartRest(Packer, Event, Time);
+}
+
+void WriteEventEndMessage(TMessagePacker& Packer, std::uint32_t ProcessID,
+                          const TMonitorEvent& Event, std::uint32_t Time) {
+    Packer.WriteInteger(mtEventEnd);
+    writeHead(Packer, ProcessID, Event.EventType, Event.Description);
+    writeEndRest(Packer, Event, Time);
+}
+
+TEventMessage::TEventMessage(std::uint32_t ProcessID, int EventType, std::string Description)
+    : FProcessID(ProcessID), FEventType(EventType), FDescription(std::move(Description)) {}
+
+void TEventMessage::WriteFields(TMessagePacker& Packer) const {
+    writeHead(Packer, FProcessID, FEventType, FDescription);
+}
+
+TStartupMessage::TStartupMessage(std::uint32_t ProcessID, std::string Description,
+                                 std::string ExePath)
+    : TEventMessage(ProcessID, 0, std::move(Description)), FExePath(std::move(ExePath)) {}
+
+void TStartupMessage::WriteFields(TMessagePacker& Packer) const {
+    TEventMessage::WriteFields(Packer);
+    Packer.WriteString(FExePath);
+}
 
 TEventStartMessage::TEventStartMessage(std::uint32_t ProcessID, const TMonitorEvent& Event,
                                        std::uint32_t Time)
@@ -59,21 +121,7 @@ TEventStartMessage::TEventStartMessage(std::uint32_t ProcessID, const TMonitorEv
 
 void TEventStartMessage::WriteFields(TMessagePacker& Packer) const {
     TEventMessage::WriteFields(Packer);
-    Packer.WriteInteger(static_cast<std::int32_t>(FEvent.EventNumber));
-    Packer.WriteInteger(static_cast<std::int32_t>(FTime));
-    Packer.WriteInteger(FEvent.ObjectID);
-    Packer.WriteString(FEvent.ObjectName);
-    Packer.WriteInteger(FEvent.ObjectKind);
-    Packer.WriteString(FEvent.ObjectTypeName);
-    Packer.WriteInteger(FEvent.ParentID);
-    Packer.WriteString(FEvent.ParentName);
-    Packer.WriteInteger(FEvent.ParentKind);
-    Packer.WriteString(FEvent.ParentTypeName);
-    Packer.WriteString(FEvent.SQL);
-    writeParams(Packer, FEvent.Params);
-    Packer.WriteInteger(static_cast<std::int32_t>(FEvent.CallStack.size()));
-    for (const auto& line : FEvent.CallStack)
-        Packer.WriteString(line);
+    writeStartRest(Packer, FEvent, FTime);
 }
 
 TEventEndMessage::TEventEndMessage(std::uint32_t ProcessID, const TMonitorEvent& Event,
@@ -82,12 +130,7 @@ TEventEndMessage::TEventEndMessage(std::uint32_t ProcessID, const TMonitorEvent&
 
 void TEventEndMessage::WriteFields(TMessagePacker& Packer) const {
     TEventMessage::WriteFields(Packer);
-    Packer.WriteInteger(static_cast<std::int32_t>(FEvent.EventNumber));
-    Packer.WriteInteger(static_cast<std::int32_t>(FTime));
-    Packer.WriteInteger(FEvent.Failed ? 1 : 0);
-    Packer.WriteString(FEvent.ErrorText);
-    writeParams(Packer, FEvent.Params);
-    Packer.WriteInteger(FEvent.RowsAffected);
+    writeEndRest(Packer, FEvent, FTime);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -122,12 +165,14 @@ public:
         value = static_cast<std::uint32_t>(v);
         return true;
     }
-    bool count(std::uint32_t& value, std::uint32_t limit, const char* what) {
+    bool count(std::uint32_t& value, std::uint32_t limit, TDecodeFault::TCounted what) {
         std::int32_t v = 0;
         if (!integer(v))
             return false;
         if (v < 0 || static_cast<std::uint32_t>(v) > limit) {
-            error_ = std::string(what) + " count " + std::to_string(v) + " is impossible";
+            static const char* const names[] = {"text", "parameter", "call stack"};
+            error_ = std::string(names[what]) + " count " + std::to_string(v) + " is impossible";
+            fault_ = {TDecodeFault::dfImpossibleCount, what, v};
             return false;
         }
         value = static_cast<std::uint32_t>(v);
@@ -135,7 +180,7 @@ public:
     }
     bool text(std::string& value) {
         std::uint32_t n = 0;
-        if (!count(n, MaxText, "text"))
+        if (!count(n, MaxText, TDecodeFault::dcText))
             return false;
         if (bytes_.size() - at_ < n)
             return false;
@@ -145,7 +190,7 @@ public:
     }
     bool params(std::vector<TMsgSQLParam>& out) {
         std::uint32_t n = 0;
-        if (!count(n, MaxItems, "parameter"))
+        if (!count(n, MaxItems, TDecodeFault::dcParameters))
             return false;
         out.clear();
         for (std::uint32_t i = 0; i < n; ++i) {
@@ -161,7 +206,7 @@ public:
     }
     bool lines(std::vector<std::string>& out) {
         std::uint32_t n = 0;
-        if (!count(n, MaxItems, "call stack"))
+        if (!count(n, MaxItems, TDecodeFault::dcCallStack))
             return false;
         out.clear();
         for (std::uint32_t i = 0; i < n; ++i) {
@@ -176,11 +221,13 @@ public:
     }
     std::size_t used() const { return at_; }
     const std::string& error() const { return error_; }
+    const TDecodeFault& fault() const { return fault_; }
 
 private:
     std::string_view bytes_;
     std::size_t at_ = 0;
     std::string error_;
+    TDecodeFault fault_;
 };
 
 bool readBody(Reader& r, TDecodedMessage& m) {
@@ -224,7 +271,7 @@ bool readBody(Reader& r, TDecodedMessage& m) {
 } // namespace
 
 TDecodeResult DecodeMonitorMessage(std::string_view Bytes, TDecodedMessage& Message,
-                                   std::size_t& Used, std::string& Error) {
+                                   std::size_t& Used, std::string& Error, TDecodeFault* Fault) {
     Reader r(Bytes);
     Message = TDecodedMessage{};
     if (!r.integer(Message.Type))
@@ -240,11 +287,15 @@ TDecodeResult DecodeMonitorMessage(std::string_view Bytes, TDecodedMessage& Mess
         break;
     default:
         Error = "unknown message type " + std::to_string(Message.Type);
+        if (Fault != nullptr)
+            *Fault = {TDecodeFault::dfUnknownType, TDecodeFault::dcText, Message.Type};
         return TDecodeResult::Malformed;
     }
     if (!readBody(r, Message)) {
         if (!r.error().empty()) {
             Error = r.error();
+            if (Fault != nullptr)
+                *Fault = r.fault();
             return TDecodeResult::Malformed;
         }
         return TDecodeResult::NeedMore;

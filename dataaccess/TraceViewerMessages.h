@@ -74,15 +74,21 @@ public:
     virtual void WriteString(const std::string& Value) = 0;
 };
 
-// Collects the bytes of messages (tests, and the viewer's own checks).
+// Collects the bytes of messages: in a buffer of its own (tests, the viewer's own checks), or
+// appended to a given string (the link's queue, whose slots keep their memory).
 class TBufferMessagePacker final : public TMessagePacker {
 public:
+    TBufferMessagePacker() = default;
+    explicit TBufferMessagePacker(std::string& Target) : FBytes(&Target) {}
+    TBufferMessagePacker(const TBufferMessagePacker&) = delete;
+    TBufferMessagePacker& operator=(const TBufferMessagePacker&) = delete;
     void WriteInteger(std::int32_t Value) override;
     void WriteString(const std::string& Value) override;
-    const std::string& Bytes() const { return FBytes; }
+    const std::string& Bytes() const { return *FBytes; }
 
 private:
-    std::string FBytes;
+    std::string FOwn;
+    std::string* FBytes = &FOwn;
 };
 
 class TMonitorMessage {
@@ -150,6 +156,17 @@ private:
     std::uint32_t FTime;
 };
 
+// The same layouts written without a message object in between: the link encodes an event
+// straight into its queue.
+void WriteFinishMessage(TMessagePacker& Packer, std::uint32_t ProcessID,
+                        const std::string& Description);
+void WriteStartupMessage(TMessagePacker& Packer, std::uint32_t ProcessID,
+                         const std::string& Description, const std::string& ExePath);
+void WriteEventStartMessage(TMessagePacker& Packer, std::uint32_t ProcessID,
+                            const TMonitorEvent& Event, std::uint32_t Time);
+void WriteEventEndMessage(TMessagePacker& Packer, std::uint32_t ProcessID,
+                          const TMonitorEvent& Event, std::uint32_t Time);
+
 // One message as the viewer reads it back.
 struct TDecodedMessage {
     std::int32_t Type = 0; // mtEvent, mtStartup, mtEventStart, mtEventEnd or mtProbe
@@ -163,10 +180,20 @@ struct TDecodedMessage {
 
 enum class TDecodeResult { Message, NeedMore, Malformed };
 
+// Why a stream cannot be read on, for a reader that words the reason in its own language.
+struct TDecodeFault {
+    enum TKind { dfNone, dfUnknownType, dfImpossibleCount };
+    enum TCounted { dcText, dcParameters, dcCallStack };
+    TKind Kind = dfNone;
+    TCounted Counted = dcText; // what the impossible count counts
+    std::int32_t Value = 0;    // the unknown type, or the impossible count
+};
+
 // Reads one message from the front of `Bytes`. On Message, `Used` is the number of bytes it
-// took; NeedMore asks for more bytes; Malformed (with `Error`) means the stream cannot be read
-// on: an unknown type, a negative or impossible count.
+// took; NeedMore asks for more bytes; Malformed (with `Error`, and `Fault` when given) means the
+// stream cannot be read on: an unknown type, a negative or impossible count.
 TDecodeResult DecodeMonitorMessage(std::string_view Bytes, TDecodedMessage& Message,
-                                   std::size_t& Used, std::string& Error);
+                                   std::size_t& Used, std::string& Error,
+                                   TDecodeFault* Fault = nullptr);
 
 } // namespace kv::dataaccess

@@ -40,7 +40,9 @@ public:
     virtual Result<void> sendAll(const void* data, std::size_t size) = 0;
 };
 
-// Opens a connection to `host`:`port` whose sends give up after `sendTimeoutMs` milliseconds.
+// Opens a connection to `host`:`port` whose sends give up after `sendTimeoutMs` milliseconds
+// (on the simulated host the time-out bounds each sendAll as a whole; Windows fails a send whose
+// time-out ends and leaves the connection unusable).
 Result<std::unique_ptr<TcpStream>> connectTcp(std::string_view host, std::uint16_t port,
                                               std::uint32_t sendTimeoutMs);
 

@@ -3,13 +3,16 @@
 // usage: kelvora-trace [--port N] [--text] [--save FILE]
 //   --port  the port to listen on, on 127.0.0.1 (default 1000, the link's default)
 //   --text  no window: one line per message on standard output (kind, event number,
-//           description, statement text, duration, rows, failure)
+//           description, statement text, duration, rows, failure); notes begin with "# "
 //   --save  append every record to FILE as one line of JSON
 //
 // Several traced programs may be connected at once; a stream that cannot be read is closed with
-// a line that says why, and the viewer goes on.
+// a line that says why, and the viewer goes on. When the port cannot be listened on, the window
+// says why and stays open to try another port; --text says why on standard error and ends with
+// status 1.
 
 #include "traceviewer/trace_server.h"
+#include "traceviewer/trace_texts.h"
 #include "traceviewer/trace_window.h"
 
 #include <QApplication>
@@ -32,7 +35,7 @@ void requestStop(int) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: kelvora-trace [--port N] [--text] [--save FILE]\n");
+    std::fprintf(stderr, "kullanım: kelvora-trace [--port N] [--text] [--save DOSYA]\n");
     return 2;
 }
 
@@ -61,7 +64,7 @@ int main(int argc, char** argv) {
     if (!save.empty()) {
         saved.open(save, std::ios::app);
         if (!saved) {
-            std::fprintf(stderr, "kelvora-trace: cannot write %s\n", save.c_str());
+            std::fprintf(stderr, "kelvora-trace: %s dosyasına yazılamıyor\n", save.c_str());
             return 1;
         }
     }
@@ -79,8 +82,13 @@ int main(int argc, char** argv) {
                 keep(record);
             },
             [](const std::string& note) { std::cout << "# " << note << std::endl; });
-        if (!server.listen(static_cast<std::uint16_t>(port)))
+        if (!server.listen(static_cast<std::uint16_t>(port))) {
+            std::cerr << "kelvora-trace: "
+                      << kv::traceviewer::cannotListenNote(static_cast<std::uint16_t>(port),
+                                                           server.listenError())
+                      << ". " << kv::traceviewer::listenWayOut(false) << std::endl;
             return 1;
+        }
         std::signal(SIGINT, requestStop);
         std::signal(SIGTERM, requestStop);
         while (!stopRequested)
@@ -96,8 +104,14 @@ int main(int argc, char** argv) {
             keep(record);
         },
         [&](const std::string& note) { window.note(note); });
-    if (!server.listen(static_cast<std::uint16_t>(port)))
-        return 1;
+    window.attach(server);
+    // A port that cannot be listened on leaves the window open with the reason and a field
+    // for another port; the reason goes to standard error too, for a start from a console.
+    if (!window.listenOn(static_cast<std::uint16_t>(port)))
+        std::cerr << "kelvora-trace: "
+                  << kv::traceviewer::cannotListenNote(static_cast<std::uint16_t>(port),
+                                                       server.listenError())
+                  << std::endl;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] { server.step(0); });
     timer.start(20);

@@ -1,6 +1,7 @@
 #include "traceviewer/trace_server.h"
 
 #include "platform/TcpStream.h"
+#include "traceviewer/trace_texts.h"
 
 namespace kv::traceviewer {
 
@@ -13,13 +14,11 @@ bool TraceServer::listen(std::uint16_t port) {
     auto listener = platform::listenTcp(port);
     if (!listener) {
         listenError_ = listener.error();
-        notes_("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " +
-               platform::socketErrorText(listenError_.code) + " (" + listenError_.message + ")");
         return false;
     }
     listener_ = std::move(listener.value());
     listenError_ = platform::Error{0, {}};
-    notes_("listening on 127.0.0.1:" + std::to_string(listener_->port()));
+    notes_(listeningNote(listener_->port()));
     return true;
 }
 
@@ -39,7 +38,7 @@ void TraceServer::step(int timeoutMs) {
                 number, std::make_unique<TraceSession>([this, number](const TraceRecord& record) {
                     records_(number, record);
                 }));
-            notes_("client " + std::to_string(number) + " connected");
+            notes_(connectedNote(number));
             break;
         }
         case Kind::Received: {
@@ -47,18 +46,16 @@ void TraceServer::step(int timeoutMs) {
             if (it == sessions_.end())
                 break;
             if (!it->second->feed(event.bytes)) {
-                const std::string why = it->second->error() + "; connection closed";
+                const auto fault = it->second->fault();
                 listener_->close(event.connection);
                 sessions_.erase(it);
-                notes_("client " + std::to_string(event.connection) + ": " + why);
+                notes_(unreadableNote(event.connection, fault));
             }
             break;
         }
         case Kind::Closed:
             if (sessions_.erase(event.connection) != 0)
-                notes_("client " + std::to_string(event.connection) + ": " +
-                       (event.error.code == 0 ? std::string("disconnected")
-                                              : platform::socketErrorText(event.error.code)));
+                notes_(closedNote(event.connection, event.error));
             break;
         }
     }

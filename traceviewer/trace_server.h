@@ -16,7 +16,8 @@ namespace kv::traceviewer {
 
 class TraceServer {
 public:
-    // Records and notes ("client 2 connected", "client 2: unknown message type 9; closed").
+    // Records, and notes in the viewer's language ("İstemci 2 bağlandı", "İstemci 3: akış
+    // okunamıyor (bilinmeyen ileti türü 9); bağlantı kapatıldı").
     using RecordSink = std::function<void(int client, const TraceRecord&)>;
     using NoteSink = std::function<void(const std::string&)>;
 
@@ -25,8 +26,9 @@ public:
     TraceServer(const TraceServer&) = delete;
     TraceServer& operator=(const TraceServer&) = delete;
 
-    // Listens on 127.0.0.1:port (0: any free port); false with a note when it cannot, and
-    // listenError() says why (a Windows Sockets number: 10013 privileges, 10048 taken).
+    // Listens on 127.0.0.1:port (0: any free port), with a note; false when it cannot, and
+    // listenError() says why (a Windows Sockets number: 10013 privileges, 10048 taken). Only
+    // while not listening: a failed attempt may be followed by another.
     bool listen(std::uint16_t port);
     const platform::Error& listenError() const { return listenError_; }
     std::uint16_t port() const;

@@ -1,5 +1,7 @@
 #include "traceviewer/trace_session.h"
 
+#include "traceviewer/trace_texts.h"
+
 #include <cstdio>
 
 namespace kv::traceviewer {
@@ -17,7 +19,7 @@ bool TraceSession::feed(std::string_view bytes) {
         std::size_t used = 0;
         std::string why;
         const auto result = dataaccess::DecodeMonitorMessage(std::string_view(buffer_).substr(at),
-                                                             message, used, why);
+                                                             message, used, why, &fault_);
         if (result == TDecodeResult::NeedMore)
             break;
         if (result == TDecodeResult::Malformed) {
@@ -85,13 +87,6 @@ void TraceSession::take(const TDecodedMessage& m) {
 }
 
 namespace {
-
-std::string oneLine(std::string text) {
-    for (auto& c : text)
-        if (c == '\r' || c == '\n' || c == '\t')
-            c = ' ';
-    return text;
-}
 
 std::string jsonText(const std::string& text) {
     std::string out = "\"";

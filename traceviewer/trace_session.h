@@ -39,9 +39,11 @@ public:
     using Sink = std::function<void(const TraceRecord&)>;
     explicit TraceSession(Sink sink) : sink_(std::move(sink)) {}
 
-    // Feeds received bytes; false once the stream is broken (error() says why).
+    // Feeds received bytes; false once the stream is broken (error() says why, fault() the same
+    // for a caller that words it itself).
     bool feed(std::string_view bytes);
     const std::string& error() const { return error_; }
+    const dataaccess::TDecodeFault& fault() const { return fault_; }
     // Start events still waiting for their end.
     std::size_t open() const { return started_.size(); }
 
@@ -51,6 +53,7 @@ private:
     Sink sink_;
     std::string buffer_;
     std::string error_;
+    dataaccess::TDecodeFault fault_;
     std::map<std::pair<std::uint32_t, std::uint32_t>, TraceRecord> started_;
 };
 

@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -20,13 +21,18 @@ using posix::socketFailure;
 
 class PosixTcpStream final : public TcpStream {
 public:
-    explicit PosixTcpStream(int fd) : fd_(fd) {}
+    PosixTcpStream(int fd, std::uint32_t sendTimeoutMs) : fd_(fd), sendTimeoutMs_(sendTimeoutMs) {}
     ~PosixTcpStream() override { ::close(fd_); }
     PosixTcpStream(const PosixTcpStream&) = delete;
     PosixTcpStream& operator=(const PosixTcpStream&) = delete;
 
+    // The send time-out bounds the whole call: a blocked send gives back what it could place
+    // when its time-out ends, and a peer that takes a few bytes a second must not keep the call
+    // going for as many time-outs as there are bytes.
     Result<void> sendAll(const void* data, std::size_t size) override {
         const auto* bytes = static_cast<const char*>(data);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(sendTimeoutMs_);
         while (size > 0) {
             const ssize_t n = ::send(fd_, bytes, size, MSG_NOSIGNAL);
             if (n < 0) {
@@ -36,12 +42,16 @@ public:
             }
             bytes += n;
             size -= static_cast<std::size_t>(n);
+            if (size > 0 && std::chrono::steady_clock::now() >= deadline)
+                return Error{wsa::TimedOut,
+                             "send: timed out with " + std::to_string(size) + " bytes left"};
         }
         return success();
     }
 
 private:
     int fd_;
+    std::uint32_t sendTimeoutMs_;
 };
 
 } // namespace
@@ -66,7 +76,7 @@ Result<std::unique_ptr<TcpStream>> connectTcp(std::string_view host, std::uint16
     timeout.tv_sec = static_cast<time_t>(sendTimeoutMs / 1000);
     timeout.tv_usec = static_cast<suseconds_t>((sendTimeoutMs % 1000) * 1000);
     (void)::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    return std::unique_ptr<TcpStream>(std::make_unique<PosixTcpStream>(fd));
+    return std::unique_ptr<TcpStream>(std::make_unique<PosixTcpStream>(fd, sendTimeoutMs));
 }
 
 std::uint32_t currentProcessId() {

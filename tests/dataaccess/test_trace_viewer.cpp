@@ -55,23 +55,33 @@ std::vector<std::int32_t> typesOf(const std::vector<TDecodedMessage>& messages) 
     return types;
 }
 
+// A listening socket on 127.0.0.1:port (0: any free port); `port` becomes the port it got. A
+// receive buffer size other than 0 goes to the connections it accepts.
+int listenOnLoopback(std::uint16_t& port, int backlog, int receiveBuffer = 0) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (receiveBuffer != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, backlog) != 0)
+        throw std::runtime_error("cannot listen");
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
 // A trace viewer stand-in on 127.0.0.1: accepts connections one after another and keeps what
 // each one sent.
 class Listener {
 public:
     explicit Listener(std::uint16_t port = 0) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int on = 1;
-        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(port);
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 8) != 0)
-            throw std::runtime_error("cannot listen");
-        socklen_t len = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        fd_ = listenOnLoopback(port, 8);
+        port_ = port;
         thread_ = std::thread([this] { run(); });
     }
     ~Listener() {
@@ -150,6 +160,37 @@ private:
     std::atomic<std::size_t> closeAfter_{0};
     std::mutex mutex_;
     std::vector<std::string> connections_;
+};
+
+// A trace viewer that stopped reading: connections are completed by the system and left
+// unread, with a small receive buffer, so the link's sends soon block.
+class StalledViewer {
+public:
+    StalledViewer() { fd_ = listenOnLoopback(port_, 16, 4096); }
+    ~StalledViewer() {
+        for (int c : held_)
+            ::close(c);
+        ::close(fd_);
+    }
+    std::uint16_t port() const { return port_; }
+    // The connections made to it so far (taken off the backlog, still unread).
+    std::size_t connections() {
+        for (;;) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 0) <= 0)
+                break;
+            const int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c < 0)
+                break;
+            held_.push_back(c);
+        }
+        return held_.size();
+    }
+
+private:
+    int fd_ = -1;
+    std::uint16_t port_ = 0;
+    std::vector<int> held_;
 };
 
 TEST(TraceViewerMessages, ByteLayout) {
@@ -257,6 +298,37 @@ TEST_F(TraceViewerLink, StartupFirstThenProbedEvents) {
     EXPECT_EQ(messages[6].Event.EventNumber, 1u);
 }
 
+// The sending thread sleeps while nothing is queued and lets a burst gather once woken: a lone
+// event after a quiet spell still leaves on its own, nobody flushing, and so does the next one.
+TEST_F(TraceViewerLink, EventsLeaveWithoutAFlush) {
+    Listener viewer;
+    TTraceViewerClient client;
+    client.Configure("Nuvo", "127.0.0.1", viewer.port(), 5000, 1000);
+    const auto received = [&](std::size_t count) {
+        for (int i = 0; i < 500; ++i) {
+            const auto connections = viewer.connections();
+            if (!connections.empty() && decodeAll(connections[0]).size() >= count)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    };
+    client.Start();
+    TMonitorEvent first = statement("select 1");
+    client.EventStart(first);
+    ASSERT_TRUE(received(4));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the thread sleeps again
+    TMonitorEvent second = statement("select 2");
+    client.EventStart(second);
+    ASSERT_TRUE(received(7));
+    const auto messages = decodeAll(viewer.connections().at(0));
+    EXPECT_EQ(typesOf(messages),
+              (std::vector<std::int32_t>{mtStartup, mtProbe, mtProbe, mtEventStart, mtProbe,
+                                         mtProbe, mtEventStart}));
+    ASSERT_EQ(messages.size(), 7u);
+    EXPECT_EQ(messages[6].Event.SQL, "select 2");
+}
+
 // A finish message never opens a link.
 TEST_F(TraceViewerLink, FinishAloneOpensNoLink) {
     Listener viewer;
@@ -318,6 +390,34 @@ TEST_F(TraceViewerLink, ViewerClosingMidMessageMakesTheNextMessageReconnect) {
     const auto connections = viewer.connections();
     EXPECT_EQ(connections[0].size(), 10u);
     EXPECT_EQ(connections[1].substr(0, 4), be(mtStartup));
+}
+
+// A viewer that stops reading holds nothing up. The statement thread goes on queueing (what the
+// full ring cannot take is dropped) while the sending thread is stuck in a send; and ending the
+// client drops what is left once that send fails, instead of opening connection after connection
+// to push megabytes into a viewer that takes none of them.
+TEST_F(TraceViewerLink, ViewerThatStopsReadingHoldsNothingUp) {
+    StalledViewer viewer;
+    std::size_t before = 0;
+    {
+        TTraceViewerClient client;
+        client.Configure("Nuvo", "127.0.0.1", viewer.port(), 0, 1000);
+        client.Start();
+        // Far more than the socket buffers hold: the sending thread blocks early on, and the
+        // ring holds about twelve megabytes when the client ends.
+        const std::string sql(8 * 1024, 'x');
+        for (int i = 0; i < 5000; ++i) {
+            TMonitorEvent e = statement(sql);
+            client.EventStart(e);
+            client.EventEnd(e);
+        }
+        for (int i = 0; i < 500 && viewer.connections() == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        before = viewer.connections();
+        ASSERT_GE(before, 1u);
+    }
+    // Any connection the ending made has completed by now, accepted or not.
+    EXPECT_EQ(viewer.connections(), before);
 }
 
 // The SQL Server monitor feeds the process-wide client: its activation sends the start-up

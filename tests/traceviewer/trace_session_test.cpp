@@ -127,7 +127,7 @@ TEST(TraceServer, SeveralClientsAndOneBrokenStream) {
         clients.insert(client);
     EXPECT_EQ(clients.size(), 2u);
     EXPECT_NE(std::find(notes.begin(), notes.end(),
-                        "client 3: unknown message type 9; connection closed"),
+                        "İstemci 3: akış okunamıyor (bilinmeyen ileti türü 9); bağlantı kapatıldı"),
               notes.end());
 }
 
