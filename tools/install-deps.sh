@@ -13,7 +13,7 @@ packages=(
     clang
     xvfb xauth imagemagick
     fonts-wine fonts-liberation fonts-dejavu-core
-    g++-mingw-w64-x86-64-posix googletest wine wine64 locales
+    g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64 locales
     dpkg-dev xdotool
 )
 

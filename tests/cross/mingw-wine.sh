@@ -13,6 +13,9 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
 build=${1:?build folder}
 mode=${2:?build or test}
+# Absolute, since Wine takes only an absolute WINEPREFIX and the emulator is configured with it.
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
 
 for tool in x86_64-w64-mingw32-g++-posix wine wineboot; do
     if ! command -v "$tool" >/dev/null 2>&1; then
@@ -21,9 +24,10 @@ for tool in x86_64-w64-mingw32-g++-posix wine wineboot; do
     fi
 done
 
-# The test programs of the cross build; the platform contract test brings its service program.
+# The test programs of the cross build; the platform contract test brings its service program,
+# the stand-in's service test the stand-in (also what tools/wine-pharmacy.sh installs).
 targets=(toolkit_tests dataaccess_tests console_tests oledb_tests platform_win32_tests platform_smoke
-         traceviewer_tests)
+         traceviewer_tests standin_win32_tests sqlserver-standin)
 
 case $mode in
 build)
