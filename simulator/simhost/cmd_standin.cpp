@@ -8,6 +8,8 @@
 //       not, with N damaged pages. Defaults: profile 2000, service running, database attached.
 //   simhost damage DIR 'C:\path.mdf' N      damages N healthy pages of a data file
 //   simhost check DIR 'C:\path.mdf'         prints "consistent" or "N damaged pages"
+//   simhost check-file FILE                 the same for a data file given by its path here (a
+//                                           file of a Wine prefix's drive_c, for example)
 //
 // `create` applies its options in command-line order, so each stand-in option rebuilds the
 // demo set-up from all values seen so far; the last one leaves the final state.
@@ -412,6 +414,20 @@ const SimhostCommand checkCommand{
                                      status);
         if (!file)
             return status;
+        return printCheck(*file, header, io);
+    }};
+
+const SimhostCommand checkFileCommand{
+    "check-file",
+    "check-file FILE   the same for a data file named by its path on this machine (in a Wine "
+    "prefix's drive_c, for example)",
+    [](const std::vector<std::string>& args, Io io) {
+        if (args.size() != 1)
+            return usageError(io, "usage: simhost check-file FILE");
+        standin::dbfile::Header header;
+        auto file = openDataFile(args[0], args[0], io, header);
+        if (!file)
+            return ExitFailed;
         return printCheck(*file, header, io);
     }};
 
