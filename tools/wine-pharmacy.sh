@@ -137,6 +137,10 @@ version=8.00.2039
 {
     echo 'REGEDIT4'
     echo
+    # An earlier set-up's entries go first (a fresh prefix has none of these keys).
+    echo '[-HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Microsoft SQL Server]'
+    echo '[-HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\MSSQLServer]'
+    echo
     if [ "$profile" = 2000 ]; then
         echo '[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Microsoft SQL Server]'
         # REG_MULTI_SZ "MSSQLSERVER"

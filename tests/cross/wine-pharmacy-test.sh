@@ -84,6 +84,9 @@ out=$(printf 'select db_name()\ngo\n' | FREETDSCONF=$prefix/freetds.conf \
     tsql -S '(local)' -U sa -P 'Gizli-1' 2>&1 || true)
 expect "$out" '^master' "a client naming (local) through PREFIX/freetds.conf did not log in"
 
+out=$(wine_output reg query 'HKLM\SOFTWARE\Microsoft\Microsoft SQL Server\Instance Names\SQL' /v MSSQLSERVER)
+expect "$out" 'MSSQL\.1' "the 2005 instance is not in the registry: $out"
+
 data=$prefix/drive_c/Kelvora/Data/kelvora_Data.MDF
 out=$("$build/bin/simhost" check-file "$data")
 [ "$out" = "3 damaged pages" ] || fail "simhost check-file said \"$out\", not \"3 damaged pages\""
@@ -105,6 +108,9 @@ out=$(wine_output reg query 'HKLM\System\CurrentControlSet\Services\MSSQLSERVER'
 expect "$out" 'sqlserver-standin\.exe" --service --profile 2000' "MSSQLSERVER runs something else: $out"
 out=$(wine_output reg query 'HKLM\SOFTWARE\Microsoft\MSSQLServer\MSSQLServer\SuperSocketNetLib\Tcp' /v TcpPort)
 expect "$out" "$port" "SQL Server 2000's TcpPort is not the port"
+# The 2005 installation's entries went with it: the console's server list reads them.
+out=$(wine_output reg query 'HKLM\SOFTWARE\Microsoft\Microsoft SQL Server\Instance Names\SQL')
+if grep -q 'MSSQL\.1' <<<"$out"; then fail "the 2005 instance is still in the registry"; fi
 out=$(query 7.1 k "select 1")
 expect "$out" 'Unable to connect|unable to connect|Connection refused|Adaptive Server connection failed' \
     "a stopped server answers"
