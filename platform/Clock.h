@@ -3,6 +3,7 @@
 // waits (8000 ms per step) can run on a fake clock in tests.
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <vector>
 
@@ -47,5 +48,8 @@ private:
     std::vector<std::uint32_t> sleeps_;
     std::function<void(std::uint32_t)> onSleep_;
 };
+
+// The local time of the machine at `time`, safely from any thread (localtime_r, localtime_s).
+std::tm localTime(std::time_t time);
 
 } // namespace kv::platform

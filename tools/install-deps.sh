@@ -13,8 +13,8 @@ packages=(
     clang
     xvfb xauth imagemagick
     fonts-wine fonts-liberation fonts-dejavu-core
-    g++-mingw-w64-x86-64-posix googletest wine wine64 locales
-    dpkg-dev xdotool libz-mingw-w64-dev
+    g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64 locales
+    dpkg-dev xdotool
 )
 
 missing=()

@@ -19,4 +19,10 @@ std::uint32_t SystemClock::tickCount() {
     return static_cast<std::uint32_t>(ms); // wraps like GetTickCount
 }
 
+std::tm localTime(std::time_t time) {
+    std::tm local{};
+    localtime_r(&time, &local);
+    return local;
+}
+
 } // namespace kv::platform

@@ -8,6 +8,8 @@
 //       not, with N damaged pages. Defaults: profile 2000, service running, database attached.
 //   simhost damage DIR 'C:\path.mdf' N      damages N healthy pages of a data file
 //   simhost check DIR 'C:\path.mdf'         prints "consistent" or "N damaged pages"
+//   simhost check-file FILE                 the same for a data file given by its path here (a
+//                                           file of a Wine prefix's drive_c, for example)
 //
 // `create` applies its options in command-line order, so each stand-in option rebuilds the
 // demo set-up from all values seen so far; the last one leaves the final state.
@@ -21,12 +23,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <thread>
-#include <unistd.h>
 
 namespace kv::simhost {
 namespace {
@@ -173,22 +173,28 @@ int buildDemo(platform::sim::SimHost& host, Io io) {
         header.database = "kelvora";
         header.id = standin::dbfile::newFileId();
         header.version = version;
-        const int dataFd = ::open(data->c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const int logFd = ::open(log->c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        bool ok = dataFd >= 0 && logFd >= 0 &&
-                  standin::dbfile::writeDataFile(dataFd, header, standin::dbfile::demoTables(400),
-                                                 dataPages, why) &&
-                  standin::dbfile::writeLogFile(logFd, "kelvora", header.id, version, 63, why);
+        using platform::FileHold;
+        auto dataFile = FileHold::openShared(*data, FileHold::Open::CreateIfMissing);
+        auto logFile = FileHold::openShared(*log, FileHold::Open::CreateIfMissing);
+        bool ok = dataFile && logFile;
+        if (!ok)
+            why = (dataFile ? logFile.error() : dataFile.error()).message;
+        if (ok) {
+            auto written = standin::dbfile::writeDataFile(
+                *dataFile, header, standin::dbfile::demoTables(400), dataPages);
+            if (written)
+                written =
+                    standin::dbfile::writeLogFile(*logFile, "kelvora", header.id, version, 63);
+            ok = written.ok();
+            if (!ok)
+                why = written.error().message;
+        }
         if (ok && s.damaged > 0) {
-            const int done = standin::dbfile::damage(dataFd, header, s.damaged, why);
+            const int done = standin::dbfile::damage(*dataFile, header, s.damaged, why);
             ok = done == s.damaged;
             if (!ok && why.empty())
                 why = "only " + std::to_string(done) + " pages could be damaged";
         }
-        if (dataFd >= 0)
-            ::close(dataFd);
-        if (logFd >= 0)
-            ::close(logFd);
         if (!ok)
             return failure(io, "cannot write the demo database: " + why);
     }
@@ -325,51 +331,74 @@ const SimhostCreateOption dataSizeOption{
              "--data-mib takes a size in MiB from 1 to 16384");
      }}};
 
-// Opens a data file of the host for damage or check; the stand-in's hold does not stop us
-// (damage stands for a failing disk).
-int openDataFile(const std::vector<std::string>& args, std::size_t count, Io io, int& fd,
-                 standin::dbfile::Header& header, const char* usage) {
-    if (args.size() != count)
-        return usageError(io, usage);
-    auto host = openHost(args[0], io);
-    if (!host)
-        return ExitUsage;
-    auto path = host->resolve(args[1]);
-    if (!path)
-        return failure(io, path.error().message);
-    fd = ::open(path->c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0)
-        return failure(io, "cannot open " + args[1] + " (" + path->string() + ")");
+// Opens a data file for damage or check; the stand-in's hold does not stop us (damage stands
+// for a failing disk). `shown` names the file in messages.
+std::optional<platform::FileHold> openDataFile(const fs::path& path, const std::string& shown,
+                                               Io io, standin::dbfile::Header& header) {
+    auto file = platform::FileHold::openShared(path);
+    if (!file) {
+        (void)failure(io, "cannot open " + shown + " (" + path.string() + ")");
+        return std::nullopt;
+    }
     standin::dbfile::ReadError kind;
     std::string why;
-    auto h = standin::dbfile::readHeader(fd, kind, why);
+    auto h = standin::dbfile::readHeader(*file, kind, why);
     if (!h || h->role != standin::dbfile::Role::Data) {
-        ::close(fd);
-        return failure(io, args[1] + " is not a data file of the stand-in: " +
-                               (h ? std::string("it is a log file") : why));
+        (void)failure(io, shown + " is not a data file of the stand-in: " +
+                              (h ? std::string("it is a log file") : why));
+        return std::nullopt;
     }
     header = *h;
+    return std::move(file).value();
+}
+
+// The data file `args[1]` of the host `args[0]`.
+std::optional<platform::FileHold> openHostDataFile(const std::vector<std::string>& args,
+                                                   std::size_t count, Io io,
+                                                   standin::dbfile::Header& header,
+                                                   const char* usage, int& status) {
+    status = ExitFailed;
+    if (args.size() != count) {
+        status = usageError(io, usage);
+        return std::nullopt;
+    }
+    auto host = openHost(args[0], io);
+    if (!host) {
+        status = ExitUsage;
+        return std::nullopt;
+    }
+    auto path = host->resolve(args[1]);
+    if (!path) {
+        (void)failure(io, path.error().message);
+        return std::nullopt;
+    }
+    return openDataFile(*path, args[1], io, header);
+}
+
+int printCheck(platform::FileHold& file, const standin::dbfile::Header& header, Io io) {
+    const auto report = standin::dbfile::check(file, header);
+    if (report.problems.empty())
+        io.out << "consistent\n";
+    else
+        io.out << report.problems.size() << " damaged pages\n";
     return ExitOk;
 }
 
 const SimhostCommand damageCommand{
     "damage", "damage DIR 'C:\\path.mdf' N   damage N healthy pages of a stand-in data file",
     [](const std::vector<std::string>& args, Io io) {
-        int fd = -1;
         standin::dbfile::Header header;
-        if (int status =
-                openDataFile(args, 3, io, fd, header, "usage: simhost damage DIR 'C:\\path.mdf' N");
-            status != ExitOk)
+        int status = ExitOk;
+        auto file = openHostDataFile(args, 3, io, header,
+                                     "usage: simhost damage DIR 'C:\\path.mdf' N", status);
+        if (!file)
             return status;
         char* end = nullptr;
         const long n = std::strtol(args[2].c_str(), &end, 10);
-        if (*end || n < 0) {
-            ::close(fd);
+        if (*end || n < 0)
             return usageError(io, "damage takes a number of pages");
-        }
         std::string why;
-        const int done = standin::dbfile::damage(fd, header, static_cast<int>(n), why);
-        ::close(fd);
+        const int done = standin::dbfile::damage(*file, header, static_cast<int>(n), why);
         io.out << "damaged " << done << " pages\n";
         return done == n ? ExitOk
                          : failure(io, "only " + std::to_string(done) +
@@ -379,19 +408,27 @@ const SimhostCommand damageCommand{
 const SimhostCommand checkCommand{
     "check", "check DIR 'C:\\path.mdf'   print \"consistent\" or the number of damaged pages",
     [](const std::vector<std::string>& args, Io io) {
-        int fd = -1;
         standin::dbfile::Header header;
-        if (int status =
-                openDataFile(args, 2, io, fd, header, "usage: simhost check DIR 'C:\\path.mdf'");
-            status != ExitOk)
+        int status = ExitOk;
+        auto file = openHostDataFile(args, 2, io, header, "usage: simhost check DIR 'C:\\path.mdf'",
+                                     status);
+        if (!file)
             return status;
-        const auto report = standin::dbfile::check(fd, header);
-        ::close(fd);
-        if (report.problems.empty())
-            io.out << "consistent\n";
-        else
-            io.out << report.problems.size() << " damaged pages\n";
-        return ExitOk;
+        return printCheck(*file, header, io);
+    }};
+
+const SimhostCommand checkFileCommand{
+    "check-file",
+    "check-file FILE   the same for a data file named by its path on this machine (in a Wine "
+    "prefix's drive_c, for example)",
+    [](const std::vector<std::string>& args, Io io) {
+        if (args.size() != 1)
+            return usageError(io, "usage: simhost check-file FILE");
+        standin::dbfile::Header header;
+        auto file = openDataFile(args[0], args[0], io, header);
+        if (!file)
+            return ExitFailed;
+        return printCheck(*file, header, io);
     }};
 
 } // namespace

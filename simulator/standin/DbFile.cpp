@@ -1,10 +1,8 @@
 #include "simulator/standin/DbFile.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <cstring>
-#include <fcntl.h>
 #include <random>
-#include <unistd.h>
 #include <zlib.h>
 
 namespace kv::standin::dbfile {
@@ -63,37 +61,19 @@ Page makePage(std::uint32_t number, PageType type, std::int32_t object, int inde
     return page;
 }
 
-bool writePage(int fd, std::uint32_t number, const Page& page, std::string& error) {
-    const off_t at = static_cast<off_t>(number) * static_cast<off_t>(PageSize);
-    std::size_t done = 0;
-    while (done < PageSize) {
-        ssize_t n =
-            ::pwrite(fd, page.data() + done, PageSize - done, at + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            error = "cannot write page " + std::to_string(number) + ": " + std::strerror(errno);
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+platform::Result<void> writePage(File& file, std::uint32_t number, const Page& page) {
+    const std::uint64_t at = std::uint64_t{number} * PageSize;
+    auto written = file.writeAt(at, page.data(), PageSize);
+    if (!written)
+        return platform::Error{written.code(), "cannot write page " + std::to_string(number) +
+                                                   ": " + written.error().message};
+    return platform::success();
 }
 
-bool readPage(int fd, std::uint32_t number, Page& page) {
-    const off_t at = static_cast<off_t>(number) * static_cast<off_t>(PageSize);
-    std::size_t done = 0;
-    while (done < PageSize) {
-        ssize_t n = ::pread(fd, page.data() + done, PageSize - done, at + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+bool readPage(File& file, std::uint32_t number, Page& page) {
+    const std::uint64_t at = std::uint64_t{number} * PageSize;
+    auto got = file.readAt(at, page.data(), PageSize);
+    return got && *got == PageSize;
 }
 
 std::string hex(const FileId& id) {
@@ -159,12 +139,13 @@ std::string fileIdText(const FileId& id) {
     return out;
 }
 
-bool writeHeader(int fd, const Header& header, std::string& error) {
-    return writePage(fd, 0, makePage(0, HeaderPage, 0, 0, headerBody(header), 0), error);
+platform::Result<void> writeHeader(File& file, const Header& header) {
+    return writePage(file, 0, makePage(0, HeaderPage, 0, 0, headerBody(header), 0));
 }
 
-bool writeDataFile(int fd, const Header& headerIn, const std::vector<TableContent>& tables,
-                   std::uint32_t totalPages, std::string& error) {
+platform::Result<void> writeDataFile(File& file, const Header& headerIn,
+                                     const std::vector<TableContent>& tables,
+                                     std::uint32_t totalPages) {
     Header header = headerIn;
     header.role = Role::Data;
     header.objects.clear();
@@ -188,24 +169,22 @@ bool writeDataFile(int fd, const Header& headerIn, const std::vector<TableConten
     }
     header.pages = std::max(totalPages, next);
     header.allocated = next - 1;
-    if (::ftruncate(fd, 0) != 0) {
-        error = std::string("cannot truncate: ") + std::strerror(errno);
-        return false;
-    }
-    if (!writeHeader(fd, header, error))
-        return false;
+    if (auto cut = file.resize(0); !cut)
+        return cut;
+    if (auto written = writeHeader(file, header); !written)
+        return written;
     for (std::uint32_t i = 0; i < pages.size(); ++i)
-        if (!writePage(fd, i + 1, pages[i], error))
-            return false;
+        if (auto written = writePage(file, i + 1, pages[i]); !written)
+            return written;
     for (std::uint32_t i = next; i < header.pages; ++i)
-        if (!writePage(fd, i, makePage(i, FreePage, 0, 0, {}, 0), error))
-            return false;
-    ::fsync(fd);
-    return true;
+        if (auto written = writePage(file, i, makePage(i, FreePage, 0, 0, {}, 0)); !written)
+            return written;
+    (void)file.flush();
+    return platform::success();
 }
 
-bool writeLogFile(int fd, const std::string& database, const FileId& dataId, std::uint16_t version,
-                  std::uint32_t totalPages, std::string& error) {
+platform::Result<void> writeLogFile(File& file, const std::string& database, const FileId& dataId,
+                                    std::uint16_t version, std::uint32_t totalPages) {
     Header header;
     header.role = Role::Log;
     header.database = database;
@@ -213,22 +192,20 @@ bool writeLogFile(int fd, const std::string& database, const FileId& dataId, std
     header.dataId = dataId;
     header.pages = std::max<std::uint32_t>(totalPages, 2);
     header.version = version;
-    if (::ftruncate(fd, 0) != 0) {
-        error = std::string("cannot truncate: ") + std::strerror(errno);
-        return false;
-    }
-    if (!writeHeader(fd, header, error))
-        return false;
+    if (auto cut = file.resize(0); !cut)
+        return cut;
+    if (auto written = writeHeader(file, header); !written)
+        return written;
     for (std::uint32_t i = 1; i < header.pages; ++i)
-        if (!writePage(fd, i, makePage(i, LogPage, 0, 0, {}, 0), error))
-            return false;
-    ::fsync(fd);
-    return true;
+        if (auto written = writePage(file, i, makePage(i, LogPage, 0, 0, {}, 0)); !written)
+            return written;
+    (void)file.flush();
+    return platform::success();
 }
 
-std::optional<Header> readHeader(int fd, ReadError& kind, std::string& error) {
+std::optional<Header> readHeader(File& file, ReadError& kind, std::string& error) {
     Page page{};
-    if (!readPage(fd, 0, page)) {
+    if (!readPage(file, 0, page)) {
         kind = ReadError::NotDatabaseFile;
         error = "the file is shorter than one page";
         return std::nullopt;
@@ -294,7 +271,7 @@ std::optional<Header> readHeader(int fd, ReadError& kind, std::string& error) {
     return h;
 }
 
-CheckReport check(int fd, const Header& header) {
+CheckReport check(File& file, const Header& header) {
     CheckReport report;
     for (const auto& o : header.objects)
         report.objects[o.id];
@@ -302,7 +279,7 @@ CheckReport check(int fd, const Header& header) {
     const std::uint32_t last = header.allocated > 0 ? header.allocated : UINT32_MAX;
     for (std::uint32_t i = 1; i <= last; ++i) {
         Page page{};
-        if (!readPage(fd, i, page))
+        if (!readPage(file, i, page))
             break;
         ++report.pages;
         const std::uint32_t storedId = get32(&page[4]);
@@ -325,32 +302,30 @@ CheckReport check(int fd, const Header& header) {
     return report;
 }
 
-bool repair(int fd, const std::vector<PageProblem>& pages, std::string& error) {
+platform::Result<void> repair(File& file, const std::vector<PageProblem>& pages) {
     // Written through, page by page, as SQL Server writes its pages: the rewritten pages reach the
     // disk before the repair reports them, and the rest of the file (a copy the console just made,
     // still in the page cache) is left to the system's own write-back.
     for (const auto& p : pages) {
-        if (!writePage(fd, p.page, makePage(p.page, DataPage, p.objectId, p.indexId, {}, 0), error))
-            return false;
-        if (::sync_file_range(fd, static_cast<off_t>(p.page) * PageSize, PageSize,
-                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                                  SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
-            error = std::string("cannot write page ") + std::to_string(p.page) +
-                    " through: " + std::strerror(errno);
-            return false;
-        }
+        if (auto written =
+                writePage(file, p.page, makePage(p.page, DataPage, p.objectId, p.indexId, {}, 0));
+            !written)
+            return written;
+        if (auto through = file.flushRange(std::uint64_t{p.page} * PageSize, PageSize); !through)
+            return platform::Error{through.code(), "cannot write page " + std::to_string(p.page) +
+                                                       " through: " + through.error().message};
     }
-    return true;
+    return platform::success();
 }
 
-int damage(int fd, const Header& header, int count, std::string& error) {
+int damage(File& file, const Header& header, int count, std::string& error) {
     // Healthy data pages, damaged from the middle of the file outwards so that every table
     // tends to get its share.
     std::vector<std::uint32_t> candidates;
     const std::uint32_t last = header.allocated > 0 ? header.allocated : UINT32_MAX;
     for (std::uint32_t i = 1; i <= last; ++i) {
         Page page{};
-        if (!readPage(fd, i, page))
+        if (!readPage(file, i, page))
             break;
         if (page[8] == DataPage && checksumMatches(page) && get32(&page[4]) == i)
             candidates.push_back(i);
@@ -360,15 +335,17 @@ int damage(int fd, const Header& header, int count, std::string& error) {
     for (std::size_t k = 0; k < n && done < count; ++k) {
         const std::uint32_t number = candidates[(k * 7 + n / 2) % n];
         Page page{};
-        if (!readPage(fd, number, page) || !checksumMatches(page))
+        if (!readPage(file, number, page) || !checksumMatches(page))
             continue;
         for (std::size_t b = 200; b < 264; ++b)
             page[b] ^= 0x5A;
-        if (!writePage(fd, number, page, error))
+        if (auto written = writePage(file, number, page); !written) {
+            error = written.error().message;
             return done;
+        }
         ++done;
     }
-    ::fsync(fd);
+    (void)file.flush();
     return done;
 }
 

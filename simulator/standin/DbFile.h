@@ -10,8 +10,10 @@
 // file. Every page starts with a 20-byte page header (magic, page number, type, index id, row
 // count, object id, CRC-32 of the page) followed by rows as text.
 //
-// The functions work on an open descriptor, so the server can read and write through the
-// descriptor of its file hold.
+// The functions work on an open file, so the server can read and write through its file hold.
+
+#include "platform/FileHold.h"
+#include "platform/Result.h"
 
 #include <array>
 #include <cstdint>
@@ -57,19 +59,23 @@ std::string fileIdText(const FileId& id);
 
 enum class ReadError { None, NotDatabaseFile, Corrupt, Io };
 
-// The writers return false with a message in `error` and the failed write's errno in errno.
+// The writers fail with the Windows number of the failed write (DiskFull 112 when the disk had
+// no room) and a message naming the page.
+
+using File = platform::FileHold;
 
 // Writes a complete data file: header, the tables' pages (rows spread over pages), then free
 // pages up to `totalPages`.
-bool writeDataFile(int fd, const Header& header, const std::vector<TableContent>& tables,
-                   std::uint32_t totalPages, std::string& error);
+platform::Result<void> writeDataFile(File& file, const Header& header,
+                                     const std::vector<TableContent>& tables,
+                                     std::uint32_t totalPages);
 // Writes a fresh log file for the data file `dataId`.
-bool writeLogFile(int fd, const std::string& database, const FileId& dataId, std::uint16_t version,
-                  std::uint32_t totalPages, std::string& error);
+platform::Result<void> writeLogFile(File& file, const std::string& database, const FileId& dataId,
+                                    std::uint16_t version, std::uint32_t totalPages);
 
-std::optional<Header> readHeader(int fd, ReadError& kind, std::string& error);
+std::optional<Header> readHeader(File& file, ReadError& kind, std::string& error);
 // Rewrites page 0 with a changed header (clean flag, version, name).
-bool writeHeader(int fd, const Header& header, std::string& error);
+platform::Result<void> writeHeader(File& file, const Header& header);
 
 struct PageProblem {
     std::uint32_t page = 0;
@@ -90,11 +96,12 @@ struct CheckReport {
     std::map<std::int32_t, ObjectStats> objects;
 };
 
-CheckReport check(int fd, const Header& header);
-// Rewrites the given pages as empty pages of their object (their rows are lost).
-bool repair(int fd, const std::vector<PageProblem>& pages, std::string& error);
+CheckReport check(File& file, const Header& header);
+// Rewrites the given pages as empty pages of their object (their rows are lost), each written
+// through before the next.
+platform::Result<void> repair(File& file, const std::vector<PageProblem>& pages);
 // Damages up to `count` healthy data pages (their checksums no longer match); returns how many.
-int damage(int fd, const Header& header, int count, std::string& error);
+int damage(File& file, const Header& header, int count, std::string& error);
 
 // The demo database's tables and a new database's system tables.
 std::vector<TableContent> demoTables(int rowsPerTable);

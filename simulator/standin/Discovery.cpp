@@ -1,15 +1,7 @@
 #include "simulator/standin/Discovery.h"
 
+#include "platform/TcpListener.h"
 #include "simulator/standin/Text.h"
-
-#include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace kv::standin {
 
@@ -38,75 +30,39 @@ discoveryAnswer(const std::uint8_t* request, std::size_t size, const InstanceInf
 
 bool DiscoveryResponder::start(const std::string& address, std::uint16_t port,
                                InstanceInfo instance, std::string& error) {
-    in_addr a{};
-    if (::inet_pton(AF_INET, address.c_str(), &a) != 1 || (ntohl(a.s_addr) >> 24) != 127) {
-        error = "discovery address " + address + " is not a loopback address";
+    auto bound = platform::bindDatagramPort(address, port);
+    if (!bound) {
+        error = bound.code() == platform::win::InvalidParameter
+                    ? "discovery address " + address + " is not a loopback address"
+                    : "cannot bind UDP " + address + ":" + std::to_string(port) + ": " +
+                          platform::socketErrorText(bound.code());
         return false;
     }
-    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) {
-        error = std::string("socket: ") + std::strerror(errno);
-        return false;
-    }
-    int one = 1;
-    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr = a;
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        error =
-            "cannot bind UDP " + address + ":" + std::to_string(port) + ": " + std::strerror(errno);
-        ::close(fd_);
-        fd_ = -1;
-        return false;
-    }
-    if (::pipe2(wake_, O_CLOEXEC) != 0) {
-        error = std::string("pipe: ") + std::strerror(errno);
-        ::close(fd_);
-        fd_ = -1;
-        return false;
-    }
+    port_ = std::move(bound).value();
     instance_ = std::move(instance);
-    stopping_ = false;
     thread_ = std::thread([this] { loop(); });
     return true;
 }
 
 void DiscoveryResponder::loop() {
-    std::uint8_t buffer[2048];
-    while (!stopping_) {
-        pollfd p[2] = {{fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        if (::poll(p, 2, -1) <= 0 || p[1].revents != 0 || p[0].revents == 0)
-            continue;
-        sockaddr_in from{};
-        socklen_t len = sizeof from;
-        ssize_t n =
-            ::recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
-        if (n <= 0)
-            continue;
-        // Answer loopback senders only.
-        if ((ntohl(from.sin_addr.s_addr) >> 24) != 127)
-            continue;
-        auto answer = discoveryAnswer(buffer, static_cast<std::size_t>(n), instance_);
+    for (;;) {
+        auto received = port_->receive();
+        // A port that failed answers nothing more; nullopt: stopped.
+        if (!received || !*received)
+            return;
+        const auto& datagram = **received;
+        auto answer = discoveryAnswer(datagram.bytes.data(), datagram.bytes.size(), instance_);
         if (answer)
-            (void)::sendto(fd_, answer->data(), answer->size(), 0,
-                           reinterpret_cast<sockaddr*>(&from), len);
+            (void)port_->answer(datagram, answer->data(), answer->size());
     }
 }
 
 void DiscoveryResponder::stop() {
     if (thread_.joinable()) {
-        stopping_ = true;
-        const char wake = 1;
-        (void)!::write(wake_[1], &wake, 1);
+        port_->stop();
         thread_.join();
     }
-    for (int* fd : {&fd_, &wake_[0], &wake_[1]})
-        if (*fd >= 0) {
-            ::close(*fd);
-            *fd = -1;
-        }
+    port_.reset();
 }
 
 } // namespace kv::standin

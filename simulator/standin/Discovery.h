@@ -1,15 +1,17 @@
 #pragma once
 // The SQL Server Resolution Protocol responder of the stand-in: answers the discovery request
-// of clients on the simulated host's loopback discovery address and port (host.conf), never on
-// a real broadcast address.
+// of clients on the machine's loopback discovery address and port (the simulated host's
+// host.conf, 127.0.0.1:1434 on Windows), never on a real broadcast address.
 //
 //   0x02 / 0x03 (all instances)      -> 0x05, size (2 bytes LE), the instance block
 //   0x04 NAME 0x00 (one instance)    -> the same, only when NAME is our instance; else silence
 //
 // The block reads "ServerName;HOST;InstanceName;MSSQLSERVER;IsClustered;No;Version;V;tcp;PORT;;".
 
-#include <atomic>
+#include "platform/DatagramPort.h"
+
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -43,12 +45,10 @@ public:
 private:
     void loop();
 
-    int fd_ = -1;
-    // The loop's poll also watches the read end; stop() writes to the other end, so that a stop
-    // (the service being stopped) never waits for a poll to time out.
-    int wake_[2] = {-1, -1};
+    // stop() wakes the port's wait at once, so that a stop (the service being stopped) never
+    // waits for a time-out.
+    std::unique_ptr<platform::DatagramPort> port_;
     InstanceInfo instance_;
-    std::atomic<bool> stopping_{false};
     std::thread thread_;
 };
 

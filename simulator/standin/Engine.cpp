@@ -11,13 +11,12 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace kv::standin {
 
 using namespace detail;
 namespace fs = std::filesystem;
-using platform::sim::FileHold;
+using platform::FileHold;
 
 namespace {
 
@@ -141,9 +140,10 @@ const char* detail::osErrorText(platform::ErrorCode code) {
     }
 }
 
-Engine::Engine(platform::sim::SimHost host, Options options)
-    : host_(std::move(host)), options_(std::move(options)), state_(std::make_unique<State>()) {
-    collation_ = host_.codePage() == 1254 ? Collation::Turkish : Collation::Latin1General;
+Engine::Engine(platform::ServerMachine machine, Options options)
+    : machine_(std::move(machine)), options_(std::move(options)),
+      state_(std::make_unique<State>()) {
+    collation_ = machine_.codePage() == 1254 ? Collation::Turkish : Collation::Latin1General;
     load();
     if (options_.saPassword) {
         for (auto& l : state_->logins)
@@ -225,7 +225,7 @@ void Engine::load() {
     add("msdb", 4, p2000 ? 24 : 65544, "msdbdata.mdf");
     state_->installed = now();
 
-    auto path = host_.resolve(StateFileWindowsPath);
+    auto path = machine_.resolve(StateFileWindowsPath);
     if (!path)
         throw std::runtime_error("cannot place the catalog: " + path.error().message);
     std::ifstream in(*path);
@@ -285,7 +285,7 @@ void Engine::load() {
 }
 
 void Engine::save() {
-    auto path = host_.resolve(StateFileWindowsPath);
+    auto path = machine_.resolve(StateFileWindowsPath);
     if (!path) {
         log("cannot save the catalog: " + path.error().message);
         return;
@@ -353,7 +353,7 @@ bool Engine::openFiles(Database& db, std::vector<Message>& errors, int line) {
                              line));
     };
     auto holdFile = [&](const std::string& file) -> std::optional<FileHold> {
-        auto path = host_.resolve(file);
+        auto path = machine_.resolve(file);
         if (!path) {
             fileError(file, 3);
             return std::nullopt;
@@ -375,7 +375,7 @@ bool Engine::openFiles(Database& db, std::vector<Message>& errors, int line) {
         return false;
     dbfile::ReadError kind;
     std::string why;
-    auto header = dbfile::readHeader(data->fd(), kind, why);
+    auto header = dbfile::readHeader(*data, kind, why);
     if (!header || header->role != dbfile::Role::Data) {
         errors.push_back(msg(5172, 16, 15,
                              "The header for file '" + db.dataFile +
@@ -396,7 +396,7 @@ bool Engine::openFiles(Database& db, std::vector<Message>& errors, int line) {
         logHold = holdFile(db.logFile);
         bool matches = false;
         if (logHold) {
-            auto logHeader = dbfile::readHeader(logHold->fd(), kind, why);
+            auto logHeader = dbfile::readHeader(*logHold, kind, why);
             matches = logHeader && logHeader->role == dbfile::Role::Log &&
                       logHeader->dataId == header->id;
         }
@@ -417,7 +417,7 @@ bool Engine::openFiles(Database& db, std::vector<Message>& errors, int line) {
         }
     } else if (!db.logFile.empty()) {
         // Emergency mode: the log is not needed; hold it when it is there.
-        auto path = host_.resolve(db.logFile);
+        auto path = machine_.resolve(db.logFile);
         std::error_code ec;
         if (path && fs::exists(*path, ec)) {
             auto hold = FileHold::hold(*path);
@@ -426,8 +426,8 @@ bool Engine::openFiles(Database& db, std::vector<Message>& errors, int line) {
         }
     }
     header->clean = false;
-    if (!dbfile::writeHeader(data->fd(), *header, why))
-        log("Database '" + db.name + "': " + why);
+    if (auto written = dbfile::writeHeader(*data, *header); !written)
+        log("Database '" + db.name + "': " + written.error().message);
     db.dataHold = std::move(data);
     db.logHold = std::move(logHold);
     db.header = header;
@@ -439,9 +439,8 @@ void Engine::closeFiles(Database& db) {
         return;
     if (db.header) {
         db.header->clean = true;
-        std::string why;
-        if (!dbfile::writeHeader(db.dataHold->fd(), *db.header, why))
-            log("Database '" + db.name + "': " + why);
+        if (auto written = dbfile::writeHeader(*db.dataHold, *db.header); !written)
+            log("Database '" + db.name + "': " + written.error().message);
     }
     db.dataHold.reset();
     db.logHold.reset();

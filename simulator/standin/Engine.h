@@ -14,15 +14,16 @@
 // "C:\Program Files\Microsoft SQL Server\MSSQL\Data\standin-master.state" (a text file written
 // atomically after every change), so that a stop and start keeps the attached databases.
 //
-// Database files are real files on the host's drive, reached through SimHost::resolve, in the
-// format of DbFile.h. While a database is open its files are held (FileHold), so the host's
-// file functions refuse to copy over, delete or rename them.
+// Database files are real files of the machine, reached through ServerMachine::resolve (the
+// simulated host's drive, or the Windows path as it is), in the format of DbFile.h. While a
+// database is open its files are held (FileHold), so the machine's file functions refuse to copy
+// over, delete or rename them.
 //
 // Thread safety: every public member may be called from any connection thread; statements run
 // one at a time under the engine's lock (WAITFOR waits outside it).
 
-#include "platform/posix/FileHold.h"
-#include "platform/posix/SimHost.h"
+#include "platform/FileHold.h"
+#include "platform/ServerMachine.h"
 #include "simulator/standin/DbFile.h"
 #include "simulator/standin/Results.h"
 #include "simulator/standin/Text.h"
@@ -89,19 +90,19 @@ public:
         std::function<void(const std::string&)> log;
     };
 
-    // Opens (or creates) the catalog of the host. Throws std::runtime_error when the state file
-    // exists but cannot be read.
-    Engine(platform::sim::SimHost host, Options options);
+    // Opens (or creates) the catalog of the machine. Throws std::runtime_error when the state
+    // file exists but cannot be read.
+    Engine(platform::ServerMachine machine, Options options);
     ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
     const ProfileInfo& info() const { return profileInfo(options_.profile); }
     Profile profile() const { return options_.profile; }
-    std::string serverName() const { return host_.computerName(); }
+    std::string serverName() const { return machine_.computerName(); }
     Collation collation() const { return collation_; }
     std::vector<std::uint8_t> collationBytes() const;
-    const platform::sim::SimHost& host() const { return host_; }
+    const platform::ServerMachine& machine() const { return machine_; }
 
     std::shared_ptr<Session> openSession();
     void closeSession(Session& session);
@@ -141,7 +142,7 @@ private:
     void save();
     void log(const std::string& line) const;
 
-    platform::sim::SimHost host_;
+    platform::ServerMachine machine_;
     Options options_;
     Collation collation_ = Collation::Latin1General;
     mutable std::recursive_mutex mutex_;

@@ -10,7 +10,7 @@ namespace kv::standin {
 
 using namespace detail;
 namespace fs = std::filesystem;
-using platform::sim::FileHold;
+using platform::FileHold;
 
 void Engine::Run::dbcc(const sql::Dbcc& d) {
     if (d.verb == "CHECKDB") {
@@ -84,7 +84,7 @@ void Engine::Run::checkdb(const sql::Dbcc& d) {
         for (const auto& o : objects)
             report.objects[o.id] = {40, 1};
     } else {
-        report = dbfile::check(db->dataHold->fd(), *db->header);
+        report = dbfile::check(*db->dataHold, *db->header);
         objects = db->header->objects;
     }
     auto objectName = [&](std::int32_t id) {
@@ -130,9 +130,8 @@ void Engine::Run::checkdb(const sql::Dbcc& d) {
         errorsPerObject[p.objectId] += static_cast<int>(found.size());
     }
     if (repairing && !report.problems.empty()) {
-        std::string why;
-        if (!dbfile::repair(db->dataHold->fd(), report.problems, why))
-            e_.log("repair of " + shown + ": " + why);
+        if (auto repaired = dbfile::repair(*db->dataHold, report.problems); !repaired)
+            e_.log("repair of " + shown + ": " + repaired.error().message);
         e_.log("DBCC CHECKDB (" + shown + ", REPAIR_ALLOW_DATA_LOSS) rewrote " +
                std::to_string(report.problems.size()) + " damaged pages as empty pages.");
     }
@@ -204,7 +203,7 @@ void Engine::Run::rebuildLog(const sql::Dbcc& d) {
         emit(make(5023, 16, 1, "Database must be put in bypass recovery mode to rebuild the log."));
         return;
     }
-    auto target = e_.host_.resolve(file);
+    auto target = e_.machine_.resolve(file);
     std::error_code ec;
     if (target && fs::exists(*target, ec)) {
         emit(make(5025, 16, 1,
@@ -229,9 +228,9 @@ void Engine::Run::rebuildLog(const sql::Dbcc& d) {
     std::optional<std::uint64_t> room = roomOnDisk();
     if (const platform::ErrorCode failed = writeNewFile(
             logHold, std::uint64_t{63} * dbfile::PageSize, room,
-            [&](int fd, std::string& reason) {
-                return dbfile::writeLogFile(fd, db->name, db->header->id, db->header->version, 63,
-                                            reason);
+            [&](FileHold& held) {
+                return dbfile::writeLogFile(held, db->name, db->header->id, db->header->version,
+                                            63);
             },
             why)) {
         e_.log("DBCC REBUILD_LOG: " + why);

@@ -4,16 +4,14 @@
 #include "simulator/standin/EngineInternal.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <unistd.h>
 
 namespace kv::standin {
 
 using namespace detail;
 namespace fs = std::filesystem;
-using platform::sim::FileHold;
+using platform::FileHold;
 
 namespace {
 
@@ -26,27 +24,11 @@ std::string megabytes(std::uint64_t bytes) {
     return buf;
 }
 
-// The Windows error of a failed write, from the errno it left.
-platform::ErrorCode writeError(int err) {
-    switch (err) {
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        return platform::win::DiskFull;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return platform::win::AccessDenied;
-    default:
-        return platform::win::WriteFault;
-    }
-}
-
 } // namespace
 
 bool Engine::Run::createFile(const std::string& windowsPath, platform::ErrorCode& error,
                              std::optional<FileHold>& hold) {
-    auto path = e_.host_.resolve(windowsPath);
+    auto path = e_.machine_.resolve(windowsPath);
     if (!path) {
         error = 3;
         return false;
@@ -70,22 +52,23 @@ bool Engine::Run::createFile(const std::string& windowsPath, platform::ErrorCode
 }
 
 std::optional<std::uint64_t> Engine::Run::roomOnDisk() const {
-    platform::sim::SimHost current = e_.host_;
-    if (!current.reload())
-        return std::nullopt;
-    return current.diskFree();
+    return e_.machine_.diskFree();
 }
 
-platform::ErrorCode Engine::Run::writeNewFile(std::optional<FileHold>& hold, std::uint64_t bytes,
-                                              std::optional<std::uint64_t>& room,
-                                              const std::function<bool(int, std::string&)>& writer,
-                                              std::string& why) {
+platform::ErrorCode Engine::Run::writeNewFile(
+    std::optional<FileHold>& hold, std::uint64_t bytes, std::optional<std::uint64_t>& room,
+    const std::function<platform::Result<void>(FileHold&)>& writer, std::string& why) {
     platform::ErrorCode error = 0;
     if (room && bytes > *room) {
         why = "not enough space on the disk";
         error = platform::win::DiskFull;
-    } else if (!writer(hold->fd(), why)) {
-        error = writeError(errno);
+    } else if (auto written = writer(*hold); !written) {
+        why = written.error().message;
+        // The numbers the server's messages know; any other failure is a write fault.
+        error = written.code() == platform::win::DiskFull ||
+                        written.code() == platform::win::AccessDenied
+                    ? written.code()
+                    : platform::win::WriteFault;
     }
     if (error == 0) {
         if (room)
@@ -211,7 +194,7 @@ void Engine::Run::createDatabase(const sql::CreateDatabase& c) {
     std::optional<std::uint64_t> room = roomOnDisk();
     const auto write = [&](const sql::FileSpec& file, std::optional<FileHold>& hold,
                            std::uint64_t bytes,
-                           const std::function<bool(int, std::string&)>& writer) {
+                           const std::function<platform::Result<void>(FileHold&)>& writer) {
         std::string why;
         const platform::ErrorCode error = writeNewFile(hold, bytes, room, writer, why);
         if (error == 0)
@@ -221,14 +204,12 @@ void Engine::Run::createDatabase(const sql::CreateDatabase& c) {
         return false;
     };
     if (!write(data, dataHold, std::uint64_t{dataPages} * dbfile::PageSize,
-               [&](int fd, std::string& why) {
-                   return dbfile::writeDataFile(fd, header, dbfile::systemTables(), dataPages, why);
+               [&](FileHold& held) {
+                   return dbfile::writeDataFile(held, header, dbfile::systemTables(), dataPages);
                }) ||
-        !write(logSpec, logHold, std::uint64_t{logPages} * dbfile::PageSize,
-               [&](int fd, std::string& why) {
-                   return dbfile::writeLogFile(fd, c.name, header.id, header.version, logPages,
-                                               why);
-               }))
+        !write(logSpec, logHold, std::uint64_t{logPages} * dbfile::PageSize, [&](FileHold& held) {
+            return dbfile::writeLogFile(held, c.name, header.id, header.version, logPages);
+        }))
         return;
     if (p2000_) {
         emit(make(1805, 10, 1,
@@ -272,7 +253,7 @@ void Engine::Run::attach(const sql::CreateDatabase& c) {
                       "Check related errors."));
         }
     };
-    auto resolved = [&](const std::string& file) { return e_.host_.resolve(file); };
+    auto resolved = [&](const std::string& file) { return e_.machine_.resolve(file); };
     auto inUseByCatalog = [&](const fs::path& path) {
         for (const auto& db : e_.state_->databases) {
             if (db->system)
@@ -309,7 +290,7 @@ void Engine::Run::attach(const sql::CreateDatabase& c) {
         return;
     dbfile::ReadError kind;
     std::string why;
-    auto header = dbfile::readHeader(dataHold->fd(), kind, why);
+    auto header = dbfile::readHeader(*dataHold, kind, why);
     if (!header) {
         emit(make(5172, 16, 15,
                   "The header for file '" + dataFile +
@@ -339,7 +320,7 @@ void Engine::Run::attach(const sql::CreateDatabase& c) {
         logHold = holdExisting(logFile);
         if (!logHold)
             return;
-        auto logHeader = dbfile::readHeader(logHold->fd(), kind, why);
+        auto logHeader = dbfile::readHeader(*logHold, kind, why);
         if (!logHeader || logHeader->role != dbfile::Role::Log || logHeader->dataId != header->id) {
             if (p2000_) {
                 emit(make(5173, 16, 1, "Cannot associate files with different databases."));
@@ -394,9 +375,8 @@ void Engine::Run::attach(const sql::CreateDatabase& c) {
         std::optional<std::uint64_t> room = roomOnDisk();
         if (const platform::ErrorCode failed = writeNewFile(
                 logHold, std::uint64_t{63} * dbfile::PageSize, room,
-                [&](int fd, std::string& reason) {
-                    return dbfile::writeLogFile(fd, c.name, header->id, header->version, 63,
-                                                reason);
+                [&](FileHold& held) {
+                    return dbfile::writeLogFile(held, c.name, header->id, header->version, 63);
                 },
                 why)) {
             e_.log("attach " + c.name + ": " + why);
@@ -422,8 +402,8 @@ void Engine::Run::attach(const sql::CreateDatabase& c) {
                               std::to_string(steps[i]) + " to version " +
                               std::to_string(steps[i + 1]) + "."));
         header->version = e_.info().databaseVersion;
-        if (!dbfile::writeHeader(dataHold->fd(), *header, why))
-            e_.log("attach " + c.name + ": " + why);
+        if (auto written = dbfile::writeHeader(*dataHold, *header); !written)
+            e_.log("attach " + c.name + ": " + written.error().message);
     }
     dataHold.reset();
     logHold.reset();
@@ -453,7 +433,7 @@ void Engine::Run::dropDatabase(const sql::DropDatabase& d) {
     db->uses = 0;
     e_.closeFiles(*db);
     for (const auto* f : {&db->dataFile, &db->logFile}) {
-        auto p = e_.host_.resolve(*f);
+        auto p = e_.machine_.resolve(*f);
         std::error_code ec;
         if (p)
             fs::remove(*p, ec);

@@ -67,7 +67,7 @@ struct Engine::Database {
     bool system = false;
 
     // While open: the holds on both files and the data file's header.
-    std::optional<platform::sim::FileHold> dataHold, logHold;
+    std::optional<platform::FileHold> dataHold, logHold;
     std::optional<dbfile::Header> header;
     int uses = 0;
     bool pinned = false; // kept open while attached (2005)
@@ -163,16 +163,17 @@ private:
     bool sessionsIn(const Database& db, bool includingSelf) const;
     std::string dbNotFound2000Or2005(const std::string& name) const;
     bool createFile(const std::string& windowsPath, platform::ErrorCode& error,
-                    std::optional<platform::sim::FileHold>& hold);
+                    std::optional<platform::FileHold>& hold);
     // The room drive C has left for new files (host.conf's disk_free); nullopt: no limit.
     std::optional<std::uint64_t> roomOnDisk() const;
-    // Writes a new database file of `bytes` through `writer` (given the file's descriptor); 0, or
-    // the Windows error of the failed write (DiskFull when the file is larger than `room`, which
+    // Writes a new database file of `bytes` through `writer` (given the held file); 0, or the
+    // Windows error of the failed write (DiskFull when the file is larger than `room`, which
     // otherwise shrinks by `bytes`). A file that could not be written is closed and removed.
-    platform::ErrorCode writeNewFile(std::optional<platform::sim::FileHold>& hold,
-                                     std::uint64_t bytes, std::optional<std::uint64_t>& room,
-                                     const std::function<bool(int, std::string&)>& writer,
-                                     std::string& why);
+    platform::ErrorCode
+    writeNewFile(std::optional<platform::FileHold>& hold, std::uint64_t bytes,
+                 std::optional<std::uint64_t>& room,
+                 const std::function<platform::Result<void>(platform::FileHold&)>& writer,
+                 std::string& why);
     // Enters a database whose files are written, and no longer held by the statement, into the
     // catalog; the 2005 profile keeps it open from then on.
     void addDatabase(const std::string& name, const std::string& dataFile,

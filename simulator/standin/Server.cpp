@@ -1,21 +1,16 @@
 #include "simulator/standin/Server.h"
 
+#include "platform/Clock.h"
+#include "platform/TcpListener.h"
 #include "simulator/standin/RpcDeclarations.h"
 #include "simulator/standin/RpcParams.h"
 #include "simulator/standin/Tds.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <ctime>
 #include <deque>
 #include <fstream>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace kv::standin {
 
@@ -23,17 +18,8 @@ namespace {
 
 constexpr std::size_t MaxConnections = 512;
 
-bool sendAll(int fd, const std::vector<std::uint8_t>& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+bool sendAll(platform::TcpConnection& socket, const std::vector<std::uint8_t>& bytes) {
+    return socket.sendAll(bytes.data(), bytes.size()).ok();
 }
 
 // Turns the engine's results into tokens. A statement's DONE is held back until the next
@@ -121,9 +107,7 @@ Message unsuppliedParameterError(Profile profile, const std::string& statement,
 }
 
 std::string timestamp() {
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
+    const std::tm tm = platform::localTime(std::time(nullptr));
     char buf[32];
     std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
     return buf;
@@ -133,7 +117,8 @@ std::string timestamp() {
 
 class Server::Connection {
 public:
-    Connection(Server& server, int fd) : server_(server), fd_(fd) {
+    Connection(Server& server, std::unique_ptr<platform::TcpConnection> socket)
+        : server_(server), socket_(std::move(socket)) {
         thread_ = std::thread([this] { run(); });
     }
     ~Connection() {
@@ -142,9 +127,9 @@ public:
     }
     bool done() const { return done_; }
     void cut() {
-        std::lock_guard lock(fdMutex_);
-        if (fd_ >= 0)
-            ::shutdown(fd_, SHUT_RDWR);
+        std::lock_guard lock(socketMutex_);
+        if (socket_)
+            socket_->cut();
     }
 
 private:
@@ -156,7 +141,8 @@ private:
     // Ends a response that a cancel or a fatal error cut short; false for an ordinary outcome.
     bool endCutShort(BatchOutcome outcome, tds::TokenWriter& w, TdsSink& sink);
     bool respond(const std::vector<std::uint8_t>& tokens, std::size_t packetSize) {
-        return sendAll(fd_, tds::packetize(tokens, packetSize, static_cast<std::uint16_t>(spid())));
+        return sendAll(*socket_,
+                       tds::packetize(tokens, packetSize, static_cast<std::uint16_t>(spid())));
     }
     // Sends what the batch has produced so far as packets of a response that goes on (no
     // EOM), as SQL Server does while a statement is still running: the client reads the first
@@ -171,8 +157,9 @@ private:
     bool waitForAttention(int milliseconds);
 
     Server& server_;
-    std::mutex fdMutex_;
-    int fd_;
+    // Cut from other threads; reset by the connection's own thread when it ends.
+    std::mutex socketMutex_;
+    std::unique_ptr<platform::TcpConnection> socket_;
     std::thread thread_;
     std::atomic<bool> done_{false};
     tds::MessageReader reader_{tds::MaxPacketSize};
@@ -205,26 +192,24 @@ bool Server::Connection::readMessage(tds::Message& out) {
         if (dead_)
             return false;
         std::uint8_t buffer[65536];
-        ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
+        auto n = socket_->receive(buffer, sizeof buffer);
+        if (!n || *n == 0)
             return false;
-        reader_.append(buffer, static_cast<std::size_t>(n));
+        reader_.append(buffer, *n);
     }
 }
 
 bool Server::Connection::waitForAttention(int milliseconds) {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, milliseconds) <= 0)
+    auto ready = socket_->readable(milliseconds);
+    if (ready && !*ready)
         return false;
     std::uint8_t buffer[65536];
-    ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-    if (n <= 0) {
+    auto n = ready ? socket_->receive(buffer, sizeof buffer) : platform::Result<std::size_t>(0);
+    if (!n || *n == 0) {
         dead_ = true;
         return true; // the client is gone: stop working for it
     }
-    reader_.append(buffer, static_cast<std::size_t>(n));
+    reader_.append(buffer, *n);
     tds::Message m;
     std::string error;
     for (;;) {
@@ -243,12 +228,7 @@ bool Server::Connection::waitForAttention(int milliseconds) {
 }
 
 void Server::Connection::run() {
-    sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        peer_ = std::string(inet_ntoa(addr.sin_addr)) + ":" + std::to_string(ntohs(addr.sin_port));
-    int one = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    peer_ = socket_->peer();
     session_ = server_.engine().openSession();
     session_->kill = [this] { cut(); };
     if (handleLogin()) {
@@ -297,9 +277,8 @@ void Server::Connection::run() {
     }
     server_.engine().closeSession(*session_);
     {
-        std::lock_guard lock(fdMutex_);
-        ::close(fd_);
-        fd_ = -1;
+        std::lock_guard lock(socketMutex_);
+        socket_.reset();
     }
     done_ = true;
 }
@@ -317,8 +296,9 @@ bool Server::Connection::handleLogin() {
             server_.log("Connection " + peer_ + " closed: " + error + ".");
             return false;
         }
-        if (!sendAll(fd_, tds::packetize(tds::preLoginResponse(info.major, info.minor, info.build),
-                                         tds::DefaultPacketSize, 0)))
+        if (!sendAll(*socket_,
+                     tds::packetize(tds::preLoginResponse(info.major, info.minor, info.build),
+                                    tds::DefaultPacketSize, 0)))
             return false;
         if (!readMessage(m))
             return false;
@@ -379,7 +359,7 @@ void Server::Connection::stream(tds::TokenWriter& w, TdsSink& sink) {
         packets[at + 1] = static_cast<std::uint8_t>(packets[at + 1] & ~tds::StatusEom);
         at += length;
     }
-    if (!sendAll(fd_, packets))
+    if (!sendAll(*socket_, packets))
         dead_ = true;
     w.clear();
 }
@@ -451,11 +431,12 @@ void Server::Connection::handleBatch(const std::string& sql) {
         dead_ = true;
 }
 
-Server::Server(platform::sim::SimHost host, Options options) : options_(std::move(options)) {
+Server::Server(platform::ServerMachine machine, Options options) : options_(std::move(options)) {
     if (options_.logFile) {
         logFile_ = *options_.logFile;
     } else {
-        auto path = host.resolve("C:\\Program Files\\Microsoft SQL Server\\MSSQL\\LOG\\ERRORLOG");
+        auto path =
+            machine.resolve("C:\\Program Files\\Microsoft SQL Server\\MSSQL\\LOG\\ERRORLOG");
         if (path) {
             std::error_code ec;
             std::filesystem::create_directories(path->parent_path(), ec);
@@ -466,7 +447,7 @@ Server::Server(platform::sim::SimHost host, Options options) : options_(std::mov
     engineOptions.profile = options_.profile;
     engineOptions.saPassword = options_.saPassword;
     engineOptions.log = [this](const std::string& line) { log(line); };
-    engine_ = std::make_unique<Engine>(std::move(host), std::move(engineOptions));
+    engine_ = std::make_unique<Engine>(std::move(machine), std::move(engineOptions));
 }
 
 Server::~Server() {
@@ -482,32 +463,18 @@ void Server::log(const std::string& line) {
 }
 
 bool Server::start(std::string& error) {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0) {
-        error = std::string("socket: ") + std::strerror(errno);
-        return false;
-    }
-    int one = 1;
-    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(options_.port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listenFd_, 128) != 0) {
+    auto acceptor = platform::acceptTcp(options_.port);
+    if (!acceptor) {
         error = "cannot listen on 127.0.0.1:" + std::to_string(options_.port) + ": " +
-                std::strerror(errno);
-        ::close(listenFd_);
-        listenFd_ = -1;
+                platform::socketErrorText(acceptor.code());
         return false;
     }
-    socklen_t len = sizeof addr;
-    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    acceptor_ = std::move(acceptor).value();
+    port_ = acceptor_->port();
     stopping_ = false;
     acceptThread_ = std::thread([this] { acceptLoop(); });
     log("Server is listening on [ 127.0.0.1 <ipv4> " + std::to_string(port_) + "].");
-    const auto target = engine_->host().discoveryTarget();
+    const auto target = engine_->machine().discoveryListen();
     if (options_.discovery && !target.address.empty() && target.port != 0) {
         InstanceInfo instance;
         instance.serverName = engine_->serverName();
@@ -522,21 +489,15 @@ bool Server::start(std::string& error) {
 
 void Server::acceptLoop() {
     while (!stopping_) {
-        pollfd p{listenFd_, POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0) {
-            reap(false);
-            continue;
-        }
-        int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
+        // Finished connections are joined at every turn, at the latest every 100 ms.
+        auto accepted = acceptor_->accept(100);
         reap(false);
-        std::lock_guard lock(connectionsMutex_);
-        if (connections_.size() >= MaxConnections) {
-            ::close(fd);
+        if (!accepted || !*accepted)
             continue;
-        }
-        connections_.push_back(std::make_unique<Connection>(*this, fd));
+        std::lock_guard lock(connectionsMutex_);
+        if (connections_.size() >= MaxConnections)
+            continue; // the new connection closes as it goes
+        connections_.push_back(std::make_unique<Connection>(*this, std::move(accepted).value()));
     }
 }
 
@@ -574,30 +535,30 @@ void Server::stop() {
     discovery_.stop();
     if (acceptThread_.joinable()) {
         stopping_ = true;
-        // Wakes the accept loop's poll at once instead of at its next time-out.
-        if (listenFd_ >= 0)
-            ::shutdown(listenFd_, SHUT_RDWR);
+        // Wakes the accept loop at once instead of at its next time-out.
+        acceptor_->stop();
         acceptThread_.join();
     }
-    if (listenFd_ >= 0) {
-        ::close(listenFd_);
-        listenFd_ = -1;
-    }
+    acceptor_.reset();
     dropConnections();
     reap(true);
     if (engine_)
         engine_->shutdown();
 }
 
-bool writeFreetdsConf(const platform::sim::SimHost& host, std::uint16_t port, Profile profile,
+bool writeFreetdsConf(const platform::ServerMachine& machine, std::uint16_t port, Profile profile,
                       std::string& error) {
-    const std::filesystem::path file = host.freetdsConf();
-    const std::filesystem::path temp = file.string() + ".new";
+    const auto conf = machine.clientConfigFile();
+    if (!conf)
+        return true;
+    const std::filesystem::path file = *conf;
+    std::filesystem::path temp = file;
+    temp += ".new";
     {
         std::ofstream out(temp, std::ios::trunc);
         const char* version = profileInfo(profile).freetdsVersion;
         out << "# Written by sqlserver-standin: the servers of this simulated host.\n";
-        for (const std::string& name : {host.computerName(), std::string("(local)")}) {
+        for (const std::string& name : {machine.computerName(), std::string("(local)")}) {
             out << "[" << name << "]\n"
                 << "\thost = 127.0.0.1\n"
                 << "\tport = " << port << "\n"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build of everything below the windows (platform with its Win32 backend, the OLE DB
 # seam on COM, toolkit, dataaccess, the console's operations, the trace viewer's reader and its
-# listening port), cross-compiled with MinGW-w64 and tested under Wine.
+# listening port, the skin store, the stand-in SQL Server), cross-compiled with MinGW-w64 and
+# tested under Wine.
 #
 # usage: tests/cross/mingw-wine.sh BUILD_DIR build   configure and build the tests (and a Wine prefix)
 #        tests/cross/mingw-wine.sh BUILD_DIR test    run them under Wine (CTest in BUILD_DIR)
@@ -13,6 +14,9 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
 build=${1:?build folder}
 mode=${2:?build or test}
+# Absolute, since Wine takes only an absolute WINEPREFIX and the emulator is configured with it.
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
 
 for tool in x86_64-w64-mingw32-g++-posix wine wineboot; do
     if ! command -v "$tool" >/dev/null 2>&1; then
@@ -21,9 +25,11 @@ for tool in x86_64-w64-mingw32-g++-posix wine wineboot; do
     fi
 done
 
-# The test programs of the cross build; the platform contract test brings its service program.
+# The test programs of the cross build; the platform contract test brings its service program,
+# the stand-in's service test the stand-in (also what tools/wine-pharmacy.sh installs). With
+# MinGW's zlib (libz-mingw-w64-dev) the skin store's tests are configured too, and run here.
 targets=(toolkit_tests dataaccess_tests console_tests oledb_tests platform_win32_tests platform_smoke
-         traceviewer_tests skin_store_tests skin_stored_tests)
+         traceviewer_tests standin_win32_tests sqlserver-standin skin_store_tests skin_stored_tests)
 
 case $mode in
 build)

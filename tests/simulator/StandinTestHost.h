@@ -2,12 +2,12 @@
 // Test helpers: a fresh simulated host per test, the product's demo database files, and an
 // engine with one logged-in administrator session.
 
+#include "platform/FileHold.h"
 #include "platform/Platform.h"
 #include "platform/posix/SimHost.h"
 #include "simulator/standin/DbFile.h"
 #include "simulator/standin/Engine.h"
 
-#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
@@ -54,31 +54,34 @@ public:
         header.id = dbfile::newFileId();
         header.version = version;
         std::string why;
-        const int d = ::open(path(data).c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-        ASSERT_TRUE(dbfile::writeDataFile(d, header, dbfile::demoTables(200), 64, why)) << why;
-        if (damaged > 0) {
-            ASSERT_EQ(dbfile::damage(d, header, damaged, why), damaged);
+        using platform::FileHold;
+        {
+            auto d = FileHold::openShared(path(data), FileHold::Open::CreateIfMissing);
+            ASSERT_TRUE(d) << d.error().message;
+            auto written = dbfile::writeDataFile(*d, header, dbfile::demoTables(200), 64);
+            ASSERT_TRUE(written) << written.error().message;
+            if (damaged > 0) {
+                ASSERT_EQ(dbfile::damage(*d, header, damaged, why), damaged);
+            }
         }
-        ::close(d);
         if (!log.empty()) {
             std::filesystem::create_directories(path(log).parent_path());
-            const int l = ::open(path(log).c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-            ASSERT_TRUE(dbfile::writeLogFile(l, name, header.id, version, 63, why)) << why;
-            ::close(l);
+            auto l = FileHold::openShared(path(log), FileHold::Open::CreateIfMissing);
+            ASSERT_TRUE(l) << l.error().message;
+            auto written = dbfile::writeLogFile(*l, name, header.id, version, 63);
+            ASSERT_TRUE(written) << written.error().message;
         }
     }
 
     // Damaged pages of a data file, or -1 when it cannot be read.
     int damagedPages(const std::string& data) {
-        const int fd = ::open(path(data).c_str(), O_RDONLY);
-        if (fd < 0)
+        auto file = platform::FileHold::openShared(path(data));
+        if (!file)
             return -1;
         dbfile::ReadError kind;
         std::string why;
-        auto header = dbfile::readHeader(fd, kind, why);
-        int n = header ? static_cast<int>(dbfile::check(fd, *header).problems.size()) : -1;
-        ::close(fd);
-        return n;
+        auto header = dbfile::readHeader(*file, kind, why);
+        return header ? static_cast<int>(dbfile::check(*file, *header).problems.size()) : -1;
     }
 
 private:

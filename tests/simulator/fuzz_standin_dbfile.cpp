@@ -1,12 +1,14 @@
 // Fuzz target: the stand-in's database files. The bytes are a file (in memory, through a
-// memfd): its header is read, its pages checked, the damaged ones repaired, and the repaired
-// file must then check clean. With the low bit of byte 0 set, every whole page gets a matching
-// checksum first, so that the readers behind the checksum test see the bytes as well.
+// memfd, opened again by its /proc/self/fd name as the platform's file): its header is read, its
+// pages checked, the damaged ones repaired, and the repaired file must then check clean. With the
+// low bit of byte 0 set, every whole page gets a matching checksum first, so that the readers
+// behind the checksum test see the bytes as well.
 #include "simulator/standin/DbFile.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -31,9 +33,13 @@ public:
     MemoryFile() : fd_(::memfd_create("kv-fuzz-dbfile", MFD_CLOEXEC)) {
         if (fd_ < 0)
             std::abort();
+        auto opened = kv::platform::FileHold::openShared("/proc/self/fd/" + std::to_string(fd_));
+        if (!opened)
+            std::abort();
+        file_.emplace(std::move(opened).value());
     }
     ~MemoryFile() { ::close(fd_); }
-    int fd() const { return fd_; }
+    kv::platform::FileHold& file() { return *file_; }
     void fill(const std::vector<std::uint8_t>& bytes) {
         if (::ftruncate(fd_, 0) != 0 ||
             ::pwrite(fd_, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size()))
@@ -42,6 +48,7 @@ public:
 
 private:
     int fd_;
+    std::optional<kv::platform::FileHold> file_;
 };
 
 } // namespace
@@ -61,19 +68,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     dbfile::ReadError kind = dbfile::ReadError::None;
     std::string error;
-    const auto header = dbfile::readHeader(file.fd(), kind, error);
+    const auto header = dbfile::readHeader(file.file(), kind, error);
     if (!header) {
         if (kind == dbfile::ReadError::None || error.empty())
             std::abort();
         return 0;
     }
     (void)dbfile::fileIdText(header->id);
-    const auto report = dbfile::check(file.fd(), *header);
+    const auto report = dbfile::check(file.file(), *header);
     if (report.problems.empty())
         return 0;
-    if (!dbfile::repair(file.fd(), report.problems, error))
+    if (!dbfile::repair(file.file(), report.problems))
         std::abort();
-    if (!dbfile::check(file.fd(), *header).problems.empty())
+    if (!dbfile::check(file.file(), *header).problems.empty())
         std::abort(); // a repaired file checks clean
     return 0;
 }

@@ -5,6 +5,7 @@
 // Windows build (contract_env_win.cpp, run under Wine by the cross build).
 
 #include "platform/Platform.h"
+#include "platform/ServerMachine.h"
 
 #include <memory>
 #include <string>
@@ -15,6 +16,8 @@ class ContractEnv {
 public:
     virtual ~ContractEnv() = default;
     virtual Platform& platform() = 0;
+    // The same machine as a server program sees it (where a Windows path is in the file system).
+    virtual ServerMachine machine() = 0;
     // An empty folder, as a Windows path without a trailing backslash ("C:\...\kv-contract-1").
     // Removed with everything in it when the environment goes.
     virtual std::string folder() const = 0;
@@ -22,8 +25,9 @@ public:
     // the environment goes.
     virtual std::string registryKey() const = 0;
     // Holds an existing file the way SQL Server holds its attached database files (opened
-    // without sharing) until the returned object goes; null when the file cannot be held.
-    virtual std::shared_ptr<void> hold(const std::string& path) = 0;
+    // without sharing, platform/FileHold.h) until the returned object goes; null when the file
+    // cannot be held.
+    std::shared_ptr<void> hold(const std::string& path);
     // Sets or clears the read-only attribute of an existing file; false when that fails.
     virtual bool setReadOnly(const std::string& path, bool readOnly) = 0;
 };

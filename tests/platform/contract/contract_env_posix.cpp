@@ -1,6 +1,5 @@
 // The contract environment of the simulated host: a fresh host per test.
 
-#include "platform/posix/FileHold.h"
 #include "tests/platform/TestHost.h"
 #include "tests/platform/contract/ContractEnv.h"
 
@@ -15,17 +14,9 @@ class SimEnv final : public ContractEnv {
 public:
     SimEnv() { (void)host_.platform().files().createFolder(folder()); }
     Platform& platform() override { return host_.platform(); }
+    ServerMachine machine() override { return ServerMachine(host_.host()); }
     std::string folder() const override { return "C:\\Contract"; }
     std::string registryKey() const override { return "SOFTWARE\\Kelvora\\ContractTest"; }
-    std::shared_ptr<void> hold(const std::string& path) override {
-        auto real = host_.host().resolve(path);
-        if (!real)
-            return nullptr;
-        auto held = sim::FileHold::hold(*real);
-        if (!held)
-            return nullptr;
-        return std::make_shared<sim::FileHold>(std::move(held).value());
-    }
     // The simulated host's read-only attribute is the missing owner write permission.
     bool setReadOnly(const std::string& path, bool readOnly) override {
         auto real = host_.host().resolve(path);

@@ -52,16 +52,9 @@ public:
     }
 
     Platform& platform() override { return *platform_; }
+    ServerMachine machine() override { return openServerMachine("").value(); }
     std::string folder() const override { return utf8(folder_); }
     std::string registryKey() const override { return utf8(key_); }
-    std::shared_ptr<void> hold(const std::string& path) override {
-        const std::wstring wide = widened(path);
-        HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return nullptr;
-        return std::shared_ptr<void>(file, [](void* handle) { CloseHandle(handle); });
-    }
     bool setReadOnly(const std::string& path, bool readOnly) override {
         const std::wstring wide = widened(path);
         const DWORD attributes = GetFileAttributesW(wide.c_str());

@@ -1,15 +1,21 @@
 // The promises of the platform interfaces that hold in every backend, checked with one source
 // over the simulated host and over Windows (the cross build runs it under Wine): the code page
-// rules, the file functions' error numbers, the shell copy's progress, the registry and the
-// loopback listening port.
+// rules, the file functions' error numbers, the shell copy's progress, the registry, the
+// loopback listening port, and what a server program uses: held files, its machine, its TCP
+// connections and its UDP responder port.
 
 #include "platform/CodePage.h"
+#include "platform/Datagram.h"
+#include "platform/DatagramPort.h"
+#include "platform/FileHold.h"
 #include "platform/TcpListener.h"
+#include "platform/TcpServer.h"
 #include "platform/TcpStream.h"
 #include "tests/platform/contract/ContractEnv.h"
 
 #include <chrono>
 #include <cstdio>
+#include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <string>
@@ -26,6 +32,16 @@ using ::testing::UnorderedElementsAre;
 void toleratedWineDifference(const char* what) {
     std::printf("[ WINE     ] tolerated difference from Windows: %s\n", what);
     ::testing::Test::RecordProperty("wine_difference", what);
+}
+
+std::shared_ptr<void> ContractEnv::hold(const std::string& path) {
+    auto real = machine().resolve(path);
+    if (!real)
+        return nullptr;
+    auto held = FileHold::hold(*real);
+    if (!held)
+        return nullptr;
+    return std::make_shared<FileHold>(std::move(held).value());
 }
 
 namespace {
@@ -378,6 +394,160 @@ TEST_F(Contract, LoopbackListenerTellsConnectionsApart) {
     ASSERT_FALSE(taken);
     EXPECT_EQ(taken.code(), wsa::AddressInUse) << taken.error().message;
     EXPECT_FALSE(socketErrorText(taken.code()).empty());
+}
+
+// A held file is read and written at any offset by its holder alone: a second hold fails with
+// the sharing violation until the first ends; missing files and folders have their own numbers.
+TEST_F(Contract, AFileHoldReadsAndWritesAtOffsets) {
+    const ServerMachine machine = env->machine();
+    const auto real = [&](const std::string& name) { return machine.resolve(path(name)).value(); };
+    EXPECT_EQ(FileHold::hold(real("missing.mdf")).code(), win::FileNotFound);
+    EXPECT_EQ(FileHold::hold(real("no\\such.mdf"), FileHold::Open::CreateIfMissing).code(),
+              win::PathNotFound);
+
+    auto held = FileHold::hold(real("data.mdf"), FileHold::Open::CreateIfMissing);
+    ASSERT_TRUE(held) << held.error().message;
+    EXPECT_TRUE(held->holding());
+    ASSERT_TRUE(held->writeAt(8192, "page one", 8));
+    ASSERT_TRUE(held->writeAt(0, "head", 4));
+    EXPECT_EQ(held->size().valueOr(0), 8200u);
+    char buffer[16] = {};
+    EXPECT_EQ(held->readAt(8192, buffer, sizeof buffer).valueOr(99), 8u); // short at the end
+    EXPECT_EQ(std::string(buffer, 8), "page one");
+    EXPECT_EQ(held->readAt(9000, buffer, sizeof buffer).valueOr(99), 0u);
+    EXPECT_TRUE(held->flushRange(8192, 8));
+    EXPECT_TRUE(held->flush());
+
+    EXPECT_EQ(FileHold::hold(real("data.mdf")).code(), win::SharingViolation);
+    EXPECT_TRUE(held->resize(4));
+    EXPECT_EQ(held->size().valueOr(0), 4u);
+    held->release();
+    EXPECT_FALSE(held->holding());
+    EXPECT_EQ(held->readAt(0, buffer, 4).code(), win::InvalidHandle);
+    EXPECT_EQ(files.readFile(path("data.mdf")).valueOr(""), "head");
+
+    // Shared, the file is open to every other opener; closed again, it can be held again.
+    {
+        auto shared = FileHold::openShared(real("data.mdf"));
+        ASSERT_TRUE(shared) << shared.error().message;
+        EXPECT_TRUE(files.copyFile(path("data.mdf"), path("copy.mdf"), false));
+    }
+    auto again = FileHold::hold(real("data.mdf"));
+    EXPECT_TRUE(again) << again.error().message;
+}
+
+// The machine of a server program is the machine of the platform object: its name, its code
+// page, a loopback responder address, and Windows paths that name the files the file functions
+// name.
+TEST_F(Contract, TheServerMachineIsThePlatformsMachine) {
+    const ServerMachine machine = env->machine();
+    EXPECT_EQ(machine.computerName(), env->platform().computerName());
+    EXPECT_EQ(machine.codePage(), env->platform().codePage().number());
+    EXPECT_EQ(machine.discoveryListen().address.rfind("127.", 0), 0u);
+    EXPECT_FALSE(machine.resolve("Kelvora\\Data\\kelvora_Data.MDF"));
+
+    ASSERT_TRUE(files.writeFile(path("Kelvora_DATA.MDF"), "pages"));
+    auto real = machine.resolve(path("Kelvora_DATA.MDF"));
+    ASSERT_TRUE(real) << real.error().message;
+    auto file = FileHold::openShared(*real);
+    ASSERT_TRUE(file) << file.error().message;
+    char buffer[8] = {};
+    EXPECT_EQ(file->readAt(0, buffer, sizeof buffer).valueOr(0), 5u);
+    EXPECT_EQ(std::string(buffer, 5), "pages");
+}
+
+// A server's connection, one thread each: bytes arrive in order, the end of the peer reads as 0,
+// a cut from another thread ends a waiting read, and a stop ends a waiting accept.
+TEST_F(Contract, TcpServerConnectionsAreReadAndCut) {
+    auto acceptor = acceptTcp(0);
+    ASSERT_TRUE(acceptor) << acceptor.error().message;
+    TcpAcceptor& port = **acceptor;
+    auto none = port.accept(20);
+    ASSERT_TRUE(none) << none.error().message;
+    EXPECT_FALSE(*none);
+
+    auto client = connectTcp("127.0.0.1", port.port(), 1000);
+    ASSERT_TRUE(client) << client.error().message;
+    auto accepted = port.accept(5000);
+    ASSERT_TRUE(accepted && *accepted);
+    TcpConnection& connection = **accepted;
+    EXPECT_EQ(connection.peer().rfind("127.0.0.1:", 0), 0u) << connection.peer();
+
+    ASSERT_TRUE((*client)->sendAll("hello", 5));
+    EXPECT_TRUE(connection.readable(5000).valueOr(false));
+    std::string got;
+    char buffer[64];
+    while (got.size() < 5) {
+        auto n = connection.receive(buffer, sizeof buffer);
+        ASSERT_TRUE(n && *n > 0);
+        got.append(buffer, *n);
+    }
+    EXPECT_EQ(got, "hello");
+    EXPECT_FALSE(connection.readable(20).valueOr(true));
+    client->reset();
+    EXPECT_EQ(connection.receive(buffer, sizeof buffer).valueOr(99), 0u);
+
+    // A read that waits in another thread ends when the connection is cut.
+    auto second = connectTcp("127.0.0.1", port.port(), 1000);
+    ASSERT_TRUE(second);
+    auto other = port.accept(5000);
+    ASSERT_TRUE(other && *other);
+    auto reading = std::async(std::launch::async, [&] {
+        char one[16];
+        return (*other)->receive(one, sizeof one).valueOr(0);
+    });
+    EXPECT_TRUE((*other)->sendAll("answer", 6));
+    (*other)->cut();
+    ASSERT_EQ(reading.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(reading.get(), 0u);
+    EXPECT_FALSE((*other)->sendAll("late", 4));
+
+    auto taken = acceptTcp(port.port());
+    ASSERT_FALSE(taken);
+    EXPECT_EQ(taken.code(), wsa::AddressInUse) << taken.error().message;
+
+    auto waiting = std::async(std::launch::async, [&] { return port.accept(30000); });
+    port.stop();
+    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    auto stopped = waiting.get();
+    EXPECT_TRUE(stopped && !*stopped);
+}
+
+// The responder's port: loopback addresses only, the sender answered where it asked from, and
+// a stop ends a waiting receive.
+TEST_F(Contract, DatagramPortAnswersLoopbackSenders) {
+    EXPECT_EQ(bindDatagramPort("10.1.2.3", 0).code(), win::InvalidParameter);
+    EXPECT_EQ(bindDatagramPort("0.0.0.0", 0).code(), win::InvalidParameter);
+    EXPECT_EQ(bindDatagramPort("localhost", 0).code(), win::InvalidParameter);
+    auto bound = bindDatagramPort("127.0.0.1", 0);
+    ASSERT_TRUE(bound) << bound.error().message;
+    DatagramPort& port = **bound;
+    ASSERT_NE(port.port(), 0);
+
+    auto answering = std::async(std::launch::async, [&] {
+        auto request = port.receive();
+        if (!request || !*request)
+            return std::string("no request");
+        const std::uint8_t answer[] = {'h', 'e', 'r', 'e'};
+        if (!port.answer(**request, answer, sizeof answer))
+            return std::string("no answer");
+        return std::string((*request)->bytes.begin(), (*request)->bytes.end());
+    });
+    auto client = openDiscoverySocket(DiscoveryTarget{"127.0.0.1", port.port(), false}, 5000);
+    ASSERT_TRUE(client) << client.error().message;
+    const std::uint8_t request[] = {0x03};
+    ASSERT_TRUE((*client)->send(request, sizeof request));
+    std::uint8_t reply[16] = {};
+    EXPECT_EQ((*client)->receive(reply, sizeof reply).valueOr(0), 4u);
+    EXPECT_EQ(std::string(reply, reply + 4), "here");
+    ASSERT_EQ(answering.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(answering.get(), "\x03");
+
+    auto waiting = std::async(std::launch::async, [&] { return port.receive(); });
+    port.stop();
+    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    auto stopped = waiting.get();
+    EXPECT_TRUE(stopped && !*stopped);
 }
 
 } // namespace
