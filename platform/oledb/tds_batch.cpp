@@ -3,14 +3,57 @@
 #include "platform/oledb/tds_batch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 
 namespace kv::oledb::tds {
 
+Connection::Runner Connection::newRunner() {
+    static std::atomic<Runner> last{0};
+    return ++last;
+}
+
+bool Connection::claimRunner(Runner runner) {
+    std::lock_guard lock(runnerMutex_);
+    if (runner_ != 0) {
+        return false;
+    }
+    runner_ = runner;
+    return true;
+}
+
+void Connection::requestCancel(Runner runner) {
+    std::lock_guard lock(runnerMutex_);
+    if (runner != 0 && runner == runner_ && link) {
+        link->requestCancel();
+    }
+}
+
+void Connection::releaseRunner(Runner runner) {
+    std::lock_guard lock(runnerMutex_);
+    if (runner == runner_) {
+        runner_ = 0;
+        if (link) {
+            link->clearCancel();
+        }
+    }
+}
+
+void Batch::markFinished() {
+    if (!finished_) {
+        finished_ = true;
+        if (connection_) {
+            connection_->releaseRunner(runner_);
+        }
+    }
+}
+
 HRESULT Batch::start(const std::shared_ptr<Connection>& connection, const std::string& sql,
-                     int timeoutSeconds, const IID& iid, std::shared_ptr<Batch>& out) {
+                     int timeoutSeconds, const IID& iid, std::shared_ptr<Batch>& out,
+                     Connection::Runner runner) {
     return startWith(
-        connection, [&](Link& link) { return link.execute(sql, timeoutSeconds); }, iid, out);
+        connection, [&](Link& link) { return link.execute(sql, timeoutSeconds); }, iid, out,
+        runner);
 }
 
 void Batch::writeOutputs() {
@@ -35,7 +78,7 @@ void Batch::writeOutputs() {
 
 HRESULT Batch::startWith(const std::shared_ptr<Connection>& connection,
                          const std::function<Link::Step(Link&)>& send, const IID& iid,
-                         std::shared_ptr<Batch>& out) {
+                         std::shared_ptr<Batch>& out, Connection::Runner runner) {
     out.reset();
     Messages none;
     if (!connection || !connection->link) {
@@ -51,7 +94,12 @@ HRESULT Batch::startWith(const std::shared_ptr<Connection>& connection,
     if (link.markedDead()) {
         return fail(Situation::ConnectionLost, none, iid);
     }
-    auto batch = std::make_shared<Batch>(connection, iid);
+    auto batch = std::make_shared<Batch>(connection, iid, runner);
+    if (link.cancelRequested()) {
+        // The command was cancelled before its batch left: nothing is sent.
+        batch->markFinished();
+        return fail(Situation::Cancelled, none, iid);
+    }
     const Link::Step step = send(link);
     Messages messages = link.takeMessages();
     switch (step) {
@@ -64,15 +112,15 @@ HRESULT Batch::startWith(const std::shared_ptr<Connection>& connection,
         batch->firstFailure_ = tds::makeFailure(statementSituation(messages), messages, iid);
         break;
     case Link::Step::TimedOut:
-        batch->finished_ = true;
         link.drainResults();
+        batch->markFinished();
         return fail(Situation::CommandTimeout, messages, iid);
     case Link::Step::Dead:
-        batch->finished_ = true;
+        batch->markFinished();
         return fail(Situation::ConnectionLost, messages, iid);
     case Link::Step::Cancelled:
-        batch->finished_ = true;
         link.cancelBatch();
+        batch->markFinished();
         return fail(Situation::Cancelled, messages, iid);
     }
     connection->active = batch;
@@ -98,9 +146,9 @@ ResultOutcome Batch::next() {
     Link& link = *connection_->link;
     if (link.cancelRequested()) {
         // Cancelled between two results: the rest of the batch is not wanted.
-        finished_ = true;
         Messages none;
         link.cancelBatch();
+        markFinished();
         outcome.result = fail(Situation::Cancelled, none, iid_);
         return outcome;
     }
@@ -124,7 +172,7 @@ ResultOutcome Batch::next() {
         outcome.information = std::move(messages);
         return outcome;
     case Link::Step::NoMore:
-        finished_ = true;
+        markFinished();
         writeOutputs();
         outcome.result = DB_S_NORESULT;
         return outcome;
@@ -132,17 +180,17 @@ ResultOutcome Batch::next() {
         outcome.result = fail(statementSituation(messages), messages, iid_);
         return outcome;
     case Link::Step::TimedOut:
-        finished_ = true;
         link.drainResults();
+        markFinished();
         outcome.result = fail(Situation::CommandTimeout, messages, iid_);
         return outcome;
     case Link::Step::Dead:
-        finished_ = true;
+        markFinished();
         outcome.result = fail(Situation::ConnectionLost, messages, iid_);
         return outcome;
     case Link::Step::Cancelled:
-        finished_ = true;
         link.cancelBatch();
+        markFinished();
         outcome.result = fail(Situation::Cancelled, messages, iid_);
         return outcome;
     }
@@ -153,17 +201,17 @@ HRESULT Batch::rowFailure(Link::Step step) {
     Link& link = *connection_->link;
     Messages messages = link.takeMessages();
     if (step == Link::Step::Dead) {
-        finished_ = true;
+        markFinished();
         return fail(Situation::ConnectionLost, messages, iid_);
     }
     if (step == Link::Step::TimedOut) {
-        finished_ = true;
         link.drainResults();
+        markFinished();
         return fail(Situation::CommandTimeout, messages, iid_);
     }
     if (step == Link::Step::Cancelled) {
-        finished_ = true;
         link.cancelBatch();
+        markFinished();
         return fail(Situation::Cancelled, messages, iid_);
     }
     return fail(statementSituation(messages), messages, iid_);
@@ -173,13 +221,13 @@ void Batch::drain() {
     if (finished_) {
         return;
     }
-    finished_ = true;
     if (auto current = current_.lock()) {
         current->finish();
     }
     if (connection_ && connection_->link) {
         connection_->link->drainResults();
     }
+    markFinished();
 }
 
 // Runs a batch to its end and keeps the rows of its first rowset (for the provider's own

@@ -13,8 +13,10 @@
 #include "platform/oledb/rowset.h"
 #include "platform/oledb/tds_link.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,12 +28,33 @@ inline constexpr DBROWCOUNT kCountUnavailable = -1;
 class Batch;
 
 // A connection and the batch that currently holds it.
+//
+// Cancel requests (ICommand::Cancel, from any thread) are for the command that runs: from the
+// start of its Execute until its batch is done, that command is the link's runner, and only
+// the runner's request reaches the link. A request made while the command does not run is
+// dropped, and the end of every batch clears the request, so the next statement on the link (a
+// command's or the session's own: "use", the catalogs, SET options) never meets a request that
+// was meant for another.
 struct Connection {
     std::unique_ptr<Link> link;
     std::weak_ptr<Batch> active;
     std::string dbmsVersion;
     int serverMajor = 0;
     std::string user;
+
+    // A command's name as a runner; 0 is nobody (the provider's own statements).
+    using Runner = std::uint64_t;
+    static Runner newRunner();
+    // Makes `runner` the link's runner when nobody runs; false when another does.
+    bool claimRunner(Runner runner);
+    // Passes a request to the link when `runner` runs; drops it otherwise.
+    void requestCancel(Runner runner);
+    // Ends the run of `runner` (or of nobody) and clears the link's request.
+    void releaseRunner(Runner runner);
+
+private:
+    std::mutex runnerMutex_;
+    Runner runner_ = 0;
 };
 
 inline HRESULT fail(Situation situation, const Messages& messages, const IID& iid) {
@@ -53,20 +76,23 @@ struct ResultOutcome {
 
 class Batch : public std::enable_shared_from_this<Batch> {
 public:
-    Batch(std::shared_ptr<Connection> connection, const IID& iid)
-        : connection_(std::move(connection)), iid_(iid) {}
+    Batch(std::shared_ptr<Connection> connection, const IID& iid, Connection::Runner runner)
+        : connection_(std::move(connection)), iid_(iid), runner_(runner) {}
     ~Batch() { drain(); }
     Batch(const Batch&) = delete;
     Batch& operator=(const Batch&) = delete;
 
-    // Sends the batch. A failure here (busy or dead connection, time-out) is posted and
-    // returned; statement errors are kept for the first result.
+    // Sends the batch. A failure here (busy or dead connection, time-out, a cancel that came
+    // before the batch left) is posted and returned; statement errors are kept for the first
+    // result. `runner` is the command whose run the batch belongs to (0: the provider's own
+    // statement); the batch ends that run when it is done.
     static HRESULT start(const std::shared_ptr<Connection>& connection, const std::string& sql,
-                         int timeoutSeconds, const IID& iid, std::shared_ptr<Batch>& out);
+                         int timeoutSeconds, const IID& iid, std::shared_ptr<Batch>& out,
+                         Connection::Runner runner = 0);
     // The same for a procedure call; `send` makes the call on the link.
     static HRESULT startWith(const std::shared_ptr<Connection>& connection,
                              const std::function<Link::Step(Link&)>& send, const IID& iid,
-                             std::shared_ptr<Batch>& out);
+                             std::shared_ptr<Batch>& out, Connection::Runner runner = 0);
     // Where the output values of a call go once its results are done: the caller's parameter
     // buffer and the output bindings of its accessor.
     void setOutputs(BYTE* data, std::vector<DBBINDING> bindings) {
@@ -86,6 +112,7 @@ private:
     friend class LinkRowSource;
     std::shared_ptr<Connection> connection_;
     IID iid_;
+    Connection::Runner runner_ = 0;
     bool finished_ = false;
     std::optional<Failure> firstFailure_;
     Messages firstInformation_;
@@ -94,6 +121,8 @@ private:
     std::vector<DBBINDING> outputBindings_;
 
     void writeOutputs();
+    // The batch is done: its command's run ends.
+    void markFinished();
 };
 
 class LinkRowSource final : public RowSource {

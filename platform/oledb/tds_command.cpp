@@ -193,10 +193,11 @@ public:
 
     // ICommand. Called from another thread while Execute, a result walk or a fetch of this
     // command runs on the connection: the running call ends with DB_E_CANCELED (an attention
-    // reaches the server when the call is waiting for it).
+    // reaches the server when the call is waiting for it). A request while the command does
+    // not run has no effect.
     HRESULT STDMETHODCALLTYPE Cancel() override {
-        if (connection_ && connection_->link) {
-            connection_->link->requestCancel();
+        if (connection_) {
+            connection_->requestCancel(runner_);
         }
         return S_OK;
     }
@@ -330,6 +331,7 @@ private:
 
     ComPtr<IUnknown> session_;
     std::shared_ptr<Connection> connection_;
+    const Connection::Runner runner_ = Connection::newRunner();
     PropertyStore properties_;
     AccessorTable accessors_;
     std::string text_;
@@ -481,6 +483,19 @@ HRESULT Command::substitute(const DBPARAMS* params, std::string& sql) {
 
 HRESULT Command::Execute(IUnknown* pUnkOuter, REFIID riid, DBPARAMS* pParams,
                          DBROWCOUNT* pcRowsAffected, IUnknown** ppRowset) {
+    // The run starts here, so that a cancel from now on stops it; the batch ends it, or the
+    // guard when no batch starts.
+    const bool runs = connection_ && connection_->claimRunner(runner_);
+    struct RunGuard {
+        Connection* connection;
+        Connection::Runner runner;
+        bool started = false;
+        ~RunGuard() {
+            if (connection && !started) {
+                connection->releaseRunner(runner);
+            }
+        }
+    } guard{runs ? connection_.get() : nullptr, runner_};
     SetErrorInfo(0, nullptr);
     if (pcRowsAffected) {
         *pcRowsAffected = kCountUnavailable;
@@ -514,20 +529,19 @@ HRESULT Command::Execute(IUnknown* pUnkOuter, REFIID riid, DBPARAMS* pParams,
     }
     const int timeout =
         static_cast<int>(properties_.integer(DBPROPSET_ROWSET, DBPROP_COMMANDTIMEOUT, 0));
-    if (connection_ && connection_->link) {
-        connection_->link->clearCancel(); // a request meant for an earlier command
-    }
+    const Connection::Runner runner = runs ? runner_ : 0;
     std::shared_ptr<Batch> batch;
     if (isCall) {
         hr = Batch::startWith(
             connection_, [&](Link& link) { return link.call("sp_executesql", callArgs, timeout); },
-            IID_ICommand, batch);
+            IID_ICommand, batch, runner);
     } else {
-        hr = Batch::start(connection_, sql, timeout, IID_ICommand, batch);
+        hr = Batch::start(connection_, sql, timeout, IID_ICommand, batch, runner);
     }
     if (FAILED(hr)) {
         return hr;
     }
+    guard.started = true;
     if (isCall) {
         batch->setOutputs(static_cast<BYTE*>(pParams->pData), std::move(outputs));
     }

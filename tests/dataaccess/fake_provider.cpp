@@ -285,6 +285,8 @@ public:
                                              const DBBINDING rgBindings[], DBLENGTH,
                                              HACCESSOR* phAccessor,
                                              DBBINDSTATUS rgStatus[]) override {
+        if (state->onCreateAccessor)
+            state->onCreateAccessor();
         bindings_.assign(rgBindings, rgBindings + cBindings);
         for (DBCOUNTITEM i = 0; rgStatus != nullptr && i < cBindings; ++i)
             rgStatus[i] = DBBINDSTATUS_OK;

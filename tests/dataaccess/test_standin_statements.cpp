@@ -110,6 +110,90 @@ TEST_P(StandinStatements, CancelStopsARunningBatch) {
     EXPECT_GT(q.RecordCount(), 0);
 }
 
+// A cancel is for the command that runs when it is made. Neither a request on an idle dataset
+// nor requests that arrive after a cancelled command has ended touch the connection's own
+// statements ("use" for Database, the catalogs for GetDatabaseNames, SET QUOTED_IDENTIFIER)
+// or the next statement of the dataset.
+TEST_P(StandinStatements, CancelDoesNotOutliveItsCommand) {
+    con.SetConnected(true);
+    auto sessionStatementsWork = [&](const std::string& database) {
+        errors.clear();
+        con.SetDatabase(database);
+        EXPECT_TRUE(errors.empty()) << errors.front();
+        TMSQuery where(nullptr);
+        where.SetConnection(&con);
+        where.SQL()->Add("select db_name() as db");
+        where.Open();
+        EXPECT_EQ(where.FieldText(0, "db"), database);
+        TStringList names;
+        con.GetDatabaseNames(&names);
+        EXPECT_EQ(names.Count(), 4) << names.Text();
+        con.Options()->SetQuotedIdentifier(false);
+        con.Options()->SetQuotedIdentifier(true);
+        EXPECT_TRUE(errors.empty()) << errors.front();
+    };
+
+    // On an idle, prepared dataset.
+    setSQL("select name from master.dbo.sysdatabases");
+    q.Prepare();
+    q.BreakExec();
+    sessionStatementsWork("msdb");
+    q.Open();
+    EXPECT_EQ(q.RecordCount(), 4);
+    EXPECT_TRUE(errors.empty());
+
+    // After a cancelled command, with requests still coming after it ended.
+    setSQL("waitfor delay '00:10:00' select 1");
+    std::atomic<bool> finished = false;
+    std::thread runner([&] {
+        try {
+            q.Execute();
+        } catch (...) {
+        }
+        finished = true;
+    });
+    while (!finished) {
+        q.BreakExec();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    runner.join();
+    for (int i = 0; i < 3; ++i)
+        q.BreakExec();
+    sessionStatementsWork("tempdb");
+    setSQL("select name from master.dbo.sysdatabases");
+    q.Open();
+    EXPECT_EQ(q.RecordCount(), 4);
+}
+
+// One request, made at any moment while the command runs, stops it: here as soon as
+// Executing() reads true, before the provider has started the batch. A lost request would let
+// the waitfor run to its end and Execute succeed.
+TEST_P(StandinStatements, OneCancelStopsTheCommandWhenever) {
+    con.SetConnected(true);
+    setSQL("waitfor delay '00:00:03' select 1");
+    for (int attempt = 0; attempt < 6; ++attempt) {
+        std::atomic<bool> finished = false;
+        HRESULT outcome = S_OK;
+        std::thread runner([&] {
+            try {
+                q.Execute();
+            } catch (const EOLEDBError& e) {
+                outcome = e.ProviderResult();
+            } catch (...) {
+                outcome = E_FAIL;
+            }
+            finished = true;
+        });
+        while (!finished && !q.Executing()) {
+        }
+        q.BreakExec();
+        runner.join();
+        EXPECT_EQ(outcome, DB_E_CANCELED) << "attempt " << attempt;
+        q.Close();
+    }
+    EXPECT_TRUE(con.Connected());
+}
+
 // A cancel while the dataset still reads the first result of a batch whose next statement is
 // still running on the server: the fetch raises the cancel error, the attention stops the
 // server, and the link is free again.
