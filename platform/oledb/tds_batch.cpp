@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cstring>
 
 namespace kv::oledb::tds {
 
@@ -56,6 +57,51 @@ HRESULT Batch::start(const std::shared_ptr<Connection>& connection, const std::s
         runner);
 }
 
+namespace {
+
+// An output bound by reference (text or bytes): the whole value in memory of the task
+// allocator, whose address replaces the one in the caller's buffer (for an input/output, the
+// address of its input); the caller frees it.
+void writeByReference(const DBBINDING& b, const CellValue& value, BYTE* data) {
+    DBSTATUS status = DBSTATUS_S_OK;
+    DBLENGTH length = 0;
+    void* memory = nullptr;
+    if ((b.wType & ~DBTYPE_BYREF) == DBTYPE_WSTR) {
+        std::string text;
+        asText(value, text);
+        const OleString wide = toOle(text);
+        length = wide.size() * sizeof(OLECHAR);
+        memory = CoTaskMemAlloc(length + sizeof(OLECHAR));
+        if (memory) {
+            std::memcpy(memory, wide.c_str(), length + sizeof(OLECHAR));
+        }
+    } else if ((b.wType & ~DBTYPE_BYREF) == DBTYPE_BYTES && value.kind == CellValue::Kind::Bytes) {
+        length = value.s.size();
+        memory = CoTaskMemAlloc(length > 0 ? length : 1);
+        if (memory) {
+            std::memcpy(memory, value.s.data(), length);
+        }
+    } else {
+        status = DBSTATUS_E_CANTCONVERTVALUE;
+    }
+    if (status == DBSTATUS_S_OK && !memory) {
+        status = DBSTATUS_E_CANTCREATE;
+    }
+    if (status == DBSTATUS_S_OK && (b.dwPart & DBPART_VALUE)) {
+        std::memcpy(data + b.obValue, &memory, sizeof memory);
+    } else {
+        CoTaskMemFree(memory);
+    }
+    if (b.dwPart & DBPART_LENGTH) {
+        std::memcpy(data + b.obLength, &length, sizeof length);
+    }
+    if (b.dwPart & DBPART_STATUS) {
+        std::memcpy(data + b.obStatus, &status, sizeof status);
+    }
+}
+
+} // namespace
+
 void Batch::writeOutputs() {
     if (!outputData_) {
         return;
@@ -71,7 +117,11 @@ void Batch::writeOutputs() {
                 value = v.value;
             }
         }
-        writeBinding(b, value, outputData_);
+        if ((b.wType & DBTYPE_BYREF) && value.kind != CellValue::Kind::Null) {
+            writeByReference(b, value, outputData_);
+        } else {
+            writeBinding(b, value, outputData_);
+        }
     }
     outputData_ = nullptr;
 }

@@ -339,9 +339,18 @@ private:
     bool prepared_ = false;
 };
 
-// The type a parameter is declared with in sp_executesql's list.
-std::string declaredTypeOf(const DBBINDING& b, int serverMajor) {
+// The type a parameter is declared with in sp_executesql's list, as SQL Server expects it: an
+// input text or byte string by the length of its value (nvarchar(4000) and varbinary(8000) hold
+// the short ones; longer ones need the long types, ntext and image before SQL Server 2005,
+// nvarchar(max) and varbinary(max) from then on), an output one by the room its binding gives
+// (a reference binding: any length) and the server's version. SQL Server 2000 cannot assign to
+// ntext or image, so an output there is at most nvarchar(4000) / varbinary(8000), the longest
+// values a statement can give it; an input/output whose input is longer still goes as the long
+// type.
+std::string declaredTypeOf(const DBBINDING& b, int serverMajor, const CellValue& value) {
     const bool output = (b.eParamIO & DBPARAMIO_OUTPUT) != 0;
+    const bool modern = serverMajor >= 9;
+    const bool byRef = (b.wType & DBTYPE_BYREF) != 0;
     switch (b.wType & ~DBTYPE_BYREF) {
     case DBTYPE_I1:
     case DBTYPE_UI1:
@@ -357,15 +366,29 @@ std::string declaredTypeOf(const DBBINDING& b, int serverMajor) {
         return "float";
     case DBTYPE_BOOL:
         return "bit";
-    case DBTYPE_BYTES:
-        return "varbinary(8000)";
     case DBTYPE_DBTIMESTAMP:
         return "datetime";
-    default:
-        if (output) {
+    case DBTYPE_BYTES: {
+        const std::size_t room = output ? (byRef ? SIZE_MAX : b.cbMaxLen) : 0;
+        const std::size_t length = std::max(value.s.size(), output && modern ? room : 0);
+        if (length <= 8000 || (output && !modern && value.s.size() <= 8000)) {
+            return "varbinary(8000)";
+        }
+        return modern ? "varbinary(max)" : "image";
+    }
+    default: {
+        std::size_t units = 0;
+        if (value.kind == CellValue::Kind::Text) {
+            units = toOle(value.s).size();
+        }
+        const std::size_t slot = b.cbMaxLen / sizeof(OLECHAR);
+        const std::size_t room = output ? (byRef ? SIZE_MAX : slot > 0 ? slot - 1 : 0) : 0;
+        const std::size_t length = std::max(units, output && modern ? room : 0);
+        if (length <= 4000 || (output && !modern && units <= 4000)) {
             return "nvarchar(4000)";
         }
-        return serverMajor >= 9 ? "nvarchar(max)" : "ntext";
+        return modern ? "nvarchar(max)" : "ntext";
+    }
     }
 }
 
@@ -416,7 +439,7 @@ HRESULT Command::buildCall(const DBPARAMS* params, std::vector<tds::RpcArg>& arg
         }
         arg.output = (binding->eParamIO & DBPARAMIO_OUTPUT) != 0;
         arg.value = value;
-        arg.declaredType = declaredTypeOf(*binding, major);
+        arg.declaredType = declaredTypeOf(*binding, major, value);
         if (arg.output) {
             outputs.push_back(*binding);
         }

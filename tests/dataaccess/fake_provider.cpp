@@ -423,6 +423,15 @@ private:
                 length = sizeof v;
                 break;
             }
+            case DBTYPE_WSTR | DBTYPE_BYREF: {
+                // The whole value in task memory; the caller frees it.
+                auto w = kv::oledb::toOle(it->second);
+                length = w.size() * 2;
+                void* memory = CoTaskMemAlloc(length + 2);
+                std::memcpy(memory, w.c_str(), length + 2);
+                std::memcpy(base + b.obValue, &memory, sizeof memory);
+                break;
+            }
             default: {
                 auto w = kv::oledb::toOle(it->second);
                 length = w.size() * 2;
