@@ -246,6 +246,7 @@ public:
         prepared_ = false;
         hasText_ = pwszCommand != nullptr && pwszCommand[0] != 0;
         text_ = hasText_ ? fromOle(pwszCommand) : std::string();
+        markers_ = parameterMarkers(text_); // found once, used by every execution
         return S_OK;
     }
 
@@ -335,6 +336,7 @@ private:
     PropertyStore properties_;
     AccessorTable accessors_;
     std::string text_;
+    std::vector<std::size_t> markers_; // the ? markers of text_
     bool hasText_ = false;
     bool prepared_ = false;
 };
@@ -397,7 +399,7 @@ std::string declaredTypeOf(const DBBINDING& b, int serverMajor, const CellValue&
 HRESULT Command::buildCall(const DBPARAMS* params, std::vector<tds::RpcArg>& args,
                            std::vector<DBBINDING>& outputs, bool& isCall) {
     isCall = false;
-    const auto markers = parameterMarkers(text_);
+    const auto& markers = markers_;
     if (markers.empty() || !params || !params->pData || params->cParamSets == 0) {
         return S_OK;
     }
@@ -462,7 +464,7 @@ HRESULT Command::buildCall(const DBPARAMS* params, std::vector<tds::RpcArg>& arg
 
 HRESULT Command::substitute(const DBPARAMS* params, std::string& sql) {
     sql = text_;
-    const auto markers = parameterMarkers(text_);
+    const auto& markers = markers_;
     if (markers.empty()) {
         return S_OK;
     }
