@@ -42,6 +42,8 @@ inline constexpr char SNativeClientForNonBlocking[] =
     "Provider must be SQL Native Client for nonblocking execute";
 inline constexpr char SDisconnectedModeServerCursors[] =
     "DisconnectedMode not allowed for server cursors";
+// A statement stopped by BreakExec before it reached the provider (the provider's own text).
+inline constexpr char SOperationCanceled[] = "Operation canceled";
 inline constexpr char SDefaultResultSetOpen[] =
     "Cannot execute command in current transaction context until previous opened DataSet "
     "(CursorType is ctDefaultResultSet) is fetched to end";

@@ -2,10 +2,13 @@
 
 #include "dataaccess/DAConsts.h"
 #include "dataaccess/OLEDBAccess.h"
+#include "dataaccess/OLEDBParamBuffer.h"
 #include "dataaccess/RecCountSQL.h"
 #include "toolkit/DB.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace kv::dataaccess {
 
@@ -255,29 +258,124 @@ void TCustomDADataSet::OpenCursor() {
     }
 }
 
+namespace {
+
+// The first column of the first row of Rowset as a number; -1 when there is none.
+std::int64_t firstNumber(IRowset* Rowset) {
+    kv::oledb::ComPtr<IAccessor> accessors;
+    HACCESSOR accessor = 0;
+    DBBINDING b{};
+    b.iOrdinal = 1;
+    b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
+    b.dwMemOwner = DBMEMOWNER_CLIENTOWNED;
+    b.eParamIO = DBPARAMIO_NOTPARAM;
+    b.wType = DBTYPE_WSTR;
+    b.obStatus = 0;
+    b.obLength = 8;
+    b.obValue = 16;
+    b.cbMaxLen = 64;
+    if (FAILED(kv::oledb::ComPtr<IRowset>::share(Rowset).as(IID_IAccessor, accessors)) ||
+        !accessors ||
+        FAILED(accessors->CreateAccessor(DBACCESSOR_ROWDATA, 1, &b, 16 + 64, &accessor, nullptr)))
+        return -1;
+    std::int64_t result = -1;
+    DBCOUNTITEM obtained = 0;
+    HROW* rows = nullptr;
+    if (SUCCEEDED(Rowset->GetNextRows(0, 0, 1, &obtained, &rows)) && obtained == 1) {
+        unsigned char buffer[16 + 64] = {};
+        DBSTATUS status = DBSTATUS_E_UNAVAILABLE;
+        if (SUCCEEDED(Rowset->GetData(rows[0], accessor, buffer)))
+            std::memcpy(&status, buffer, sizeof status);
+        if (status == DBSTATUS_S_OK) {
+            DBLENGTH length = 0;
+            std::memcpy(&length, buffer + 8, sizeof length);
+            kv::oledb::OleString text(std::min<DBLENGTH>(length, 62) / sizeof(OLECHAR), OLECHAR{});
+            std::memcpy(text.data(), buffer + 16, text.size() * sizeof(OLECHAR));
+            result =
+                std::strtoll(kv::oledb::fromOle(text.data(), text.size()).c_str(), nullptr, 10);
+        }
+        Rowset->ReleaseRows(obtained, rows, nullptr, nullptr, nullptr);
+    }
+    CoTaskMemFree(rows);
+    accessors->ReleaseAccessor(accessor, nullptr);
+    return result;
+}
+
+// Runs the count query straight on the provider and gives the count, or -1 when the server
+// refuses it. A select that cannot stand as a derived table ("select count(*) from t" has a
+// column without a name, "select a, a from t" names one twice) is no error of the dataset's,
+// which then counts the rows it fetched; the count's failure goes nowhere. A failure that
+// matters (a lost link) meets the statement itself right after.
+std::int64_t countQuietly(TOLEDBConnection* Session, const std::string& Text, TDAParams& Params) {
+    using kv::oledb::ComPtr;
+    std::int64_t result = -1;
+    ComPtr<IDBCreateCommand> factory;
+    ComPtr<ICommandText> command;
+    try {
+        const TParamScanResult scan = ScanParams(Text);
+        if (Session == nullptr || Session->SessionProperties() == nullptr ||
+            FAILED(ComPtr<ISessionProperties>::share(Session->SessionProperties())
+                       .as(IID_IDBCreateCommand, factory)) ||
+            !factory ||
+            FAILED(factory->CreateCommand(nullptr, IID_ICommandText, command.putUnknown())) ||
+            !command ||
+            FAILED(command->SetCommandText(DBGUID_DEFAULT,
+                                           kv::oledb::toOle(scan.CommandText).c_str())))
+            return -1;
+        TParamDescs descs;
+        for (const std::string& name : scan.Names)
+            descs.push_back(std::make_unique<TParamDesc>(name));
+        TOLEDBParamBuffer buffer;
+        buffer.Bind(descs, Params);
+        DBPARAMS params{};
+        ComPtr<IAccessor> accessors;
+        HACCESSOR accessor = 0;
+        if (!buffer.Empty()) {
+            if (FAILED(command.as(IID_IAccessor, accessors)) || !accessors ||
+                FAILED(accessors->CreateAccessor(DBACCESSOR_PARAMETERDATA, buffer.Bindings().size(),
+                                                 buffer.Bindings().data(), 0, &accessor, nullptr)))
+                return -1;
+            params.pData = buffer.Data();
+            params.cParamSets = 1;
+            params.hAccessor = accessor;
+        }
+        DBROWCOUNT affected = -1;
+        ComPtr<IUnknown> outcome;
+        const HRESULT hr =
+            command->Execute(nullptr, IID_IMultipleResults, params.pData ? &params : nullptr,
+                             &affected, outcome.put());
+        if (accessors)
+            accessors->ReleaseAccessor(accessor, nullptr);
+        ComPtr<IMultipleResults> results;
+        if (SUCCEEDED(hr) && outcome && SUCCEEDED(outcome.as(IID_IMultipleResults, results)) &&
+            results) {
+            for (int guard = 0; guard < 100; ++guard) {
+                ComPtr<IUnknown> next;
+                if (results->GetResult(nullptr, DBRESULTFLAG_DEFAULT, IID_IRowset, &affected,
+                                       next.put()) != S_OK)
+                    break;
+                ComPtr<IRowset> rowset;
+                if (next && SUCCEEDED(next.as(IID_IRowset, rowset)) && rowset) {
+                    result = firstNumber(rowset.get());
+                    break;
+                }
+            }
+        }
+    } catch (const Exception&) {
+        result = -1; // the count's text does not scan
+    }
+    ComPtr<IErrorInfo> dropped;
+    GetErrorInfo(0, dropped.put());
+    return result;
+}
+
+} // namespace
+
 std::int64_t TCustomDADataSet::QueryServerRecordCount() {
     const std::optional<std::string> text = RecCountSQL(FinalSQL());
     if (!text)
         return -1; // RecordCount counts the fetched rows
-    TOLEDBCommand count;
-    count.SetComponent(this);
-    count.SetSession(Session());
-    count.SetSQL(*text);
-    kv::oledb::ComPtr<IRowset> rowset = count.Execute(&Params());
-    if (!rowset)
-        return -1;
-    TOLEDBRecordSet rows;
-    rows.Open(std::move(rowset), Session(), this);
-    std::int64_t result = -1;
-    if (rows.ColumnCount() > 0 && rows.FetchRound(1) > 0) {
-        const TRecord& r = rows.Record(0);
-        if (!r.empty() && !r[0].IsNull)
-            result = std::strtoll(r[0].Text.c_str(), nullptr, 10);
-    }
-    rows.ReleaseRowset();
-    count.DrainResults();
-    count.ReleaseProviderObjects();
-    return result;
+    return countQuietly(Session(), *text, Params());
 }
 
 int TCustomDADataSet::RecordCount() const {

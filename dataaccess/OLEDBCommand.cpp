@@ -110,11 +110,17 @@ void TOLEDBCommand::SetCommandObject(kv::oledb::ComPtr<ICommandText> Command) {
     FCommand = std::move(Command);
 }
 
+// A request belongs to the execution that runs when it is made. The layer keeps it for its own
+// execution and checks it once more just before the provider's Execute, because the provider
+// would ignore a request that reaches it before its Execute has started; and it passes it on
+// to the provider, which stops its command while that runs (Execute, a result walk, a fetch).
+// Made while nothing runs, a request has no effect.
 void TOLEDBCommand::Cancel() {
     kv::oledb::ComPtr<ICommandText> command;
     {
         std::lock_guard lock(FCommandLock);
-        FCancelRequested.store(true);
+        if (FExecuting.load())
+            FCancelRequested.store(true);
         command = FCommand;
     }
     if (command)
@@ -194,8 +200,11 @@ void TOLEDBCommand::CheckParamStatuses(HRESULT hr) {
 
 kv::oledb::ComPtr<IRowset> TOLEDBCommand::Execute(TDAParams* Params) {
     EnsureCommand();
-    FCancelRequested.store(false);
-    FExecuting = true;
+    {
+        std::lock_guard lock(FCommandLock);
+        FCancelRequested.store(false);
+        FExecuting = true;
+    }
     FCursorState = csExecuting;
     FRowsAffected = -1;
     FOutputPending = false;
@@ -230,6 +239,12 @@ kv::oledb::ComPtr<IRowset> TOLEDBCommand::Execute(TDAParams* Params) {
             dbParams.hAccessor = hAccessor;
         }
 
+        if (FCancelRequested.load()) {
+            // Stopped before the provider started it: the statement never leaves.
+            if (accessor && hAccessor != 0)
+                accessor->ReleaseAccessor(hAccessor, nullptr);
+            FSession->RaiseLayerError(DB_E_CANCELED, SOperationCanceled, FComponent);
+        }
         DBROWCOUNT rows = -1;
         kv::oledb::ComPtr<IUnknown> result;
         HRESULT hr =

@@ -55,7 +55,8 @@ public:
 
     bool Executing() const { return FExecuting.load(); }
     // Asks the running execution, result walk or fetch to stop; callable from any thread. The
-    // running call then raises the provider's cancel error (DB_E_CANCELED, 0x80040E4E).
+    // running call then raises the provider's cancel error (DB_E_CANCELED, 0x80040E4E). A
+    // request while nothing runs has no effect.
     void Cancel();
     TCursorState CursorState() const { return FCursorState; }
     void SetCursorState(TCursorState Value) { FCursorState = Value; }

@@ -138,7 +138,44 @@ DBTYPE ParamBindType(const TDAParam& Param) {
     }
 }
 
+TOLEDBParamBuffer::~TOLEDBParamBuffer() {
+    ReleaseOutputs();
+}
+
+TOLEDBParamBuffer::TOLEDBParamBuffer(TOLEDBParamBuffer&& Other) noexcept {
+    *this = std::move(Other);
+}
+
+TOLEDBParamBuffer& TOLEDBParamBuffer::operator=(TOLEDBParamBuffer&& Other) noexcept {
+    if (this != &Other) {
+        ReleaseOutputs();
+        FBindings = std::move(Other.FBindings);
+        FParams = std::move(Other.FParams);
+        FData = std::move(Other.FData);
+        FTexts = std::move(Other.FTexts);
+        FBytes = std::move(Other.FBytes);
+        FInputs = std::move(Other.FInputs);
+        Other.FBindings.clear();
+        Other.FInputs.clear();
+    }
+    return *this;
+}
+
+void TOLEDBParamBuffer::ReleaseOutputs() {
+    for (std::size_t i = 0; i < FBindings.size() && i < FInputs.size(); ++i) {
+        const DBBINDING& b = FBindings[i];
+        if (!(b.eParamIO & DBPARAMIO_OUTPUT) || !(b.wType & DBTYPE_BYREF))
+            continue;
+        void* at = get<void*>(FData, b.obValue);
+        if (at != nullptr && at != FInputs[i])
+            CoTaskMemFree(at);
+        put(FData, b.obValue, FInputs[i]);
+    }
+}
+
 void TOLEDBParamBuffer::Bind(const TParamDescs& Descs, TDAParams& Params) {
+    ReleaseOutputs();
+    FInputs.clear();
     FBindings.clear();
     FParams.clear();
     FTexts.clear();
@@ -162,27 +199,17 @@ void TOLEDBParamBuffer::Bind(const TParamDescs& Descs, TDAParams& Params) {
         b.obStatus = offset;
         b.obLength = offset + 8;
         b.obValue = offset + kHeader;
-        std::size_t room = 8;
-        const bool output = isOutput(*p);
-        if (b.wType == DBTYPE_WSTR || b.wType == DBTYPE_BYTES) {
-            const std::size_t current = p->IsNull() ? 0 : p->AsString().size();
-            if (output) {
-                // In the buffer, with room for the value and a terminator.
-                room = b.wType == DBTYPE_WSTR
-                           ? (std::max(current, kOutputTextUnits) + 1) * sizeof(OLECHAR)
-                           : std::max(current, kOutputTextUnits * 2);
-                b.cbMaxLen = room;
-            } else {
-                b.wType |= DBTYPE_BYREF; // the buffer holds a pointer to the whole value
-            }
-        } else {
+        const std::size_t room = 8; // a value, or the address of one
+        if (b.wType == DBTYPE_WSTR || b.wType == DBTYPE_BYTES)
+            b.wType |= DBTYPE_BYREF; // the buffer holds a pointer to the whole value
+        else
             b.cbMaxLen = room;
-        }
         offset = align8(b.obValue + room);
         FBindings.push_back(b);
         FParams.push_back(p);
     }
     FData.assign(std::max<std::size_t>(offset, 1), 0);
+    FInputs.assign(FBindings.size(), nullptr);
 
     for (std::size_t i = 0; i < FBindings.size(); ++i) {
         DBBINDING& b = FBindings[i];
@@ -226,6 +253,7 @@ void TOLEDBParamBuffer::Bind(const TParamDescs& Descs, TDAParams& Params) {
                     FTexts.push_back(std::move(text));
                     const OLECHAR* at = FTexts.back().c_str();
                     put(FData, b.obValue, at);
+                    FInputs[i] = at;
                     b.cbMaxLen = length + sizeof(OLECHAR);
                 } else {
                     std::memcpy(FData.data() + b.obValue, text.c_str(), length);
@@ -239,6 +267,7 @@ void TOLEDBParamBuffer::Bind(const TParamDescs& Descs, TDAParams& Params) {
                     FBytes.push_back(std::move(bytes));
                     const char* at = FBytes.back().data();
                     put(FData, b.obValue, at);
+                    FInputs[i] = at;
                     b.cbMaxLen = length;
                 } else {
                     std::memcpy(FData.data() + b.obValue, bytes.data(), length);
@@ -271,9 +300,17 @@ void TOLEDBParamBuffer::ReadOutput() {
         }
         if (status != DBSTATUS_S_OK && status != DBSTATUS_S_TRUNCATED)
             continue;
-        const DBLENGTH length = std::min<DBLENGTH>(get<DBLENGTH>(FData, b.obLength), b.cbMaxLen);
+        const bool byRef = (b.wType & DBTYPE_BYREF) != 0;
+        DBLENGTH length = get<DBLENGTH>(FData, b.obLength);
         const unsigned char* value = FData.data() + b.obValue;
-        switch (b.wType) {
+        if (byRef) {
+            value = static_cast<const unsigned char*>(get<const void*>(FData, b.obValue));
+            if (value == nullptr)
+                continue;
+        } else {
+            length = std::min<DBLENGTH>(length, b.cbMaxLen);
+        }
+        switch (b.wType & ~DBTYPE_BYREF) {
         case DBTYPE_I8:
             p.SetValue(get<std::int64_t>(FData, b.obValue));
             break;
@@ -285,7 +322,8 @@ void TOLEDBParamBuffer::ReadOutput() {
             break;
         case DBTYPE_WSTR: {
             const std::size_t units =
-                std::min<std::size_t>(length, b.cbMaxLen - sizeof(OLECHAR)) / sizeof(OLECHAR);
+                (byRef ? length : std::min<std::size_t>(length, b.cbMaxLen - sizeof(OLECHAR))) /
+                sizeof(OLECHAR);
             kv::oledb::OleString text(units, OLECHAR{});
             std::memcpy(text.data(), value, units * sizeof(OLECHAR));
             p.SetValue(kv::oledb::fromOle(text.data(), text.size()));
@@ -298,6 +336,7 @@ void TOLEDBParamBuffer::ReadOutput() {
             break;
         }
     }
+    ReleaseOutputs();
 }
 
 } // namespace kv::dataaccess

@@ -6,9 +6,10 @@
 // Why by name: the scan gives one marker per occurrence, while Params holds each name once,
 // so "select :x as a, :x as b" has two markers and one parameter; both markers take its value.
 //
-// Input texts and byte strings are bound by reference to storage the buffer owns, so values
-// of any length reach the provider whole. Output and input/output parameters get room in the
-// buffer itself for the provider to write into; ReadOutput copies what came back into Params.
+// Texts and byte strings are bound by reference, so values of any length travel whole: an input
+// points at storage the buffer owns; for an output the provider puts the address of the whole
+// returned value (memory of the task allocator) in its place, which ReadOutput copies into
+// Params and frees, as the buffer does with any it still holds when it goes.
 
 #include "dataaccess/DAParams.h"
 #include "dataaccess/ParamScan.h"
@@ -22,6 +23,13 @@ namespace kv::dataaccess {
 
 class TOLEDBParamBuffer {
 public:
+    TOLEDBParamBuffer() = default;
+    ~TOLEDBParamBuffer();
+    TOLEDBParamBuffer(TOLEDBParamBuffer&& Other) noexcept;
+    TOLEDBParamBuffer& operator=(TOLEDBParamBuffer&& Other) noexcept;
+    TOLEDBParamBuffer(const TOLEDBParamBuffer&) = delete;
+    TOLEDBParamBuffer& operator=(const TOLEDBParamBuffer&) = delete;
+
     // Binds every marker whose name (or, failing that, position) finds a parameter. Binding
     // stops at the first marker without one; the provider then reports the missing value.
     void Bind(const TParamDescs& Descs, TDAParams& Params);
@@ -38,15 +46,16 @@ public:
     // nothing; a truncated value is reported by the caller from its status.
     void ReadOutput();
 
-    // Room for an output text when the parameter's own value is shorter (UTF-16 units).
-    static constexpr std::size_t kOutputTextUnits = 4000;
-
 private:
+    // Frees the values the provider returned by reference and puts the input addresses back.
+    void ReleaseOutputs();
+
     std::vector<DBBINDING> FBindings;
     std::vector<TDAParam*> FParams;
     std::vector<unsigned char> FData;
     std::vector<kv::oledb::OleString> FTexts; // input texts bound by reference
     std::vector<std::string> FBytes;          // input byte strings bound by reference
+    std::vector<const void*> FInputs;         // per binding: the input address it was given
 };
 
 // The provider type a parameter is bound as.

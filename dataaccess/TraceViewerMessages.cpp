@@ -138,10 +138,8 @@ void TEventEndMessage::WriteFields(TMessagePacker& Packer) const {
 
 namespace {
 
-// Far beyond anything a traced program sends; a larger count is a broken stream, not a reason
-// to wait for (and buffer) gigabytes.
-constexpr std::uint32_t MaxText = 64u << 20;
-constexpr std::uint32_t MaxItems = 1u << 20;
+constexpr std::uint32_t MaxText = kMaxMessageText;
+constexpr std::uint32_t MaxItems = kMaxMessageItems;
 
 class Reader {
 public:

@@ -189,6 +189,12 @@ struct TDecodeFault {
     std::int32_t Value = 0;    // the unknown type, or the impossible count
 };
 
+// The largest text and the most parameters or call-stack lines a message may carry: far beyond
+// anything a traced program sends; a larger count is a broken stream, not a reason to wait for
+// (and buffer) gigabytes.
+inline constexpr std::uint32_t kMaxMessageText = 64u << 20;
+inline constexpr std::uint32_t kMaxMessageItems = 1u << 20;
+
 // Reads one message from the front of `Bytes`. On Message, `Used` is the number of bytes it
 // took; NeedMore asks for more bytes; Malformed (with `Error`, and `Fault` when given) means the
 // stream cannot be read on: an unknown type, a negative or impossible count.

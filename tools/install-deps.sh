@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev qt6-svg-dev
     freetds-dev freetds-bin
     python3 python3-tds
+    libjtds-java default-jre-headless default-jdk-headless
     zlib1g-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang

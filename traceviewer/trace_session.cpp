@@ -9,19 +9,91 @@ namespace kv::traceviewer {
 using dataaccess::TDecodedMessage;
 using dataaccess::TDecodeResult;
 
+namespace {
+
+// The fields of each message type after the type itself, for finding where a message ends
+// without decoding it: i an integer, t a text, 4 and 1 a count of items of four texts or one.
+const char* layoutOf(std::int32_t type) {
+    switch (type) {
+    case dataaccess::mtEvent: // process, event type, description
+        return "iit";
+    case dataaccess::mtStartup: // ..., executable
+        return "iitt";
+    case dataaccess::mtEventStart:
+        // ..., number, time, object id, name, kind, type name, parent id, name, kind, type
+        // name, statement, parameters, call stack
+        return "iitiiititititt41";
+    case dataaccess::mtEventEnd: // ..., number, time, failed, error text, parameters, rows
+        return "iitiiit4i";
+    default: // the probe (the type alone), or a type the decoder refuses
+        return "";
+    }
+}
+
+std::int32_t integerAt(std::string_view bytes, std::size_t at) {
+    std::uint32_t v = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
+    return static_cast<std::int32_t>(v);
+}
+
+} // namespace
+
+// Walks the counts of the message at the front of `bytes` from where the last call stopped,
+// copying nothing: true once the message is complete, or once a count is one the decoder
+// refuses (it then says why). A message that arrives in many reads is so decoded once, when its
+// last byte is in, instead of again after every read.
+bool TraceSession::Scan::reaches(std::string_view bytes) {
+    auto have = [&](std::size_t n) { return bytes.size() >= at && bytes.size() - at >= n; };
+    if (!layout) {
+        if (!have(4))
+            return false;
+        layout = layoutOf(integerAt(bytes, at));
+        at += 4;
+    }
+    while (textsLeft > 0 || layout[field] != '\0') {
+        if (!have(4))
+            return false;
+        const std::int32_t n = integerAt(bytes, at);
+        const char kind = textsLeft > 0 ? 't' : layout[field];
+        const std::uint32_t limit =
+            kind == 't' ? dataaccess::kMaxMessageText : dataaccess::kMaxMessageItems;
+        if (kind != 'i' && (n < 0 || static_cast<std::uint32_t>(n) > limit))
+            return true; // a broken count: the decoder says so
+        if (kind == 't') {
+            if (!have(4 + static_cast<std::size_t>(n)))
+                return false;
+            at += 4 + static_cast<std::size_t>(n);
+            if (textsLeft > 0) {
+                --textsLeft;
+                continue;
+            }
+        } else {
+            at += 4;
+            if (kind != 'i')
+                textsLeft = std::int64_t{n} * (kind - '0');
+        }
+        ++field;
+    }
+    return true;
+}
+
 bool TraceSession::feed(std::string_view bytes) {
     if (!error_.empty())
         return false;
     buffer_.append(bytes);
     std::size_t at = 0;
     for (;;) {
+        const std::string_view rest = std::string_view(buffer_).substr(at);
+        if (!scan_.reaches(rest))
+            break;
+        scan_ = Scan{};
         TDecodedMessage message;
         std::size_t used = 0;
         std::string why;
-        const auto result = dataaccess::DecodeMonitorMessage(std::string_view(buffer_).substr(at),
-                                                             message, used, why, &fault_);
+        const auto result = dataaccess::DecodeMonitorMessage(rest, message, used, why, &fault_);
         if (result == TDecodeResult::NeedMore)
-            break;
+            break; // not expected once the scan has reached the end
         if (result == TDecodeResult::Malformed) {
             error_ = why;
             buffer_.clear();

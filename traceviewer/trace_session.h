@@ -51,7 +51,17 @@ private:
     void take(const dataaccess::TDecodedMessage& message);
 
     Sink sink_;
+    // How far the message waiting at the front of buffer_ has been seen to reach.
+    struct Scan {
+        const char* layout = nullptr; // its fields, once the type is in
+        std::size_t at = 0;           // bytes of it walked
+        std::size_t field = 0;        // next field of the layout
+        std::int64_t textsLeft = 0;   // texts still to come of the current list
+        bool reaches(std::string_view bytes);
+    };
+
     std::string buffer_;
+    Scan scan_;
     std::string error_;
     dataaccess::TDecodeFault fault_;
     std::map<std::pair<std::uint32_t, std::uint32_t>, TraceRecord> started_;

@@ -516,10 +516,14 @@ RpcData rpcDataOf(const RpcArg& a) {
         break;
     }
     }
-    // The declared type decides the wire type, so that a null or an output has one too.
+    // The declared type decides the wire type, so that a null or an output has one too. Texts
+    // travel as ntext (UTF-16, any length) and long byte strings as image, whatever they are
+    // declared as: the server converts them to the declared type and returns outputs in it.
     const std::string& t = a.declaredType;
-    if (t == "ntext" || t == "nvarchar(max)") {
-        d.type = SYBNTEXT; // any length, in UTF-16 on the wire
+    if (t == "ntext" || t.rfind("nvarchar", 0) == 0) {
+        d.type = SYBNTEXT;
+    } else if (t == "image" || t == "varbinary(max)") {
+        d.type = SYBIMAGE;
     } else if (t == "bigint") {
         d.type = SYBINT8;
     } else if (t == "float") {

@@ -121,7 +121,7 @@ std::vector<ColumnDesc> describeColumns(Link& link) {
         c.type = mapping.type;
         c.size = mapping.size;
         c.flags = mapping.flags;
-        DBCOL info{};
+        DBCOL info; // filled by dbcolinfo; not cleared first (it holds three 514-byte names)
         info.SizeOfStruct = sizeof info;
         if (dbcolinfo(dbproc, CI_REGULAR, i, 0, &info) == SUCCEED) {
             if (info.Null) {

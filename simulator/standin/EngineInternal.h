@@ -124,6 +124,12 @@ private:
     void use(const sql::Use& u);
     void set(const sql::Set& s);
     void select(const sql::Select& s);
+    // The rows of a select, for the client or for a derived table; nullopt after an error.
+    std::optional<RowSet> query(const sql::Select& s);
+    bool catalogRows(const sql::TableRef& t, const std::string& table, const std::string& dbPart,
+                     std::vector<Column>& cols, std::vector<Row>& rows);
+    std::optional<RowSet> filtered(const sql::Select& s, const std::string& table,
+                                   const std::vector<Column>& cols, std::vector<Row> rows);
     void print(const sql::Print& p);
     void raiserror(const sql::Raiserror& r);
     void waitfor(const sql::Waitfor& w);

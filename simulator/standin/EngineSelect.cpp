@@ -28,6 +28,23 @@ std::optional<Value> Engine::Run::scalar(const sql::Expr& x, Column& c) {
     case sql::Expr::Integer:
         c.type = ColumnType::Int;
         return Value{x.number};
+    case sql::Expr::Decimal: {
+        // numeric(p, s) with p the digits written (at least the scale, at least 1)
+        c.type = ColumnType::Numeric;
+        c.scale = static_cast<int>(x.number);
+        const std::string::size_type first = x.text.find_first_not_of('0');
+        const int significant =
+            first == std::string::npos ? 0 : static_cast<int>(x.text.size() - first);
+        c.precision = std::max({significant, c.scale, 1});
+        return Value{Decimal{x.text, x.negative}};
+    }
+    case sql::Expr::Float:
+        c.type = ColumnType::Float;
+        return Value{x.real};
+    case sql::Expr::Binary:
+        c.type = ColumnType::VarBinary;
+        c.maxLength = std::max<int>(1, static_cast<int>(x.text.size()));
+        return Value{Bytes(x.text.begin(), x.text.end())};
     case sql::Expr::String:
         c.type = ColumnType::NVarChar;
         c.maxLength = std::max<int>(1, static_cast<int>(platform::utf8ToUtf16(x.text).size()));
@@ -54,6 +71,12 @@ std::optional<Value> Engine::Run::scalar(const sql::Expr& x, Column& c) {
         if (v == "@@spid") {
             c.type = ColumnType::SmallInt;
             return Value{std::int64_t{s_.spid}};
+        }
+        if (v == "@@max_precision") {
+            // The precision of decimal and numeric (38 unless the server was started with /p),
+            // which older clients ask for at connect.
+            c.type = ColumnType::TinyInt;
+            return Value{std::int64_t{38}};
         }
         if (v == "@@lock_timeout")
             return Value{std::int64_t{s_.lockTimeout}};
@@ -107,6 +130,12 @@ std::optional<Value> Engine::Run::scalar(const sql::Expr& x, Column& c) {
                                              : "SQL_Latin1_General_CP1_CI_AS")};
             return Value{};
         }
+        if (x.text == "COUNT") {
+            // Outside a select over rows (the select's own aggregate handles those).
+            c.type = ColumnType::Int;
+            c.nullable = false;
+            return Value{std::int64_t{1}};
+        }
         if (x.text == "GETDATE") {
             c.type = ColumnType::DateTime;
             c.nullable = false;
@@ -126,6 +155,22 @@ std::optional<Value> Engine::Run::scalar(const sql::Expr& x, Column& c) {
 }
 
 void Engine::Run::select(const sql::Select& s) {
+    auto out = query(s);
+    if (!out)
+        return;
+    count_ = static_cast<std::int64_t>(out->rows.size());
+    sink_.rowSet(*out);
+}
+
+namespace {
+
+bool isCount(const sql::Expr& x) {
+    return x.kind == sql::Expr::Function && x.text == "COUNT";
+}
+
+} // namespace
+
+std::optional<RowSet> Engine::Run::query(const sql::Select& s) {
     RowSet out;
     if (!s.from) {
         Row row;
@@ -133,25 +178,59 @@ void Engine::Run::select(const sql::Select& s) {
             Column c;
             auto v = scalar(item.expr, c);
             if (!v)
-                return;
+                return std::nullopt;
             c.name = item.alias;
             out.columns.push_back(c);
             row.push_back(*v);
         }
         out.rows.push_back(std::move(row));
-        sink_.rowSet(out);
-        count_ = 1;
-        return;
+        return out;
     }
     // Resolve the table.
     const sql::TableRef& t = *s.from;
-    const std::string table = t.parts.back();
+    std::vector<Column> cols;
+    std::vector<Row> rows;
+    if (t.derived) {
+        auto inner = query(*t.derived);
+        if (!inner)
+            return std::nullopt;
+        // Every column of a derived table needs a name of its own.
+        for (std::size_t i = 0; i < inner->columns.size(); ++i) {
+            const std::string& name = inner->columns[i].name;
+            if (name.empty()) {
+                emit(make(8155, 16, p2000_ ? 1 : 2,
+                          std::string(p2000_ ? "No column was specified"
+                                             : "No column name was "
+                                               "specified") +
+                              " for column " + std::to_string(i + 1) + " of '" + t.alias + "'."));
+                return std::nullopt;
+            }
+            for (std::size_t k = 0; k < i; ++k)
+                if (sameName(inner->columns[k].name, name, e_.collation_)) {
+                    emit(make(8156, 16, 1,
+                              "The column '" + name + "' was specified multiple times for '" +
+                                  t.alias + "'."));
+                    return std::nullopt;
+                }
+        }
+        cols = std::move(inner->columns);
+        rows = std::move(inner->rows);
+    }
+    const std::string table = t.derived ? t.alias : t.parts.back();
     std::string dbPart = t.parts.size() == 3 ? t.parts[0] : "";
+    if (!t.derived && !catalogRows(t, table, dbPart, cols, rows))
+        return std::nullopt;
+    return filtered(s, table, cols, std::move(rows));
+}
+
+bool Engine::Run::catalogRows(const sql::TableRef& t, const std::string& table,
+                              const std::string& dbPart, std::vector<Column>& cols,
+                              std::vector<Row>& rows) {
     const std::string schema = t.parts.size() >= 2 ? t.parts[t.parts.size() - 2] : "";
     Database* inDb = e_.findDatabase(dbPart.empty() ? s_.database : dbPart);
     if (!dbPart.empty() && !inDb) {
         emit(make(911, 16, 1, dbNotFound2000Or2005(dbPart)));
-        return;
+        return false;
     }
     const bool schemaOk = schema.empty() || sameName(schema, "dbo", e_.collation_) ||
                           (!p2000_ && sameName(schema, "sys", e_.collation_));
@@ -168,10 +247,8 @@ void Engine::Run::select(const sql::Select& s) {
         kind = Users;
     if (kind == None) {
         emit(make(208, 16, 1, "Invalid object name '" + t.written + "'."));
-        return;
+        return false;
     }
-    std::vector<Column> cols;
-    std::vector<Row> rows;
     auto nv = [](const char* n, int len) { return Column{n, ColumnType::NVarChar, len, false}; };
     if (kind == Databases) {
         cols = {nv("name", 128),
@@ -187,7 +264,9 @@ void Engine::Run::select(const sql::Select& s) {
                 nv("filename", 260),
                 {"version", ColumnType::SmallInt, 0, true}};
         for (const auto& db : e_.state_->databases) {
-            Value reserved = p2000_ ? Value{DateTime{0, 0}} : Value{};
+            Value reserved;
+            if (p2000_)
+                reserved = DateTime{0, 0};
             Bytes sid{0x01};
             rows.push_back({db->name, std::int64_t{db->id}, sid, std::int64_t{0},
                             std::int64_t{db->status}, std::int64_t{db->status2},
@@ -209,6 +288,15 @@ void Engine::Run::select(const sql::Select& s) {
         for (const auto& u : inDb->users)
             rows.push_back({uid++, u.first});
     }
+    return true;
+}
+
+// WHERE, ORDER BY and the select list over the rows of the FROM table.
+std::optional<RowSet> Engine::Run::filtered(const sql::Select& s, const std::string& table,
+                                            const std::vector<Column>& cols,
+                                            std::vector<Row> rows) {
+    RowSet out;
+    const sql::TableRef& t = *s.from;
     const std::string tableName = t.alias.empty() ? table : t.alias;
     auto columnIndex = [&](const sql::Expr& x) -> int {
         if (!x.qualifier.empty() && !sameName(x.qualifier, tableName, e_.collation_)) {
@@ -237,11 +325,11 @@ void Engine::Run::select(const sql::Select& s) {
         const sql::Expr& lit = leftCol ? c.right : c.left;
         if (col.kind != sql::Expr::Column) {
             emit(make(207, 16, 1, "Invalid column name '" + lit.text + "'."));
-            return;
+            return std::nullopt;
         }
         const int idx = columnIndex(col);
         if (idx < 0)
-            return;
+            return std::nullopt;
         filters.emplace_back(idx, lit);
     }
     std::vector<std::pair<int, bool>> order;
@@ -250,11 +338,11 @@ void Engine::Run::select(const sql::Select& s) {
             emit(make(1008, 15, 1,
                       "The SELECT item identified by the ORDER BY number 1 contains a variable "
                       "as part of the expression identifying a column position."));
-            return;
+            return std::nullopt;
         }
         const int idx = columnIndex(o.column);
         if (idx < 0)
-            return;
+            return std::nullopt;
         order.emplace_back(idx, o.descending);
     }
     std::vector<Row> kept;
@@ -296,6 +384,49 @@ void Engine::Run::select(const sql::Select& s) {
             return false;
         });
     }
+    // COUNT over the rows: one row, the other items constants.
+    if (std::any_of(s.items.begin(), s.items.end(),
+                    [](const sql::SelectItem& item) { return isCount(item.expr); })) {
+        Row row;
+        for (const auto& item : s.items) {
+            Column c;
+            if (isCount(item.expr)) {
+                std::int64_t n = static_cast<std::int64_t>(kept.size());
+                if (item.expr.args.size() == 1 && item.expr.args[0].kind == sql::Expr::Column) {
+                    const int idx = columnIndex(item.expr.args[0]);
+                    if (idx < 0)
+                        return std::nullopt;
+                    n = std::count_if(kept.begin(), kept.end(), [&](const Row& r) {
+                        return !std::holds_alternative<std::monostate>(
+                            r[static_cast<std::size_t>(idx)]);
+                    });
+                }
+                c.type = ColumnType::Int;
+                row.push_back(Value{n});
+            } else if (item.expr.kind == sql::Expr::Column || item.expr.kind == sql::Expr::Star) {
+                const std::string name =
+                    item.expr.kind == sql::Expr::Star ? cols.front().name : item.expr.text;
+                const std::string shown =
+                    (item.expr.qualifier.empty() ? tableName : item.expr.qualifier) + "." + name;
+                emit(make(p2000_ ? 8118 : 8120, 16, 1,
+                          "Column '" + shown + "' is invalid in the select list because it is " +
+                              (p2000_ ? "not contained in an aggregate function and there is no "
+                                        "GROUP BY clause."
+                                      : "not contained in either an aggregate function or the "
+                                        "GROUP BY clause.")));
+                return std::nullopt;
+            } else {
+                auto v = scalar(item.expr, c);
+                if (!v)
+                    return std::nullopt;
+                row.push_back(*v);
+            }
+            c.name = item.alias;
+            out.columns.push_back(c);
+        }
+        out.rows.push_back(std::move(row));
+        return out;
+    }
     // Projection.
     std::vector<std::pair<int, std::optional<Value>>> picks; // column index or constant
     for (const auto& item : s.items) {
@@ -306,7 +437,7 @@ void Engine::Run::select(const sql::Select& s) {
                           "The column prefix '" + item.expr.qualifier +
                               "' does not match with a table name or alias name used in the "
                               "query."));
-                return;
+                return std::nullopt;
             }
             for (std::size_t i = 0; i < cols.size(); ++i) {
                 out.columns.push_back(cols[i]);
@@ -315,7 +446,7 @@ void Engine::Run::select(const sql::Select& s) {
         } else if (item.expr.kind == sql::Expr::Column) {
             const int idx = columnIndex(item.expr);
             if (idx < 0)
-                return;
+                return std::nullopt;
             Column c = cols[static_cast<std::size_t>(idx)];
             if (!item.alias.empty())
                 c.name = item.alias;
@@ -325,7 +456,7 @@ void Engine::Run::select(const sql::Select& s) {
             Column c;
             auto v = scalar(item.expr, c);
             if (!v)
-                return;
+                return std::nullopt;
             c.name = item.alias;
             out.columns.push_back(c);
             picks.emplace_back(-1, v);
@@ -337,8 +468,7 @@ void Engine::Run::select(const sql::Select& s) {
             row.push_back(idx >= 0 ? r[static_cast<std::size_t>(idx)] : *constant);
         out.rows.push_back(std::move(row));
     }
-    count_ = static_cast<std::int64_t>(out.rows.size());
-    sink_.rowSet(out);
+    return out;
 }
 
 } // namespace kv::standin

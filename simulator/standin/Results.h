@@ -23,13 +23,25 @@ struct Message {
     bool isError() const { return severity > 10; }
 };
 
-enum class ColumnType { NVarChar, Int, SmallInt, TinyInt, BigInt, DateTime, VarBinary };
+enum class ColumnType {
+    NVarChar,
+    Int,
+    SmallInt,
+    TinyInt,
+    BigInt,
+    DateTime,
+    VarBinary,
+    Float,
+    Numeric
+};
 
 struct Column {
     std::string name;
     ColumnType type = ColumnType::Int;
     int maxLength = 0; // characters for nvarchar, bytes for varbinary
     bool nullable = false;
+    int precision = 0; // numeric
+    int scale = 0;
 };
 
 // Days since 1900-01-01 and 1/300-second ticks since midnight, as TDS carries datetime.
@@ -39,8 +51,16 @@ struct DateTime {
     bool operator==(const DateTime&) const = default;
 };
 
+// A numeric value: its digits without the point (the column's scale places it) and its sign.
+struct Decimal {
+    std::string digits = "0";
+    bool negative = false;
+    bool operator==(const Decimal&) const = default;
+};
+
 using Bytes = std::vector<std::uint8_t>;
-using Value = std::variant<std::monostate, std::int64_t, std::string, Bytes, DateTime>;
+using Value =
+    std::variant<std::monostate, std::int64_t, std::string, Bytes, DateTime, double, Decimal>;
 using Row = std::vector<Value>;
 
 struct RowSet {

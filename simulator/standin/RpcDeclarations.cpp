@@ -217,8 +217,10 @@ void applyRpcDeclarations(std::vector<RpcParam>& params,
         for (const RpcDeclaration& candidate : declarations)
             if (!p.name.empty() && keywordEquals(candidate.name, p.name))
                 d = &candidate;
-        if (d)
+        if (d) {
+            p.declaredType = d->type;
             convertToDeclared(p, *d);
+        }
         if (p.output && isLobType(p.type)) {
             // The collation the value came with, else the server's.
             std::vector<std::uint8_t> own = collation;

@@ -5,6 +5,7 @@
 #include "simulator/standin/Tds.h"
 #include "simulator/standin/Text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -107,8 +108,10 @@ std::string literalOf(const RpcParam& p) {
     if (auto* i = std::get_if<std::int64_t>(&p.value))
         return std::to_string(*i);
     if (auto* s = std::get_if<std::string>(&p.value)) {
-        if (p.real)
-            return *s;
+        if (p.real) {
+            // A float stays a float: with an exponent the constant is one ("0.5" is numeric).
+            return s->find_first_of("eE") == std::string::npos ? *s + "E0" : *s;
+        }
         std::string out = "N'";
         for (char c : *s) {
             out.push_back(c);
@@ -267,6 +270,62 @@ std::optional<std::vector<RpcParam>> readRpcParams(const std::vector<std::uint8_
     return params;
 }
 
+const RpcParam* comparedLongParameter(const std::string& statement,
+                                      const std::vector<RpcParam>& params) {
+    const std::size_t n = statement.size();
+    auto significant = [&](std::size_t at, int step) -> char {
+        for (std::size_t k = at; k < n; k += static_cast<std::size_t>(step))
+            if (!std::isspace(static_cast<unsigned char>(statement[k])))
+                return statement[k];
+        return '\0';
+    };
+    bool inWhere = false;
+    for (std::size_t i = 0; i < n;) {
+        const char c = statement[i];
+        if (c == '\'' || c == '"' || c == '[') {
+            const char close = c == '[' ? ']' : c;
+            std::size_t j = i + 1;
+            while (j < n && !(statement[j] == close && (j + 1 >= n || statement[j + 1] != close)))
+                j += statement[j] == close ? 2 : 1;
+            i = j + 1;
+            continue;
+        }
+        if (c == '@' && !(i + 1 < n && statement[i + 1] == '@')) {
+            std::size_t j = i + 1;
+            while (j < n && isNameChar(statement[j]))
+                ++j;
+            const RpcParam* p = findParam(params, statement.substr(i, j - i));
+            const bool isLong =
+                p != nullptr && (p->declaredType == "ntext" || p->declaredType == "text" ||
+                                 p->declaredType == "image");
+            const char before = i > 0 ? significant(i - 1, -1) : '\0';
+            const char after = significant(j, 1);
+            auto comparison = [](char ch) { return ch == '=' || ch == '<' || ch == '>'; };
+            if (isLong && inWhere && (comparison(before) || comparison(after) || after == '!'))
+                return p;
+            i = j;
+            continue;
+        }
+        if (std::isalpha(static_cast<unsigned char>(c))) {
+            std::size_t j = i;
+            while (j < n && isNameChar(statement[j]))
+                ++j;
+            std::string word = statement.substr(i, j - i);
+            for (char& ch : word)
+                ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+            if (word == "WHERE")
+                inWhere = true;
+            else if (word == "SELECT" || word == "SET" || word == "UPDATE" || word == "ORDER" ||
+                     word == "GROUP" || word == "INSERT" || word == "DELETE" || word == "EXEC")
+                inWhere = false;
+            i = j;
+            continue;
+        }
+        ++i;
+    }
+    return nullptr;
+}
+
 std::string bindRpcParams(const std::string& statement, const std::vector<RpcParam>& params) {
     // Pass 1: the text with every reference that is no assignment target replaced; the
     // assignment targets become column names ("SET @P1 = 1" -> "SELECT [@P1] = 1").
@@ -379,6 +438,21 @@ void AssignmentSink::rowSet(const RowSet& rows) {
             continue;
         p->value = rows.rows.back()[i]; // the last row's value stays, as with SELECT @x = ...
         p->real.reset();
+        if (auto* d = std::get_if<double>(&p->value)) {
+            char text[40];
+            std::snprintf(text, sizeof text, "%.17g", *d);
+            p->real = *d;
+            p->value = std::string(text);
+        } else if (auto* n = std::get_if<Decimal>(&p->value)) {
+            // numeric as its text: the digits with the column's scale
+            std::string digits = n->digits;
+            const auto scale = static_cast<std::size_t>(std::max(0, rows.columns[i].scale));
+            if (digits.size() <= scale)
+                digits.insert(0, scale + 1 - digits.size(), '0');
+            if (scale > 0)
+                digits.insert(digits.size() - scale, ".");
+            p->value = (n->negative ? "-" : "") + digits;
+        }
         if (auto* s = std::get_if<std::string>(&p->value);
             s != nullptr && (p->type == 0x6D || p->type == 0x3E || p->type == 0x3B)) {
             char* end = nullptr;

@@ -26,6 +26,7 @@ struct RpcParam {
     std::uint8_t type = 0;              // its first byte
     Value value;                        // null, integer, UTF-8 text, bytes
     std::optional<double> real;         // floating point values (value holds their text)
+    std::string declaredType;           // from the declaration list, lower case ("ntext")
 };
 
 // Reads parameters from payload[pos] to the end. nullopt with `error` for a layout it does not
@@ -33,6 +34,12 @@ struct RpcParam {
 std::optional<std::vector<RpcParam>> readRpcParams(const std::vector<std::uint8_t>& payload,
                                                    std::size_t pos, std::uint32_t tdsVersion,
                                                    std::string& error);
+
+// The first parameter declared as ntext, text or image that the statement compares in a WHERE
+// clause (=, <>, <, > next to it), or null. SQL Server 2000 refuses such a comparison (402);
+// 2005 compares them, converting.
+const RpcParam* comparedLongParameter(const std::string& statement,
+                                      const std::vector<RpcParam>& params);
 
 // The statement with inputs bound and assignments turned into capturing selects.
 std::string bindRpcParams(const std::string& statement, const std::vector<RpcParam>& params);

@@ -380,6 +380,20 @@ void Server::Connection::handleCall(const std::string& statement,
             dead_ = true;
         return;
     }
+    if (const tds::RpcParam* compared = tds::comparedLongParameter(statement, params);
+        compared != nullptr && server_.engine().profile() == Profile::Sql2000) {
+        kv::standin::Message m;
+        m.number = 402;
+        m.severity = 16;
+        m.state = 1;
+        m.text = "The data types " + compared->declaredType +
+                 " and nvarchar are incompatible in the equal to operator.";
+        w.message(m, server_.engine().serverName());
+        w.done(tds::token::DoneProc, tds::done::Error, 0, 0);
+        if (!respond(w.bytes(), packetSize_))
+            dead_ = true;
+        return;
+    }
     TdsSink sink(w, server_.engine().serverName());
     tds::AssignmentSink assignments(sink, params);
     const BatchOutcome outcome = server_.engine().execute(

@@ -2,6 +2,9 @@
 
 #include "simulator/standin/Text.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <set>
 
 namespace kv::standin::sql {
@@ -107,10 +110,34 @@ std::vector<Token> tokenize(const std::string& batch) {
                                : TokenKind::QuotedName;
             t.raw = batch.substr(start, k - start);
             i = k;
-        } else if (c >= '0' && c <= '9') {
+        } else if ((c >= '0' && c <= '9') ||
+                   (c == '.' && i + 1 < n && batch[i + 1] >= '0' && batch[i + 1] <= '9')) {
+            // 123, 1.5, .5, 1e10, 2.5E-3, and binary constants 0x0A1B.
+            auto digit = [&](std::size_t k) { return k < n && batch[k] >= '0' && batch[k] <= '9'; };
             std::size_t k = i;
-            while (k < n && batch[k] >= '0' && batch[k] <= '9')
-                ++k;
+            if (c == '0' && i + 1 < n && (batch[i + 1] == 'x' || batch[i + 1] == 'X')) {
+                k = i + 2;
+                while (k < n && std::isxdigit(static_cast<unsigned char>(batch[k])))
+                    ++k;
+            } else {
+                while (digit(k))
+                    ++k;
+                if (k < n && batch[k] == '.') {
+                    ++k;
+                    while (digit(k))
+                        ++k;
+                }
+                if (k < n && (batch[k] == 'e' || batch[k] == 'E')) {
+                    std::size_t e = k + 1;
+                    if (e < n && (batch[e] == '+' || batch[e] == '-'))
+                        ++e;
+                    if (digit(e)) {
+                        k = e;
+                        while (digit(k))
+                            ++k;
+                    }
+                }
+            }
             t.kind = TokenKind::Number;
             t.text = t.raw = batch.substr(i, k - i);
             i = k;
@@ -260,6 +287,8 @@ private:
             fail();
         std::int64_t v = 0;
         for (char ch : cur().text) {
+            if (ch < '0' || ch > '9')
+                fail();
             v = v * 10 + (ch - '0');
             if (v > (std::int64_t{1} << 40))
                 fail();
@@ -268,13 +297,62 @@ private:
         return negative ? -v : v;
     }
 
-    Expr primary() {
+    // A numeric constant, typed as SQL Server types it.
+    Expr number() {
         Expr e;
-        if (at(TokenKind::Number) || isSymbol("-")) {
-            e.kind = Expr::Integer;
-            e.number = integer();
+        const bool negative = acceptSymbol("-");
+        if (!at(TokenKind::Number))
+            fail();
+        const std::string text = t_[p_++].text;
+        if (text.size() > 1 && (text[1] == 'x' || text[1] == 'X')) {
+            if (negative)
+                fail();
+            // An odd number of digits reads as if a 0 led them.
+            std::string hex = text.substr(2);
+            if (hex.size() % 2)
+                hex.insert(hex.begin(), '0');
+            e.kind = Expr::Binary;
+            for (std::size_t k = 0; k < hex.size(); k += 2)
+                e.text.push_back(static_cast<char>(std::stoi(hex.substr(k, 2), nullptr, 16)));
             return e;
         }
+        if (text.find_first_of("eE") != std::string::npos) {
+            e.kind = Expr::Float;
+            e.real = std::strtod(text.c_str(), nullptr);
+            if (negative)
+                e.real = -e.real;
+            return e;
+        }
+        const std::size_t point = text.find('.');
+        std::string digits = text;
+        std::int64_t scale = 0;
+        if (point != std::string::npos) {
+            scale = static_cast<std::int64_t>(text.size() - point - 1);
+            digits.erase(point, 1);
+        }
+        digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
+        if (point == std::string::npos && digits.size() <= 10 &&
+            std::stoll(digits.empty() ? "0" : digits) <= 2147483647LL + (negative ? 1 : 0)) {
+            e.kind = Expr::Integer;
+            e.number = std::stoll(digits.empty() ? "0" : digits);
+            if (negative)
+                e.number = -e.number;
+            return e;
+        }
+        // numeric: at most 38 digits
+        if (digits.size() > 38 || scale > 38)
+            fail();
+        e.kind = Expr::Decimal;
+        e.text = digits.empty() ? "0" : digits;
+        e.number = scale;
+        e.negative = negative && digits.find_first_not_of('0') != std::string::npos;
+        return e;
+    }
+
+    Expr primary() {
+        Expr e;
+        if (at(TokenKind::Number) || isSymbol("-"))
+            return number();
         if (at(TokenKind::String)) {
             e.kind = Expr::String;
             e.text = t_[p_++].text;
@@ -343,6 +421,19 @@ private:
 
     TableRef table() {
         TableRef ref;
+        if (acceptSymbol("(")) {
+            // A derived table: (SELECT ...) and its name, which SQL Server requires.
+            expectWord("SELECT");
+            if (++depth_ > 16)
+                fail();
+            ref.derived = std::make_shared<Select>(select());
+            --depth_;
+            expectSymbol(")");
+            (void)acceptWord("AS");
+            ref.alias = name();
+            ref.written = ref.alias;
+            return ref;
+        }
         const std::size_t start = p_;
         ref.parts.push_back(name());
         while (acceptSymbol(".")) {

@@ -8,6 +8,7 @@
 // statement of the batch executes.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -28,9 +29,25 @@ struct Token {
 std::vector<Token> tokenize(const std::string& batch);
 
 struct Expr {
-    enum Kind { Integer, String, Variable, Column, Star, Function, Null } kind = Null;
-    std::int64_t number = 0;
-    std::string text;       // string value, variable name (with @@), column or function name
+    // Literals as SQL Server types them: Integer (int, up to 2147483647), Decimal (a number
+    // with a point, or an integer beyond int: numeric), Float (with an exponent), Binary (0x...).
+    enum Kind {
+        Integer,
+        Decimal,
+        Float,
+        Binary,
+        String,
+        Variable,
+        Column,
+        Star,
+        Function,
+        Null
+    } kind = Null;
+    std::int64_t number = 0; // Integer; the scale of a Decimal
+    double real = 0;         // Float
+    bool negative = false;   // Decimal
+    std::string text; // string value, Decimal digits (unscaled, no sign), Binary bytes, variable
+                      // name (with @@), column or function name
     std::string qualifier;  // table alias of a column
     std::vector<Expr> args; // function arguments
 };
@@ -40,10 +57,13 @@ struct SelectItem {
     std::string alias;
 };
 
+struct Select;
+
 struct TableRef {
     std::vector<std::string> parts; // database, schema, name (schema may be empty for a..b)
     std::string alias;
-    std::string written; // as written, for 208
+    std::string written;             // as written, for 208
+    std::shared_ptr<Select> derived; // FROM (SELECT ...) AS alias; parts is empty then
 };
 
 struct Condition {

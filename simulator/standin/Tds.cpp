@@ -5,6 +5,7 @@
 #include "simulator/standin/Text.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace kv::standin::tds {
 
@@ -433,6 +434,20 @@ void TokenWriter::colMetadata(const std::vector<Column>& columns) {
                 u8(0x3D);
             }
             break;
+        case ColumnType::Float:
+            if (c.nullable) {
+                u8(0x6D); // FLTN
+                u8(8);
+            } else {
+                u8(0x3E); // FLT8
+            }
+            break;
+        case ColumnType::Numeric:
+            u8(0x6C); // NUMERICN
+            u8(numericSize(c.precision));
+            u8(static_cast<std::uint8_t>(c.precision));
+            u8(static_cast<std::uint8_t>(c.scale));
+            break;
         case ColumnType::Int:
         case ColumnType::SmallInt:
         case ColumnType::TinyInt:
@@ -527,6 +542,50 @@ void TokenWriter::row(const std::vector<Column>& columns, const Row& row) {
             u32(d.ticks);
             break;
         }
+        case ColumnType::Float: {
+            double d = 0;
+            if (auto* p = std::get_if<double>(&v))
+                d = *p;
+            else if (auto* n = std::get_if<std::int64_t>(&v))
+                d = static_cast<double>(*n);
+            if (c.nullable) {
+                if (isNull) {
+                    u8(0);
+                    break;
+                }
+                u8(8);
+            }
+            std::uint64_t raw = 0;
+            std::memcpy(&raw, &d, 8);
+            u64(raw);
+            break;
+        }
+        case ColumnType::Numeric: {
+            if (isNull) {
+                u8(0);
+                break;
+            }
+            Decimal n;
+            if (auto* p = std::get_if<Decimal>(&v))
+                n = *p;
+            else if (auto* whole = std::get_if<std::int64_t>(&v))
+                n = Decimal{std::to_string(*whole < 0 ? -*whole : *whole), *whole < 0};
+            const std::uint8_t size = numericSize(c.precision);
+            u8(size);
+            u8(n.negative ? 0 : 1);
+            // The digits as a little-endian integer of size - 1 bytes.
+            std::vector<std::uint8_t> magnitude(size - 1u, 0);
+            for (char digit : n.digits) {
+                unsigned carry = static_cast<unsigned>(digit - '0');
+                for (auto& byte : magnitude) {
+                    const unsigned x = byte * 10u + carry;
+                    byte = static_cast<std::uint8_t>(x & 0xFF);
+                    carry = x >> 8;
+                }
+            }
+            out_.insert(out_.end(), magnitude.begin(), magnitude.end());
+            break;
+        }
         default: {
             const int size = c.type == ColumnType::Int        ? 4
                              : c.type == ColumnType::SmallInt ? 2
@@ -548,6 +607,11 @@ void TokenWriter::row(const std::vector<Column>& columns, const Row& row) {
         }
         }
     }
+}
+
+// Bytes of a numeric value of `precision` digits: the sign and the magnitude.
+std::uint8_t TokenWriter::numericSize(int precision) {
+    return precision <= 9 ? 5 : precision <= 19 ? 9 : precision <= 28 ? 13 : 17;
 }
 
 // Values longer than nvarchar(4000) / varbinary(8000) travel as SQL Server sends them: from

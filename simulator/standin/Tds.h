@@ -165,6 +165,7 @@ private:
     void u64(std::uint64_t v);
     void bVarchar(const std::string& text);
     void usVarchar(const std::string& text);
+    static std::uint8_t numericSize(int precision);
     bool isLong(const Column& c) const;
     void longTypeInfo(const Column& c);
     void longValue(const std::vector<std::uint8_t>& bytes);

@@ -285,6 +285,8 @@ public:
                                              const DBBINDING rgBindings[], DBLENGTH,
                                              HACCESSOR* phAccessor,
                                              DBBINDSTATUS rgStatus[]) override {
+        if (state->onCreateAccessor)
+            state->onCreateAccessor();
         bindings_.assign(rgBindings, rgBindings + cBindings);
         for (DBCOUNTITEM i = 0; rgStatus != nullptr && i < cBindings; ++i)
             rgStatus[i] = DBBINDSTATUS_OK;
@@ -419,6 +421,15 @@ private:
                 const std::int64_t v = std::stoll(it->second);
                 std::memcpy(base + b.obValue, &v, sizeof v);
                 length = sizeof v;
+                break;
+            }
+            case DBTYPE_WSTR | DBTYPE_BYREF: {
+                // The whole value in task memory; the caller frees it.
+                auto w = kv::oledb::toOle(it->second);
+                length = w.size() * 2;
+                void* memory = CoTaskMemAlloc(length + 2);
+                std::memcpy(memory, w.c_str(), length + 2);
+                std::memcpy(base + b.obValue, &memory, sizeof memory);
                 break;
             }
             default: {

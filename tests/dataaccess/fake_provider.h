@@ -76,6 +76,8 @@ struct FakeState {
     std::string providerVer = "08.10.1234";
     std::map<std::string, FakeStatement> statements; // by command text
     std::function<void(const std::string&)> onExecute;
+    // Runs when the layer creates a parameter accessor, before it executes.
+    std::function<void()> onCreateAccessor;
     // By command text: written into the parameter buffer when that statement's Execute fails.
     std::map<std::string, std::vector<DBSTATUS>> paramStatuses;
 

@@ -112,16 +112,12 @@ TEST_F(QueryTest, OutputParametersAreReadBack) {
     EXPECT_EQ(out.AsString(), "42");
     EXPECT_EQ(both.AsString(), "after");
 
-    // An output longer than the room the layer gave it is reported, not cut silently.
-    call.outputs = {{3, std::string(4001, 'x')}};
+    // An output text is bound by reference: one of any length comes back whole, never cut.
+    call.outputs = {{3, std::string(100000, 'x')}};
     st().statements["exec p ?, ?, ?"] = call;
     both.SetAsString("short");
-    try {
-        q.Execute();
-        ADD_FAILURE() << "no failure";
-    } catch (const EDAError& e) {
-        EXPECT_EQ(e.Message(), "Parameter[2] :both - data truncated (Status = 4h).");
-    }
+    q.Execute();
+    EXPECT_EQ(both.AsString(), std::string(100000, 'x'));
 }
 
 // A text parameter longer than 4000 characters is sent whole.
@@ -174,6 +170,38 @@ TEST_F(QueryTest, QueryRecCountWrapsOnlyWhatItCan) {
     q.Open();
     EXPECT_EQ(st().executed, std::vector<std::string>{kSelect});
     EXPECT_EQ(q.RecordCount(), 2);
+}
+
+// A count query the server refuses (the select cannot stand as a derived table) is no failure
+// of the dataset: Open goes on, nothing reaches OnError or the monitor, and RecordCount counts
+// the fetched rows; the count's parameters are those of the statement.
+TEST_F(QueryTest, QueryRecCountFallsBackWhenTheCountFails) {
+    std::vector<std::string> errors;
+    con.OnError = [&](TObject*, EDAError& e, bool&) { errors.push_back(e.Message()); };
+    const std::string wrapped = "SELECT COUNT(*) FROM (select count(*) from t where x = ?) AS "
+                                "counted";
+    st().statements[wrapped] =
+        FakeStatement{DB_E_ERRORSINCOMMAND,
+                      {serverError(8155, 16, "No column was specified for column 1 of 'counted'.")},
+                      {}};
+    st().statements["select count(*) from t where x = ?"] = FakeStatement{S_OK, {}, {rows(3)}};
+    q.Options()->QueryRecCount = true;
+    q.SetFetchAll(false);
+    q.SetFetchRows(2);
+    con.SetConnected(true);
+    setSQL({"select count(*) from t where x = :x"});
+    q.Params().ParamByName("x").SetAsInteger(4);
+    st().executed.clear();
+    traces.clear();
+    q.Open();
+    ASSERT_EQ(st().executed.size(), 2u);
+    EXPECT_EQ(st().executed[0], wrapped);
+    EXPECT_EQ(st().paramValues, std::vector<std::string>{"4"});
+    EXPECT_TRUE(q.Active());
+    EXPECT_EQ(q.RecordCount(), 2);
+    EXPECT_TRUE(errors.empty());
+    for (const auto& t : traces)
+        EXPECT_EQ(t.first.rfind("Error: ", 0), std::string::npos) << t.first;
 }
 
 // The monitor shows the length of a text parameter in characters.

@@ -247,3 +247,35 @@ TEST_F(ResultsTest, ACancelDuringTheWalkRaisesTheCancelError) {
     EXPECT_TRUE(q.Active());
     EXPECT_EQ(q.RecordCount(), 2);
 }
+
+// A request made once the statement runs but before the provider's Execute has started (here
+// while the parameter accessor is made) stops it: a provider ignores a cancel that comes
+// before its Execute, so the layer itself must not let the statement leave.
+TEST_F(ResultsTest, ACancelBeforeTheProviderStartsStopsTheStatement) {
+    st().statements["waitfor delay ?"] = FakeStatement{S_OK, {}, {noRows()}};
+    con.SetConnected(true);
+    setSQL({"waitfor delay :d"});
+    q.Params().ParamByName("d").SetAsString("00:00:03");
+    st().onCreateAccessor = [this] {
+        EXPECT_TRUE(q.Executing());
+        q.BreakExec();
+    };
+    try {
+        q.Execute();
+        ADD_FAILURE() << "no failure";
+    } catch (const EOLEDBError& e) {
+        EXPECT_EQ(e.ProviderResult(), DB_E_CANCELED);
+        EXPECT_EQ(e.Message(), "Operation canceled");
+    }
+    const auto runs = [this] {
+        return std::count(st().executed.begin(), st().executed.end(), "waitfor delay ?");
+    };
+    EXPECT_EQ(runs(), 0);
+
+    // A request while nothing runs is dropped: the next execution runs.
+    st().onCreateAccessor = nullptr;
+    q.Prepare();
+    q.BreakExec();
+    q.Execute();
+    EXPECT_EQ(runs(), 1);
+}

@@ -404,6 +404,71 @@ TEST_P(ScenarioTest, CatalogQueriesSessionSettingsAndFailures) {
     EXPECT_TRUE(fatal.rowSets().empty());
 }
 
+// Constants as SQL Server types them: numeric for a point or an integer beyond int, float
+// with an exponent, varbinary for 0x; COUNT over a table and over a derived table, and the
+// derived tables SQL Server refuses.
+TEST_P(ScenarioTest, LiteralsCountsAndDerivedTables) {
+    EngineRig rig(host.host(), GetParam());
+    auto literals =
+        rig.run("select 0.5, 2147483647, 2147483648, 1234567890123, -12.25, 1.5e3, 0x0A1B, "
+                "0x123, @@MAX_PRECISION")
+            .rowSets();
+    ASSERT_EQ(literals.size(), 1u);
+    const auto& c = literals[0].columns;
+    const auto& r = literals[0].rows.at(0);
+    EXPECT_EQ(c[0].type, ColumnType::Numeric);
+    EXPECT_EQ(c[0].precision, 1);
+    EXPECT_EQ(c[0].scale, 1);
+    EXPECT_EQ(std::get<Decimal>(r[0]), (Decimal{"5", false}));
+    EXPECT_EQ(c[1].type, ColumnType::Int);
+    EXPECT_EQ(std::get<std::int64_t>(r[1]), 2147483647);
+    EXPECT_EQ(c[2].type, ColumnType::Numeric);
+    EXPECT_EQ(c[2].precision, 10);
+    EXPECT_EQ(c[2].scale, 0);
+    EXPECT_EQ(std::get<Decimal>(r[2]), (Decimal{"2147483648", false}));
+    EXPECT_EQ(c[3].precision, 13);
+    EXPECT_EQ(std::get<Decimal>(r[4]), (Decimal{"1225", true}));
+    EXPECT_EQ(c[4].scale, 2);
+    EXPECT_EQ(c[5].type, ColumnType::Float);
+    EXPECT_EQ(std::get<double>(r[5]), 1500.0);
+    EXPECT_EQ(c[6].type, ColumnType::VarBinary);
+    EXPECT_EQ(std::get<Bytes>(r[6]), (Bytes{0x0A, 0x1B}));
+    EXPECT_EQ(std::get<Bytes>(r[7]), (Bytes{0x01, 0x23}));
+    EXPECT_EQ(c[8].type, ColumnType::TinyInt);
+    EXPECT_EQ(std::get<std::int64_t>(r[8]), 38);
+
+    auto count = [&](const std::string& sql) {
+        auto sets = rig.run(sql).rowSets();
+        return sets.size() == 1 && sets[0].rows.size() == 1
+                   ? std::get<std::int64_t>(sets[0].rows[0][0])
+                   : -1;
+    };
+    EXPECT_EQ(count("select count(*) from master.dbo.sysdatabases"), 4);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM (select name from master.dbo.sysdatabases where dbid "
+                    "= 2) AS counted"),
+              1);
+    EXPECT_EQ(count("select count(*) from (select 1 as a) t"), 1);
+    auto unnamed =
+        rig.run("SELECT COUNT(*) FROM (select count(*) from master.dbo.sysdatabases) AS counted")
+            .errors();
+    ASSERT_EQ(unnamed.size(), 1u);
+    EXPECT_EQ(unnamed[0].number, 8155);
+    EXPECT_EQ(unnamed[0].text,
+              std::string(is2000() ? "No column was specified" : "No column name was specified") +
+                  " for column 1 of 'counted'.");
+    auto twice = rig.run("SELECT COUNT(*) FROM (select name, name from "
+                         "master.dbo.sysdatabases) AS counted")
+                     .errors();
+    ASSERT_EQ(twice.size(), 1u);
+    EXPECT_EQ(twice[0].number, 8156);
+    EXPECT_EQ(twice[0].text, "The column 'name' was specified multiple times for 'counted'.");
+    EXPECT_EQ(numbers(rig.run("select name, count(*) from master.dbo.sysdatabases").errors()),
+              std::vector<int>{is2000() ? 8118 : 8120});
+    // A derived table needs its name.
+    EXPECT_EQ(numbers(rig.run("select count(*) from (select 1 as a)").errors()),
+              std::vector<int>{is2000() ? 170 : 102});
+}
+
 } // namespace
 
 namespace {

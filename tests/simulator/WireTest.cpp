@@ -567,11 +567,21 @@ TEST_F(WireTest, StatementAsNtextNvarcharOrNchar) {
               (Rows{{"model"}}));
     const Response r = call(0x03, Rpc(Tds71)
                                       .ntext("", "SELECT name FROM sysdatabases WHERE name = @P1")
-                                      .ntext("", "@P1 ntext")
+                                      .ntext("", "@P1 nvarchar(4000)")
                                       .ntext("@P1", std::string("tempdb"))
                                       .bytes());
     EXPECT_EQ(r.rows, (Rows{{"tempdb"}}));
     EXPECT_EQ(r.dones.back(), 0xFE); // the call ends with DONEPROC
+    // SQL Server 2000 compares no ntext with =.
+    const Response refused = call(0x03, Rpc(Tds71)
+                                            .ntext("", "SELECT name FROM sysdatabases WHERE "
+                                                       "name = @P1")
+                                            .ntext("", "@P1 ntext")
+                                            .ntext("@P1", std::string("tempdb"))
+                                            .bytes());
+    EXPECT_TRUE(refused.rows.empty());
+    EXPECT_EQ(refused.errors, std::vector<int>{402});
+    EXPECT_EQ(refused.dones.back(), 0xFE);
     // The connection is still there.
     EXPECT_EQ(batch("SELECT 5").rows, (Rows{{"5"}}));
 }

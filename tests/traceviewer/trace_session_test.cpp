@@ -76,6 +76,52 @@ TEST(TraceSession, BrokenStreamStopsWithAReason) {
     EXPECT_TRUE(records.empty());
 }
 
+// Large messages in the reads a socket gives: each comes out whole, once, as soon as its last
+// byte is in, whatever the cut (in a long text, in a parameter, in a length), and messages
+// behind it in the same read follow at once.
+TEST(TraceSession, LargeMessagesArriveInPieces) {
+    std::vector<TraceRecord> records;
+    TraceSession session([&](const TraceRecord& r) { records.push_back(r); });
+    TMonitorEvent start = event(1, std::string(3 << 20, 'x'));
+    for (int i = 0; i < 20000; ++i)
+        start.Params.push_back({":p" + std::to_string(i), "String", "IN", std::to_string(i)});
+    TMonitorEvent end = event(1, "");
+    end.Params = start.Params;
+    end.RowsAffected = 7;
+    std::string stream = bytesOf(dataaccess::TEventStartMessage(9, start, 100));
+    const std::size_t firstEnd = stream.size();
+    stream += bytesOf(dataaccess::TEventEndMessage(9, end, 150));
+    stream += bytesOf(dataaccess::TEventMessage(9, 1, "Nuvo monitoring is finished"));
+    for (const std::size_t piece : {std::size_t{65536}, std::size_t{4093}}) {
+        records.clear();
+        for (std::size_t at = 0; at < stream.size(); at += piece) {
+            ASSERT_TRUE(session.feed(std::string_view(stream).substr(at, piece)));
+            EXPECT_EQ(session.open(), at + piece >= firstEnd && records.empty() ? 1u : 0u);
+        }
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_EQ(records[0].sql, start.SQL);
+        ASSERT_EQ(records[0].params.size(), 20000u);
+        EXPECT_EQ(records[0].params[19999].Value, "19999");
+        EXPECT_EQ(records[0].rows, 7);
+        EXPECT_EQ(records[0].duration, 50u);
+        EXPECT_EQ(records[1].kind, TraceRecord::Kind::Finish);
+    }
+
+    // A broken count in a message that is still arriving stops the stream at once.
+    TBufferMessagePacker broken;
+    broken.WriteInteger(dataaccess::mtEventEnd);
+    broken.WriteInteger(9);
+    broken.WriteInteger(10);
+    broken.WriteString("d");
+    broken.WriteInteger(1);
+    broken.WriteInteger(2);
+    broken.WriteInteger(0);
+    broken.WriteString("");
+    broken.WriteInteger(-5); // parameters
+    EXPECT_FALSE(session.feed(broken.Bytes()));
+    EXPECT_EQ(session.error(), "parameter count -5 is impossible");
+}
+
 // Two traced programs at once through the server; a third that sends garbage is closed with a
 // note and the others go on.
 TEST(TraceServer, SeveralClientsAndOneBrokenStream) {
