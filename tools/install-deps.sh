@@ -14,7 +14,7 @@ packages=(
     xvfb xauth imagemagick
     fonts-wine fonts-liberation fonts-dejavu-core
     g++-mingw-w64-x86-64-posix googletest wine wine64 locales
-    dpkg-dev xdotool
+    dpkg-dev xdotool libz-mingw-w64-dev
 )
 
 missing=()

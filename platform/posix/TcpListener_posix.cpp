@@ -1,11 +1,11 @@
 // The listening side of a loopback TCP port over POSIX sockets and poll.
 
 #include "platform/TcpListener.h"
+#include "platform/TcpListenerBase.h"
 #include "platform/posix/SocketErrors.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <map>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -17,85 +17,44 @@ namespace {
 
 using posix::socketFailure;
 
-class PosixTcpListener final : public TcpListener {
+class PosixTcpListener final : public detail::TcpListenerBase {
 public:
-    PosixTcpListener(int fd, std::uint16_t port) : fd_(fd), port_(port) {}
+    PosixTcpListener(int fd, std::uint16_t port) : TcpListenerBase(port), fd_(fd) {}
     ~PosixTcpListener() override {
-        for (const auto& [number, fd] : connections_)
-            ::close(fd);
+        closeAll();
         ::close(fd_);
     }
     PosixTcpListener(const PosixTcpListener&) = delete;
     PosixTcpListener& operator=(const PosixTcpListener&) = delete;
 
-    std::uint16_t port() const override { return port_; }
-    std::size_t connections() const override { return connections_.size(); }
-
-    void close(int connection) override {
-        const auto it = connections_.find(connection);
-        if (it == connections_.end())
-            return;
-        ::close(it->second);
-        connections_.erase(it);
-    }
-
-    std::vector<Event> wait(int timeoutMs) override {
-        std::vector<pollfd> fds;
-        std::vector<int> numbers;
-        fds.push_back({fd_, POLLIN, 0});
-        for (const auto& [number, fd] : connections_) {
-            fds.push_back({fd, POLLIN, 0});
-            numbers.push_back(number);
-        }
-        std::vector<Event> events;
-        if (::poll(fds.data(), fds.size(), timeoutMs) <= 0)
-            return events;
-        for (std::size_t i = 1; i < fds.size(); ++i) {
-            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR))
-                receive(numbers[i - 1], fds[i].fd, events);
-        }
-        if (fds[0].revents & POLLIN)
-            accept(events);
-        return events;
-    }
-
 private:
-    void receive(int number, int fd, std::vector<Event>& events) {
-        char buffer[65536];
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            Event event;
-            event.kind = Event::Kind::Received;
-            event.connection = number;
-            event.bytes.assign(buffer, static_cast<std::size_t>(n));
-            events.push_back(std::move(event));
-            return;
-        }
-        Event event;
-        event.kind = Event::Kind::Closed;
-        event.connection = number;
-        if (n < 0)
-            event.error = socketFailure(errno, "recv");
-        close(number);
-        events.push_back(std::move(event));
+    Ready poll(const std::vector<Handle>& handles, int timeoutMs) override {
+        std::vector<pollfd> fds;
+        fds.push_back({fd_, POLLIN, 0});
+        for (const Handle handle : handles)
+            fds.push_back({static_cast<int>(handle), POLLIN, 0});
+        Ready ready;
+        ready.handles.assign(handles.size(), false);
+        if (::poll(fds.data(), fds.size(), timeoutMs) <= 0)
+            return ready;
+        ready.listener = (fds[0].revents & POLLIN) != 0;
+        for (std::size_t i = 1; i < fds.size(); ++i)
+            ready.handles[i - 1] = (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+        return ready;
     }
 
-    void accept(std::vector<Event>& events) {
-        const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            return;
-        const int number = next_++;
-        connections_.emplace(number, fd);
-        Event event;
-        event.kind = Event::Kind::Accepted;
-        event.connection = number;
-        events.push_back(std::move(event));
+    Handle acceptOne() override { return ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC); }
+
+    long readSome(Handle handle, char* buffer, std::size_t size, Error& error) override {
+        const ssize_t n = ::read(static_cast<int>(handle), buffer, size);
+        if (n < 0)
+            error = socketFailure(errno, "recv");
+        return static_cast<long>(n);
     }
+
+    void closeHandle(Handle handle) override { ::close(static_cast<int>(handle)); }
 
     int fd_;
-    std::uint16_t port_;
-    std::map<int, int> connections_;
-    int next_ = 1;
 };
 
 } // namespace

@@ -1,10 +1,10 @@
 // The listening side of a loopback TCP port over Windows Sockets 2.2 and WSAPoll.
 
 #include "platform/TcpListener.h"
+#include "platform/TcpListenerBase.h"
 #include "platform/win32/WinSockets.h"
 
 // winsock2.h must come before anything that includes windows.h; it brings windows.h itself.
-#include <map>
 #include <winsock2.h>
 
 namespace kv::platform {
@@ -13,85 +13,49 @@ namespace {
 
 using win32::lastSocketError;
 
-class WinTcpListener final : public TcpListener {
+class WinTcpListener final : public detail::TcpListenerBase {
 public:
-    WinTcpListener(SOCKET s, std::uint16_t port) : socket_(s), port_(port) {}
+    WinTcpListener(SOCKET s, std::uint16_t port) : TcpListenerBase(port), socket_(s) {}
     ~WinTcpListener() override {
-        for (const auto& [number, s] : connections_)
-            closesocket(s);
+        closeAll();
         closesocket(socket_);
     }
     WinTcpListener(const WinTcpListener&) = delete;
     WinTcpListener& operator=(const WinTcpListener&) = delete;
 
-    std::uint16_t port() const override { return port_; }
-    std::size_t connections() const override { return connections_.size(); }
-
-    void close(int connection) override {
-        const auto it = connections_.find(connection);
-        if (it == connections_.end())
-            return;
-        closesocket(it->second);
-        connections_.erase(it);
-    }
-
-    std::vector<Event> wait(int timeoutMs) override {
-        std::vector<WSAPOLLFD> fds;
-        std::vector<int> numbers;
-        fds.push_back({socket_, POLLRDNORM, 0});
-        for (const auto& [number, s] : connections_) {
-            fds.push_back({s, POLLRDNORM, 0});
-            numbers.push_back(number);
-        }
-        std::vector<Event> events;
-        if (WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeoutMs) <= 0)
-            return events;
-        for (std::size_t i = 1; i < fds.size(); ++i) {
-            if (fds[i].revents & (POLLRDNORM | POLLHUP | POLLERR))
-                receive(numbers[i - 1], fds[i].fd, events);
-        }
-        if (fds[0].revents & POLLRDNORM)
-            accept(events);
-        return events;
-    }
-
 private:
-    void receive(int number, SOCKET s, std::vector<Event>& events) {
-        char buffer[65536];
-        const int n = recv(s, buffer, static_cast<int>(sizeof buffer), 0);
-        if (n > 0) {
-            Event event;
-            event.kind = Event::Kind::Received;
-            event.connection = number;
-            event.bytes.assign(buffer, static_cast<std::size_t>(n));
-            events.push_back(std::move(event));
-            return;
-        }
-        Event event;
-        event.kind = Event::Kind::Closed;
-        event.connection = number;
-        if (n == SOCKET_ERROR)
-            event.error = lastSocketError("recv");
-        close(number);
-        events.push_back(std::move(event));
+    Ready poll(const std::vector<Handle>& handles, int timeoutMs) override {
+        std::vector<WSAPOLLFD> fds;
+        fds.push_back({socket_, POLLRDNORM, 0});
+        for (const Handle handle : handles)
+            fds.push_back({static_cast<SOCKET>(handle), POLLRDNORM, 0});
+        Ready ready;
+        ready.handles.assign(handles.size(), false);
+        if (WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeoutMs) <= 0)
+            return ready;
+        ready.listener = (fds[0].revents & POLLRDNORM) != 0;
+        for (std::size_t i = 1; i < fds.size(); ++i)
+            ready.handles[i - 1] = (fds[i].revents & (POLLRDNORM | POLLHUP | POLLERR)) != 0;
+        return ready;
     }
 
-    void accept(std::vector<Event>& events) {
+    Handle acceptOne() override {
         const SOCKET s = ::accept(socket_, nullptr, nullptr);
-        if (s == INVALID_SOCKET)
-            return;
-        const int number = next_++;
-        connections_.emplace(number, s);
-        Event event;
-        event.kind = Event::Kind::Accepted;
-        event.connection = number;
-        events.push_back(std::move(event));
+        return s == INVALID_SOCKET ? -1 : static_cast<Handle>(s);
     }
+
+    long readSome(Handle handle, char* buffer, std::size_t size, Error& error) override {
+        const int n = recv(static_cast<SOCKET>(handle), buffer, static_cast<int>(size), 0);
+        if (n == SOCKET_ERROR) {
+            error = lastSocketError("recv");
+            return -1;
+        }
+        return n;
+    }
+
+    void closeHandle(Handle handle) override { closesocket(static_cast<SOCKET>(handle)); }
 
     SOCKET socket_;
-    std::uint16_t port_;
-    std::map<int, SOCKET> connections_;
-    int next_ = 1;
 };
 
 } // namespace

@@ -23,7 +23,7 @@ done
 
 # The test programs of the cross build; the platform contract test brings its service program.
 targets=(toolkit_tests dataaccess_tests console_tests oledb_tests platform_win32_tests platform_smoke
-         traceviewer_tests)
+         traceviewer_tests skin_store_tests skin_stored_tests)
 
 case $mode in
 build)

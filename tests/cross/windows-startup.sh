@@ -33,7 +33,6 @@ localedef -i tr_TR -f UTF-8 "$work/locale/tr_TR.UTF-8" 2>/dev/null ||
     [ -f "$work/locale/tr_TR.UTF-8/LC_CTYPE" ] ||
     { echo "windows-startup: localedef could not make tr_TR.UTF-8 (Debian: locales)" >&2; exit 1; }
 export LOCPATH=$work/locale
-export LC_ALL=tr_TR.UTF-8
 export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset WAYLAND_DISPLAY
 
@@ -63,12 +62,12 @@ cleanup() {
 trap cleanup EXIT
 
 echo "windows-startup: a fresh Wine prefix"
-wineboot -i >"$work/wineboot.log" 2>&1
+LC_ALL=tr_TR.UTF-8 wineboot -i >"$work/wineboot.log" 2>&1
 wineserver -w
 
 # The machine has no C:\Kelvora and no MSSQLSERVER service: nothing to prepare.
 echo "windows-startup: starting kelvora-console.exe on display :$display"
-(cd "$(dirname "$program")" && exec wine "$program") >"$work/console.out" 2>&1 &
+(cd "$(dirname "$program")" && LC_ALL=tr_TR.UTF-8 exec wine "$program") >"$work/console.out" 2>&1 &
 console_pid=$!
 
 # The main window: a top-level window of the form's size (client 290 x 424 plus Wine's frame).
