@@ -108,8 +108,8 @@ TypeMapping mapType(int sybType, DBINT length) {
 
 } // namespace
 
-std::vector<ColumnDesc> describeColumns(Link& link) {
-    DBPROCESS* dbproc = link.handle();
+std::vector<ColumnDesc> DbLibLink::describeColumns() {
+    DBPROCESS* dbproc = dbproc_;
     std::vector<ColumnDesc> columns;
     const int n = dbnumcols(dbproc);
     for (int i = 1; i <= n; ++i) {
@@ -168,8 +168,8 @@ std::vector<ColumnDesc> describeColumns(Link& link) {
     return columns;
 }
 
-RowData readCurrentRow(Link& link, const std::vector<ColumnDesc>& columns) {
-    DBPROCESS* dbproc = link.handle();
+RowData DbLibLink::readRow(const std::vector<ColumnDesc>& columns) {
+    DBPROCESS* dbproc = dbproc_;
     RowData row;
     row.reserve(columns.size());
     for (int i = 1; i <= static_cast<int>(columns.size()); ++i)
