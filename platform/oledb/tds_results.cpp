@@ -121,6 +121,17 @@ std::vector<ColumnDesc> DbLibLink::describeColumns() {
         c.type = mapping.type;
         c.size = mapping.size;
         c.flags = mapping.flags;
+        if (type == SYBCHAR || type == SYBVARCHAR || type == SYBNVARCHAR) {
+            // db-lib gives the room the text needs in the client's character set, 4 bytes a
+            // character for the UTF-8 the login asks for; a text column's size is characters
+            // (128 for nvarchar(128), as SQL Server declares it).
+            c.size /= 4;
+            if (c.size > 8000) {
+                // nvarchar(max) and varchar(max): long text, as ntext and text are.
+                c.size = 0x3FFFFFFF;
+                c.flags |= DBCOLUMNFLAGS_ISLONG;
+            }
+        }
         DBCOL info{};
         info.SizeOfStruct = sizeof info;
         if (dbcolinfo(dbproc, CI_REGULAR, i, 0, &info) == SUCCEED) {
