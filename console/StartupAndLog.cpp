@@ -39,6 +39,8 @@ void TForm1::Timer1Timer(TObject* /*Sender*/) {
     Timer1->SetEnabled(false);
     const OperationScope operation(*this);
     AddLog("Program Açıldı.");
+    if (!FStartupNote.empty())
+        AddLog(FStartupNote);
     EndSiblingPrograms();
     CheckServiceState();
     CheckDataFiles();

@@ -29,6 +29,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class TPanel;
@@ -130,6 +131,9 @@ public:
     // The activity log.
     void AddLog(const std::string& Message);
     void SaveLog();
+    // A line about the machine that the start-up sequence writes after its first line (which
+    // SQL Server provider serves, where that is not the machine's own); empty: none.
+    void SetStartupNote(std::string Line) { FStartupNote = std::move(Line); }
 
     // Sibling programs.
     bool KillProcessByName(const std::string& Name);
@@ -183,6 +187,7 @@ private:
     void DeclareHandlers();
 
     kv::platform::Platform& FPlatform;
+    std::string FStartupNote;
 
     // The rebuild's own steps (EmergencyRepair.cpp, RebuildFromScratch.cpp, RepairInPlace.cpp).
     enum class StatementEnd { Done, Failed, LinkLost };

@@ -8,6 +8,7 @@
 #include "dataaccess/ui/DAUIHooks.h"
 #include "platform/Platform.h"
 #include "platform/oledb/com_lite.h"
+#include "platform/oledb/provider.h"
 #include "skin/SkinRegistration.h"
 #include "toolkit/ui/Application.h"
 
@@ -26,8 +27,10 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    // COM for the main thread: the data-access layer reaches SQL Server through OLE DB.
+    // COM for the main thread: the data-access layer reaches SQL Server through OLE DB. A
+    // Windows without any SQL Server OLE DB provider (Wine) gets the portable one, over ODBC.
     kv::oledb::ComScope com;
+    const kv::oledb::ProviderChoice provider = kv::oledb::usePortableProviderWhereNoneInstalled();
     Application->Initialize(argc, argv);
     // What the units offer by name and the hooks of the data-access layer: the login forms,
     // the form-showing and wait-cursor hooks, and the machine for the stored logins.
@@ -45,6 +48,7 @@ int main(int argc, char** argv) {
         Application->ShowException(error);
         return 1;
     }
+    Form1->SetStartupNote(provider.logLine);
     Application->SetMainForm(Form1);
     Application->Run();
     return 0;

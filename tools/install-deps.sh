@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-svg-dev
-    freetds-dev freetds-bin
+    freetds-dev freetds-bin unixodbc-dev tdsodbc
     python3 python3-tds
     libjtds-java default-jre-headless default-jdk-headless
     zlib1g-dev

@@ -212,8 +212,7 @@ ResultOutcome Batch::next() {
     switch (step) {
     case Link::Step::Ok:
         if (link.columnCount() > 0) {
-            auto rows =
-                std::make_shared<LinkRowSource>(shared_from_this(), tds::describeColumns(link));
+            auto rows = std::make_shared<LinkRowSource>(shared_from_this(), link.describeColumns());
             current_ = rows;
             outcome.rows = std::move(rows);
         } else {

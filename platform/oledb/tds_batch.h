@@ -139,7 +139,7 @@ public:
         for (std::size_t i = 0; i < count; ++i) {
             const Link::Step step = link.cancelRequested() ? Link::Step::Cancelled : link.nextRow();
             if (step == Link::Step::Ok) {
-                out.push_back(tds::readCurrentRow(link, columns_));
+                out.push_back(link.readRow(columns_));
                 continue;
             }
             ended_ = true;

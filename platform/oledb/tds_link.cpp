@@ -1,7 +1,9 @@
-// The db-lib side of the portable provider: process-wide set-up, the two message callbacks,
-// login, batches, and the table that turns client-side failures into what the classic SQL
-// Server provider reports.
+// The db-lib transport of the portable provider: process-wide set-up, the two message
+// callbacks, login and batches. The table that turns client-side failures into what the
+// classic SQL Server provider reports is in tds_failures.cpp.
 #include "platform/oledb/tds_link.h"
+
+#include "platform/oledb/provider.h"
 
 #define MSDBLIB 1
 #include <sybfront.h>
@@ -22,7 +24,7 @@ namespace {
 
 // The open links by their DBPROCESS, for db-lib's interrupt callbacks.
 std::mutex g_linksMutex;
-std::map<DBPROCESS*, Link*> g_links;
+std::map<DBPROCESS*, DbLibLink*> g_links;
 
 // Where messages go while no DBPROCESS carries a collector (during dbopen).
 thread_local Messages* t_collector = nullptr;
@@ -100,169 +102,12 @@ bool initialiseDbLib() {
     return g_initOk;
 }
 
-// ---------------------------------------------------------------------------------------------
-// The mapping of client-side failures. Callers of the classic provider branch on these numbers
-// (the error classes judge 17/16/1 and 11/16/1 fatal, the login form tells a wrong password
-// from a missing server by the provider result), so each row gives exactly what that provider
-// reports in the same situation.
-
-struct FailureRule {
-    Situation situation;
-    HRESULT result;
-    bool keepServerRecords; // the server's own messages come first, as records of their own
-    std::int32_t number;    // 0: no record of our own
-    std::uint8_t severityClass;
-    std::uint8_t state;
-    const char* text;
-    bool sqlServerRecord; // the record carries SQL Server fields (else only a description)
-};
-
-constexpr FailureRule kFailureRules[] = {
-    // Nothing listens at the address, the name is unknown on this host, or the connection
-    // dropped during the login: the classic provider's one record, number 17, class 16,
-    // state 1, with E_FAIL. The error classes judge it fatal, so a failed open leaves the
-    // connection closed.
-    {Situation::ServerUnreachable, E_FAIL, false, 17, 16, 1,
-     "SQL Server does not exist or access denied.", true},
-    // The server took the connection but the login did not finish within the login time-out:
-    // a description only, no server record, as the classic provider reports it.
-    {Situation::LoginTimeout, E_FAIL, false, 0, 0, 0, "Login timeout expired", false},
-    // The server refused the login: its own records (18456 class 14, preceded by 4060 when the
-    // database could not be opened) with DB_SEC_E_AUTH_FAILED, so that callers can tell a
-    // wrong password from a missing server. Class 14 is not fatal.
-    {Situation::LoginRefused, DB_SEC_E_AUTH_FAILED, true, 0, 0, 0, nullptr, true},
-    // The server ended the login with other errors: its records, E_FAIL.
-    {Situation::LoginFailedOther, E_FAIL, true, 0, 0, 0, nullptr, true},
-    // Windows authentication needs SSPI, which this provider does not have: the record SQL
-    // Server itself sends when a trusted connection cannot be made.
-    {Situation::IntegratedLoginUnavailable, DB_SEC_E_AUTH_FAILED, false, 18452, 14, 1,
-     "Login failed for user '(null)'. Reason: Not associated with a trusted SQL Server "
-     "connection.",
-     true},
-    // The connection died during a call (socket closed, server killed; db-lib may report it
-    // with a low severity or with no message at all): whatever the server still sent, then
-    // the classic provider's network error 11, class 16, state 1, which the error classes
-    // judge fatal; the data source is dead from then on.
-    {Situation::ConnectionLost, E_FAIL, true, 11, 16, 1,
-     "General network error. Check your network documentation.", true},
-    // The command time-out ran out; db-lib cancelled the command and the connection stays:
-    // DB_E_ABORTLIMITREACHED, which makes callers unprepare and release their results.
-    {Situation::CommandTimeout, DB_E_ABORTLIMITREACHED, true, 0, 0, 0, "Query timeout expired",
-     false},
-    // The caller cancelled the command.
-    {Situation::Cancelled, DB_E_CANCELED, true, 0, 0, 0, "Operation canceled", false},
-    // A statement failed on a live connection: the server's records, DB_E_ERRORSINCOMMAND.
-    {Situation::StatementFailed, DB_E_ERRORSINCOMMAND, true, 0, 0, 0, nullptr, true},
-    // db-lib failed a call without any message while the connection is alive (a DONE with the
-    // error bit and no error token): a description only, E_FAIL.
-    {Situation::SilentFailure, E_FAIL, true, 0, 0, 0, "Unspecified error", false},
-};
-
-const FailureRule& ruleFor(Situation situation) {
-    for (const auto& rule : kFailureRules) {
-        if (rule.situation == situation) {
-            return rule;
-        }
-    }
-    return kFailureRules[std::size(kFailureRules) - 1];
-}
-
-std::string describe(const SqlServerMessage& m) {
-    return m.message;
-}
-
 } // namespace
 
-bool Messages::hasClientError(int number) const {
-    for (const auto& e : client) {
-        if (e.number == number) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool Messages::hasServerError() const {
-    for (const auto& m : server) {
-        if (m.severityClass > 10) {
-            return true;
-        }
-    }
-    return false;
-}
-
-Failure makeFailure(Situation situation, const Messages& messages, const IID& iid) {
-    const FailureRule& rule = ruleFor(situation);
-    Failure f;
-    f.result = rule.result;
-    f.linkLost = situation == Situation::ConnectionLost;
-    if (rule.keepServerRecords) {
-        for (const auto& m : messages.server) {
-            ErrorRecordData r;
-            r.result = rule.result;
-            r.interfaceId = iid;
-            r.minor = static_cast<DWORD>(m.number);
-            r.description = describe(m);
-            r.sqlServer = m;
-            f.records.push_back(std::move(r));
-        }
-    }
-    if (rule.text && (rule.number != 0 || f.records.empty() || !rule.sqlServerRecord)) {
-        ErrorRecordData r;
-        r.result = rule.result;
-        r.interfaceId = iid;
-        r.minor = static_cast<DWORD>(rule.number);
-        r.description = rule.text;
-        if (rule.sqlServerRecord) {
-            SqlServerMessage m;
-            m.number = rule.number;
-            m.severityClass = rule.severityClass;
-            m.state = rule.state;
-            m.message = rule.text;
-            r.sqlServer = m;
-        }
-        f.records.push_back(std::move(r));
-    }
-    return f;
-}
-
-HRESULT postFailure(const Failure& failure) {
-    postErrorRecords(failure.records);
-    return failure.result;
-}
-
-void postInformation(const Messages& messages, const IID& iid) {
-    std::vector<ErrorRecordData> records;
-    for (const auto& m : messages.server) {
-        ErrorRecordData r;
-        r.result = S_OK;
-        r.interfaceId = iid;
-        r.minor = static_cast<DWORD>(m.number);
-        r.description = m.message;
-        r.sqlServer = m;
-        records.push_back(std::move(r));
-    }
-    postErrorRecords(records);
-}
-
 // ---------------------------------------------------------------------------------------------
-// Link.
+// DbLibLink.
 
 namespace {
-
-bool isLoginRefusal(const SqlServerMessage& m) {
-    switch (m.number) {
-    case 18456: // login failed
-    case 18452: // not a trusted connection
-    case 18470: // account disabled
-    case 18486: // account locked out
-    case 18487: // password expired
-    case 18488: // password must be changed
-        return true;
-    default:
-        return false;
-    }
-}
 
 BYTE tdsVersionCode(const std::string& text) {
     if (text == "7.1" || text == "8.0") {
@@ -291,8 +136,8 @@ std::string defaultWorkstation() {
 
 } // namespace
 
-std::unique_ptr<Link> Link::open(const LoginSettings& settings, Failure& failure,
-                                 Messages& information) {
+std::unique_ptr<Link> DbLibLink::open(const LoginSettings& settings, Failure& failure,
+                                      Messages& information) {
     information.clear();
     Messages none;
     if (settings.integrated) {
@@ -381,7 +226,7 @@ std::unique_ptr<Link> Link::open(const LoginSettings& settings, Failure& failure
         return nullptr;
     }
 
-    std::unique_ptr<Link> link(new Link());
+    std::unique_ptr<DbLibLink> link(new DbLibLink());
     link->dbproc_ = dbproc;
     link->serverName_ = settings.server.empty() ? "(local)" : settings.server;
     dbsetuserdata(dbproc, reinterpret_cast<BYTE*>(&link->messages_));
@@ -389,20 +234,20 @@ std::unique_ptr<Link> Link::open(const LoginSettings& settings, Failure& failure
         std::lock_guard lock(g_linksMutex);
         g_links[dbproc] = link.get();
     }
-    dbsetinterrupt(dbproc, &Link::checkInterrupt, &Link::handleInterrupt);
+    dbsetinterrupt(dbproc, &DbLibLink::checkInterrupt, &DbLibLink::handleInterrupt);
     information.server = std::move(collected.server);
     return link;
 }
 
 // db-lib asks these about once a second while it waits for the server. They run on the
 // thread that waits; only the request flag comes from elsewhere.
-int Link::checkInterrupt(void* dbproc) {
+int DbLibLink::checkInterrupt(void* dbproc) {
     std::lock_guard lock(g_linksMutex);
     auto it = g_links.find(static_cast<DBPROCESS*>(dbproc));
     return it != g_links.end() && it->second->cancel_.load() && !it->second->attentionSent_;
 }
 
-int Link::handleInterrupt(void* dbproc) {
+int DbLibLink::handleInterrupt(void* dbproc) {
     std::lock_guard lock(g_linksMutex);
     auto it = g_links.find(static_cast<DBPROCESS*>(dbproc));
     if (it == g_links.end())
@@ -411,12 +256,12 @@ int Link::handleInterrupt(void* dbproc) {
     return INT_CANCEL; // db-lib sends the attention and reads the server's acknowledgement
 }
 
-void Link::clearCancel() {
+void DbLibLink::clearCancel() {
     cancel_.store(false);
     attentionSent_ = false;
 }
 
-void Link::cancelBatch() {
+void DbLibLink::cancelBatch() {
     if (dbproc_ && !isDead()) {
         attentionSent_ = true;
         dbcancel(dbproc_);
@@ -424,7 +269,7 @@ void Link::cancelBatch() {
     messages_.clear();
 }
 
-Link::~Link() {
+DbLibLink::~DbLibLink() {
     if (dbproc_) {
         {
             std::lock_guard lock(g_linksMutex);
@@ -435,14 +280,14 @@ Link::~Link() {
     }
 }
 
-bool Link::isDead() {
+bool DbLibLink::isDead() {
     if (!dead_ && (!dbproc_ || DBDEAD(dbproc_))) {
         dead_ = true;
     }
     return dead_;
 }
 
-Link::Step Link::afterFailure() {
+Link::Step DbLibLink::afterFailure() {
     // db-lib's severities do not tell a dropped socket from a statement error; the state of
     // the connection does.
     if (attentionSent_ && !isDead()) {
@@ -459,7 +304,7 @@ Link::Step Link::afterFailure() {
     return Step::Failed;
 }
 
-void Link::applyTimeout(int timeoutSeconds) {
+void DbLibLink::applyTimeout(int timeoutSeconds) {
     // The per-connection time-out (db-lib's own is process-wide); 0 means none. Set only when
     // it changes: most commands keep the default.
     const int wanted = timeoutSeconds > 0 ? timeoutSeconds : 0;
@@ -592,8 +437,8 @@ CellValue returnedValue(int type, const BYTE* data, DBINT length) {
 
 } // namespace
 
-Link::Step Link::call(const std::string& procedure, const std::vector<RpcArg>& args,
-                      int timeoutSeconds) {
+Link::Step DbLibLink::call(const std::string& procedure, const std::vector<RpcArg>& args,
+                           int timeoutSeconds) {
     if (isDead()) {
         return Step::Dead;
     }
@@ -622,7 +467,7 @@ Link::Step Link::call(const std::string& procedure, const std::vector<RpcArg>& a
     return attentionSent_ ? Step::Cancelled : Step::Ok;
 }
 
-std::vector<ReturnValue> Link::returnValues() {
+std::vector<ReturnValue> DbLibLink::returnValues() {
     std::vector<ReturnValue> out;
     if (!dbproc_ || isDead()) {
         return out;
@@ -636,7 +481,7 @@ std::vector<ReturnValue> Link::returnValues() {
     return out;
 }
 
-Link::Step Link::execute(const std::string& sql, int timeoutSeconds) {
+Link::Step DbLibLink::execute(const std::string& sql, int timeoutSeconds) {
     if (isDead()) {
         return Step::Dead;
     }
@@ -650,7 +495,7 @@ Link::Step Link::execute(const std::string& sql, int timeoutSeconds) {
     return attentionSent_ ? Step::Cancelled : Step::Ok;
 }
 
-Link::Step Link::nextResult() {
+Link::Step DbLibLink::nextResult() {
     if (isDead()) {
         return Step::Dead;
     }
@@ -672,18 +517,18 @@ Link::Step Link::nextResult() {
     return afterFailure();
 }
 
-int Link::columnCount() const {
+int DbLibLink::columnCount() const {
     return dbproc_ ? dbnumcols(dbproc_) : 0;
 }
 
-long long Link::rowCount() const {
+long long DbLibLink::rowCount() const {
     if (!dbproc_ || !dbiscount(dbproc_)) {
         return -1;
     }
     return DBCOUNT(dbproc_);
 }
 
-Link::Step Link::nextRow() {
+Link::Step DbLibLink::nextRow() {
     if (isDead()) {
         return Step::Dead;
     }
@@ -707,13 +552,13 @@ Link::Step Link::nextRow() {
     return Step::Ok;
 }
 
-void Link::discardRows() {
+void DbLibLink::discardRows() {
     if (dbproc_ && !isDead()) {
         dbcanquery(dbproc_);
     }
 }
 
-void Link::drainResults() {
+void DbLibLink::drainResults() {
     while (!isDead()) {
         const RETCODE rc = dbresults(dbproc_);
         if (rc == NO_MORE_RESULTS) {
@@ -728,13 +573,13 @@ void Link::drainResults() {
     messages_.clear();
 }
 
-Messages Link::takeMessages() {
+Messages DbLibLink::takeMessages() {
     Messages out = std::move(messages_);
     messages_.clear();
     return out;
 }
 
-std::string Link::currentDatabase() const {
+std::string DbLibLink::currentDatabase() const {
     if (!dbproc_) {
         return {};
     }
@@ -742,7 +587,7 @@ std::string Link::currentDatabase() const {
     return name ? name : "";
 }
 
-std::optional<std::string> Link::queryScalar(const std::string& sql) {
+std::optional<std::string> DbLibLink::queryScalar(const std::string& sql) {
     std::optional<std::string> value;
     if (execute(sql, 0) != Step::Ok) {
         if (!isDead()) {
@@ -776,3 +621,11 @@ std::optional<std::string> Link::queryScalar(const std::string& sql) {
 }
 
 } // namespace kv::oledb::tds
+
+namespace kv::oledb {
+
+HRESULT createTdsDataSource(IUnknown* outer, REFIID riid, void** ppv) {
+    return tds::createDataSource(outer, riid, ppv, &tds::DbLibLink::open);
+}
+
+} // namespace kv::oledb

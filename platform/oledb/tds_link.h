@@ -1,5 +1,13 @@
-// One connection to SQL Server through FreeTDS db-lib, and the translation of what db-lib
-// reports into what OLE DB callers receive. Internal to the portable provider.
+// The connection of the portable provider to SQL Server, and the translation of what the
+// client library reports into what OLE DB callers receive. Internal to the provider.
+//
+// `Link` is the transport: the batches, results and rows of one connection. It has two
+// implementations, chosen when the data source is created: FreeTDS db-lib (`DbLibLink`, below,
+// in tds_link.cpp and tds_results.cpp; POSIX builds) and ODBC with the wide calls (odbc_link.cpp;
+// the Windows build, and POSIX builds that have unixODBC). The provider's objects (data source,
+// session, command, batch, rowset) use only `Link`, so their logic is one for both. The failure
+// table (tds_failures.cpp) turns the situations either transport meets into the records the
+// classic provider posts.
 //
 // db-lib reports through two process-wide callbacks. They are installed once and route every
 // message to the connection it belongs to (the DBPROCESS's user data, or, while a login is
@@ -67,6 +75,10 @@ enum class Situation {
 // record the table gives for client-side failures. `iid` names the interface of the call.
 Failure makeFailure(Situation situation, const Messages& messages, const IID& iid);
 
+// The server messages that refuse a login (a wrong password, a disabled account, ...): with
+// them a failed login is LoginRefused.
+bool isLoginRefusal(const SqlServerMessage& m);
+
 // Posts a failure as the thread's error object and returns its result code.
 HRESULT postFailure(const Failure& failure);
 // Posts server messages of a successful call (informational messages) as error records, so
@@ -102,60 +114,109 @@ struct ReturnValue {
     CellValue value;
 };
 
+// One connection to SQL Server. Results are read in order: `execute` or `call` sends a request,
+// `nextResult` moves to each result of it in turn (the first call gives the first result),
+// `nextRow` moves through the rows of a result. Every call that fails leaves what it met in
+// `takeMessages`. Used from one thread at a time, except `requestCancel`.
 class Link {
 public:
-    // Logs in. On failure returns null and fills `failure` (unreachable server, refused login,
-    // time-out); on success `information` holds the login's informational messages.
-    static std::unique_ptr<Link> open(const LoginSettings& settings, Failure& failure,
-                                      Messages& information);
-    ~Link();
-    Link(const Link&) = delete;
-    Link& operator=(const Link&) = delete;
+    virtual ~Link() = default;
 
     enum class Step { Ok, Failed, NoMore, Dead, TimedOut, Cancelled };
 
-    // Sends a batch (dbcmd + dbsqlexec). Failed: the first statement failed; the rest of the
-    // batch may still have results.
-    Step execute(const std::string& sql, int timeoutSeconds);
-    // Calls a procedure (dbrpcinit ... dbrpcsend, dbsqlok); results as for execute.
-    Step call(const std::string& procedure, const std::vector<RpcArg>& args, int timeoutSeconds);
+    // Sends a batch. Failed: the first statement failed; the rest of the batch may still have
+    // results.
+    virtual Step execute(const std::string& sql, int timeoutSeconds) = 0;
+    // Calls a procedure with parameters; results as for execute.
+    virtual Step call(const std::string& procedure, const std::vector<RpcArg>& args,
+                      int timeoutSeconds) = 0;
     // The output values of the last call; read once its results are done.
-    std::vector<ReturnValue> returnValues();
-    // The next result of the batch (dbresults): Ok, Failed (the statement failed), NoMore.
-    Step nextResult();
-    int columnCount() const;
+    virtual std::vector<ReturnValue> returnValues() = 0;
+    // The next result of the request: Ok, Failed (the statement failed), NoMore.
+    virtual Step nextResult() = 0;
+    virtual int columnCount() const = 0;
     // Rows affected by the current result; -1 when the statement reported no count.
-    long long rowCount() const;
+    virtual long long rowCount() const = 0;
+    // The columns of the current result, and the current row in the neutral value form.
+    virtual std::vector<ColumnDesc> describeColumns() = 0;
+    virtual RowData readRow(const std::vector<ColumnDesc>& columns) = 0;
     // Ok: a row is current; NoMore: the rows of this result are done.
-    Step nextRow();
+    virtual Step nextRow() = 0;
     // Drops the unread rows of the current result.
-    void discardRows();
-    // Reads and drops every remaining result of the batch (errors included).
-    void drainResults();
+    virtual void discardRows() = 0;
+    // Reads and drops every remaining result of the request (errors included).
+    virtual void drainResults() = 0;
 
-    // Asks the running call to stop: thread-safe, returns at once. While db-lib waits for the
-    // server it asks the connection's interrupt check about once a second; the check then sends
-    // an attention and the waiting call ends as Cancelled. A request stays until clearCancel.
-    void requestCancel() { cancel_.store(true); }
-    bool cancelRequested() const { return cancel_.load(); }
-    void clearCancel();
-    // Stops the batch now from the calling thread (attention, then the rest is flushed).
-    void cancelBatch();
+    // Asks the running call to stop: thread-safe, returns at once. The waiting call ends as
+    // Cancelled. A request stays until clearCancel.
+    virtual void requestCancel() = 0;
+    virtual bool cancelRequested() const = 0;
+    virtual void clearCancel() = 0;
+    // Stops the request now from the calling thread (attention, then the rest is flushed).
+    virtual void cancelBatch() = 0;
 
     // Messages gathered since the last take.
-    Messages takeMessages();
-    bool isDead();
-    bool markedDead() const { return dead_; }
-    std::string currentDatabase() const;
-    tds_dblib_dbprocess* handle() const { return dbproc_; }
-    const std::string& serverName() const { return serverName_; }
+    virtual Messages takeMessages() = 0;
+    virtual bool isDead() = 0;
+    virtual bool markedDead() const = 0;
+    virtual std::string currentDatabase() const = 0;
 
     // Runs one statement to its end and returns the first column of the first row (text form),
     // or nullopt after any failure (which is not reported).
-    std::optional<std::string> queryScalar(const std::string& sql);
+    virtual std::optional<std::string> queryScalar(const std::string& sql) = 0;
+};
+
+// Logs in over one transport. On failure returns null and fills `failure` (unreachable server,
+// refused login, time-out); on success `information` holds the login's informational messages.
+using LinkOpener = std::unique_ptr<Link> (*)(const LoginSettings& settings, Failure& failure,
+                                             Messages& information);
+
+// The data source over a transport (tds_provider.cpp); the class factories of provider.h call it.
+HRESULT createDataSource(IUnknown* outer, REFIID riid, void** ppv, LinkOpener opener);
+
+// The db-lib transport.
+class DbLibLink final : public Link {
+public:
+    static std::unique_ptr<Link> open(const LoginSettings& settings, Failure& failure,
+                                      Messages& information);
+    ~DbLibLink() override;
+    DbLibLink(const DbLibLink&) = delete;
+    DbLibLink& operator=(const DbLibLink&) = delete;
+
+    // dbcmd + dbsqlexec.
+    Step execute(const std::string& sql, int timeoutSeconds) override;
+    // dbrpcinit ... dbrpcsend, dbsqlok.
+    Step call(const std::string& procedure, const std::vector<RpcArg>& args,
+              int timeoutSeconds) override;
+    std::vector<ReturnValue> returnValues() override;
+    // dbresults.
+    Step nextResult() override;
+    int columnCount() const override;
+    long long rowCount() const override;
+    std::vector<ColumnDesc> describeColumns() override;
+    RowData readRow(const std::vector<ColumnDesc>& columns) override;
+    Step nextRow() override;
+    void discardRows() override;
+    void drainResults() override;
+
+    // While db-lib waits for the server it asks the connection's interrupt check about once a
+    // second; the check then sends an attention and the waiting call ends as Cancelled.
+    void requestCancel() override { cancel_.store(true); }
+    bool cancelRequested() const override { return cancel_.load(); }
+    void clearCancel() override;
+    void cancelBatch() override;
+
+    Messages takeMessages() override;
+    bool isDead() override;
+    bool markedDead() const override { return dead_; }
+    std::string currentDatabase() const override;
+    tds_dblib_dbprocess* handle() const { return dbproc_; }
+    const std::string& serverName() const { return serverName_; }
+
+    std::optional<std::string> queryScalar(const std::string& sql) override;
 
 private:
-    Link() = default;
+    DbLibLink() = default;
     Step afterFailure();
     void applyTimeout(int timeoutSeconds);
     static int checkInterrupt(void* dbproc);
@@ -170,9 +231,6 @@ private:
     bool attentionSent_ = false; // by the interrupt handler, for the current request
 };
 
-// The columns of the current result, and the current row in the neutral value form.
-std::vector<ColumnDesc> describeColumns(Link& link);
-RowData readCurrentRow(Link& link, const std::vector<ColumnDesc>& columns);
 // One value of the current row as db-lib holds it: `length` bytes at `data` (null for a null
 // value) of the server type `sybType`, in the column described by `column`. `dbproc` serves
 // db-lib's converter for the types delivered as text or floating point (it may be null).

@@ -1,6 +1,6 @@
-// The portable SQL Server provider: the data source over one db-lib connection and the
-// sources enumerator. The session, the command and the batches are in tds_session.cpp,
-// tds_command.cpp and tds_batch.cpp.
+// The portable SQL Server provider: the data source over one connection (db-lib or ODBC, the
+// transport its class factory chose) and the sources enumerator. The session, the command and the
+// batches are in tds_session.cpp, tds_command.cpp and tds_batch.cpp.
 //
 // Every method that can fail clears the thread's error object on entry and posts a fresh one
 // on failure; messages that came with a successful call (PRINT, "changed database context")
@@ -20,7 +20,6 @@ namespace kv::oledb {
 
 using tds::Connection;
 using tds::Failure;
-using tds::Link;
 using tds::Messages;
 using tds::runToMemory;
 
@@ -80,7 +79,7 @@ std::string quoteName(const std::string& name) {
 
 class DataSource final : public ComObject<IDBInitialize, IDBProperties, IDBCreateSession> {
 public:
-    DataSource() {
+    explicit DataSource(tds::LinkOpener opener) : opener_(opener) {
         auto text = [this](const GUID& set, DBPROPID id) {
             properties_.define({set, id, VT_BSTR, true}, variantOfText(""));
         };
@@ -229,6 +228,7 @@ private:
     DBPROPSTATUS check(const GUID& set, DBPROPID id, const VARIANT& value);
     bool live(const GUID& set, DBPROPID id, VARIANT& out);
 
+    tds::LinkOpener opener_;
     PropertyStore properties_;
     std::shared_ptr<Connection> connection_;
     // Sessions alive; Uninitialize refuses while there are any.
@@ -320,7 +320,7 @@ HRESULT DataSource::Initialize() {
 
     Failure failure;
     Messages information;
-    auto link = Link::open(s, failure, information);
+    auto link = opener_(s, failure, information);
     if (!link) {
         return tds::postFailure(failure);
     }
@@ -417,7 +417,7 @@ public:
 
 } // namespace
 
-HRESULT createTdsDataSource(IUnknown* outer, REFIID riid, void** ppv) {
+HRESULT tds::createDataSource(IUnknown* outer, REFIID riid, void** ppv, LinkOpener opener) {
     if (!ppv) {
         return E_POINTER;
     }
@@ -425,7 +425,7 @@ HRESULT createTdsDataSource(IUnknown* outer, REFIID riid, void** ppv) {
     if (outer) {
         return CLASS_E_NOAGGREGATION;
     }
-    auto source = makeObject<DataSource>();
+    auto source = makeObject<DataSource>(opener);
     return source->QueryInterface(riid, ppv);
 }
 

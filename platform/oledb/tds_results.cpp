@@ -108,8 +108,8 @@ TypeMapping mapType(int sybType, DBINT length) {
 
 } // namespace
 
-std::vector<ColumnDesc> describeColumns(Link& link) {
-    DBPROCESS* dbproc = link.handle();
+std::vector<ColumnDesc> DbLibLink::describeColumns() {
+    DBPROCESS* dbproc = dbproc_;
     std::vector<ColumnDesc> columns;
     const int n = dbnumcols(dbproc);
     for (int i = 1; i <= n; ++i) {
@@ -121,6 +121,17 @@ std::vector<ColumnDesc> describeColumns(Link& link) {
         c.type = mapping.type;
         c.size = mapping.size;
         c.flags = mapping.flags;
+        if (type == SYBCHAR || type == SYBVARCHAR || type == SYBNVARCHAR) {
+            // db-lib gives the room the text needs in the client's character set, 4 bytes a
+            // character for the UTF-8 the login asks for; a text column's size is characters
+            // (128 for nvarchar(128), as SQL Server declares it).
+            c.size /= 4;
+            if (c.size > 8000) {
+                // nvarchar(max) and varchar(max): long text, as ntext and text are.
+                c.size = 0x3FFFFFFF;
+                c.flags |= DBCOLUMNFLAGS_ISLONG;
+            }
+        }
         DBCOL info; // filled by dbcolinfo; not cleared first (it holds three 514-byte names)
         info.SizeOfStruct = sizeof info;
         if (dbcolinfo(dbproc, CI_REGULAR, i, 0, &info) == SUCCEED) {
@@ -168,8 +179,8 @@ std::vector<ColumnDesc> describeColumns(Link& link) {
     return columns;
 }
 
-RowData readCurrentRow(Link& link, const std::vector<ColumnDesc>& columns) {
-    DBPROCESS* dbproc = link.handle();
+RowData DbLibLink::readRow(const std::vector<ColumnDesc>& columns) {
+    DBPROCESS* dbproc = dbproc_;
     RowData row;
     row.reserve(columns.size());
     for (int i = 1; i <= static_cast<int>(columns.size()); ++i)

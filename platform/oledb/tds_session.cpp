@@ -10,6 +10,9 @@ namespace kv::oledb::tds {
 
 namespace {
 
+// DBPROPVAL_TI_SNAPSHOT, which the Windows SDK headers of MinGW do not name.
+constexpr LONG kSnapshotIsolation = 0x1000000;
+
 class Session final : public ComObject<ISessionProperties, IDBCreateCommand, IDBSchemaRowset> {
 public:
     Session(IUnknown* dataSource, std::shared_ptr<Connection> connection,
@@ -20,8 +23,9 @@ public:
         properties_.define({DBPROPSET_SESSION, DBPROP_SESS_AUTOCOMMITISOLEVELS, VT_I4, true},
                            variantOfI4(DBPROPVAL_TI_READCOMMITTED));
         properties_.onCheck([this](const GUID&, DBPROPID id, const VARIANT& value) {
-            return id == DBPROP_SESS_AUTOCOMMITISOLEVELS ? applyIsolation(value.lVal)
-                                                         : DBPROPSTATUS_OK;
+            return id == DBPROP_SESS_AUTOCOMMITISOLEVELS
+                       ? applyIsolation(value.lVal)
+                       : static_cast<DBPROPSTATUS>(DBPROPSTATUS_OK);
         });
     }
 
@@ -91,7 +95,7 @@ private:
         case DBPROPVAL_TI_SERIALIZABLE:
             name = "SERIALIZABLE";
             break;
-        case DBPROPVAL_TI_SNAPSHOT:
+        case kSnapshotIsolation:
             // Snapshot isolation exists from SQL Server 2005 on.
             if (connection_->serverMajor < 9) {
                 return DBPROPSTATUS_BADVALUE;

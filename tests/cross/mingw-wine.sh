@@ -8,6 +8,13 @@
 #        tests/cross/mingw-wine.sh BUILD_DIR test    run them under Wine (CTest in BUILD_DIR)
 #
 # The Wine prefix lives in BUILD_DIR/wineprefix; Wine runs without a display.
+#
+# For the portable provider over ODBC (oledb_odbc_wine_tests) the test mode starts the Linux
+# build's stand-in SQL Server (BUILD_DIR/../bin/sqlserver-standin, or KELVORA_STANDIN_BIN) twice,
+# profiles 2000 and 2005, on loopback ports it hands to the tests in KELVORA_STANDIN_PORT and
+# KELVORA_STANDIN_PORT_2005, and registers FreeTDS's ODBC driver (Debian tdsodbc) for the Linux
+# machine's unixODBC in BUILD_DIR/odbc (ODBCSYSINI), which Wine's odbc32 passes the calls to.
+# Without them those tests skip.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -28,8 +35,70 @@ done
 # The test programs of the cross build; the platform contract test brings its service program,
 # the stand-in's service test the stand-in (also what tools/wine-pharmacy.sh installs). With
 # MinGW's zlib (libz-mingw-w64-dev) the skin store's tests are configured too, and run here.
-targets=(toolkit_tests dataaccess_tests console_tests oledb_tests platform_win32_tests platform_smoke
-         traceviewer_tests standin_win32_tests sqlserver-standin skin_store_tests skin_stored_tests)
+targets=(toolkit_tests dataaccess_tests console_tests oledb_tests oledb_odbc_wine_tests
+         platform_win32_tests platform_smoke traceviewer_tests standin_win32_tests
+         sqlserver-standin skin_store_tests skin_stored_tests)
+
+# FreeTDS's ODBC driver of this machine, registered for unixODBC in $build/odbc (never in /etc).
+register_odbc_driver() {
+    local driver=""
+    if command -v dpkg >/dev/null 2>&1; then
+        driver=$(dpkg -L tdsodbc 2>/dev/null | grep '/libtdsodbc\.so$' | head -n 1 || true)
+    fi
+    if [ -z "$driver" ]; then
+        echo "mingw-wine: FreeTDS's ODBC driver is missing (Debian: tdsodbc); the ODBC tests skip"
+        return 1
+    fi
+    mkdir -p "$build/odbc"
+    printf '[FreeTDS]\nDescription = FreeTDS ODBC driver, for the tests under Wine\nDriver = %s\n' \
+        "$driver" >"$build/odbc/odbcinst.ini"
+    : >"$build/odbc/odbc.ini"
+    export ODBCSYSINI="$build/odbc" ODBCINSTINI=odbcinst.ini ODBCINI="$build/odbc/odbc.ini"
+}
+
+# One stand-in on a loopback port of its own, on a simulated host in $build/standin-PROFILE;
+# prints the port.
+start_standin() {
+    local profile=$1 bin=$2 simhost=$3 folder="$build/standin-$1"
+    rm -rf "$folder"
+    "$simhost" create "$folder/host" >/dev/null
+    "$bin" --host "$folder/host" --port 0 --profile "$profile" >"$folder/out" 2>&1 &
+    echo $! >"$folder/pid"
+    for _ in $(seq 1 100); do
+        if grep -q '^listening 127\.0\.0\.1:' "$folder/out" 2>/dev/null; then
+            sed -n 's/^listening 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$folder/out" | head -n 1
+            return 0
+        fi
+        sleep 0.1
+    done
+    echo "mingw-wine: the stand-in ($profile) did not start: $(cat "$folder/out")" >&2
+    return 1
+}
+
+stop_standins() {
+    local pidfile
+    for pidfile in "$build"/standin-*/pid; do
+        [ -f "$pidfile" ] || continue
+        kill "$(cat "$pidfile")" 2>/dev/null || true
+        rm -f "$pidfile"
+    done
+}
+
+start_standins() {
+    local bin=${KELVORA_STANDIN_BIN:-$build/../bin/sqlserver-standin}
+    local simhost=${KELVORA_SIMHOST_BIN:-$(dirname "$bin")/simhost}
+    if [ ! -x "$bin" ] || [ ! -x "$simhost" ]; then
+        echo "mingw-wine: no Linux stand-in at $bin (build the Linux tree first); the ODBC tests skip"
+        return 0
+    fi
+    register_odbc_driver || return 0
+    trap stop_standins EXIT
+    local port
+    port=$(start_standin 2000 "$bin" "$simhost") && export KELVORA_STANDIN_PORT=$port
+    port=$(start_standin 2005 "$bin" "$simhost") && export KELVORA_STANDIN_PORT_2005=$port
+    echo "mingw-wine: stand-ins on 127.0.0.1:${KELVORA_STANDIN_PORT:-none} (2000)," \
+         "127.0.0.1:${KELVORA_STANDIN_PORT_2005:-none} (2005)"
+}
 
 case $mode in
 build)
@@ -70,6 +139,7 @@ build)
     ;;
 test)
     cd "$build"
+    start_standins
     status=0
     ctest --output-on-failure --timeout 300 || status=$?
     # The cases inside the test programs, from GoogleTest's own summaries.

@@ -63,8 +63,9 @@ protected:
     }
 
     // Creates the window, shows it and lets the timer run the start-up sequence.
-    void openConsole() {
+    void openConsole(const std::string& startupNote = {}) {
         form = std::make_unique<TForm1>(nullptr, host.platform());
+        form->SetStartupNote(startupNote);
         form->Show();
         ASSERT_TRUE(waitUntil([&] {
             return !messages().empty() && messages().back().starts_with("Kelvora Datasına");
@@ -138,6 +139,22 @@ TEST_F(ConsoleWindow, StartupWithRunningServiceAndAllFiles) {
     const size_t count = logLines().size();
     waitUntil([] { return false; }, std::chrono::milliseconds(700));
     EXPECT_EQ(logLines().size(), count);
+}
+
+// Where the portable provider stands in for a missing SQL Server provider (a Windows without
+// one), the start-up sequence says so once, right after its first line.
+TEST_F(ConsoleWindow, StartupTellsTheProviderChoiceOnce) {
+    host.installService(ServiceKind::Starts);
+    openConsole("MsSql OLE DB sağlayıcısı yok, ODBC ile bağlanılacak.");
+    Lines expected = concat(
+        StartupOpening, {"Server durumu: Durdurulmuş", "Kelvora dosyaları kontrol ediliyor.",
+                         "Klasör:Yok", "MDF:Yok", "LDF:Yok", "Kelvora Datasına bağlanılamadı."});
+    expected.insert(expected.begin() + 1, "MsSql OLE DB sağlayıcısı yok, ODBC ile bağlanılacak.");
+    EXPECT_EQ(messages(), expected);
+    const size_t before = messages().size();
+    form->DSYenileBtn->Click();
+    for (const auto& line : messagesFrom(before))
+        EXPECT_NE(line, "MsSql OLE DB sağlayıcısı yok, ODBC ile bağlanılacak.");
 }
 
 // Service stopped and the data folder missing: the sequence still checks everything.

@@ -141,7 +141,7 @@ TEST(FailureMapping, IntegratedLoginIsRefusedWithoutConnecting) {
     settings.integrated = true;
     tds::Failure failure;
     tds::Messages information;
-    EXPECT_FALSE(tds::Link::open(settings, failure, information));
+    EXPECT_FALSE(tds::DbLibLink::open(settings, failure, information));
     EXPECT_EQ(failure.result, DB_SEC_E_AUTH_FAILED);
     EXPECT_EQ(failure.records.at(0).sqlServer->number, 18452);
 }
