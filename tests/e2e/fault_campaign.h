@@ -74,6 +74,9 @@ struct Fault {
 struct Scenario {
     std::uint64_t seed = 0;
     std::string profile = "2000";
+    // The database is not attached: the user's action is "Data Bağla", which hands a refused
+    // attach over to "Onar".
+    bool detached = false;
     int damaged = 0;
     bool garbageDataHeader = false;
     LogStart log = LogStart::Normal;

@@ -152,6 +152,7 @@ Scenario makeScenario(std::uint64_t seed) {
         s.leftovers.scratchFiles = true;
     s.leftovers.keptNumber = random.percent(15) ? random.between(1, 80) : 0;
     s.leftovers.scratchLogNumber = random.percent(8) ? random.between(1, 80) : 0;
+    s.detached = random.percent(12);
     const int faults = random.percent(60) ? 1 : 2;
     for (int i = 0; i < faults; ++i)
         s.faults.push_back(makeFault(random));
@@ -209,6 +210,8 @@ std::string describe(const Fault& f) {
 std::string describe(const Scenario& s) {
     std::ostringstream out;
     out << "SQL Server " << s.profile << "; start: ";
+    if (s.detached)
+        out << "database detached (the user clicks \"Data Bağla\"), ";
     if (s.damaged > 0)
         out << s.damaged << " damaged pages";
     else
@@ -253,6 +256,8 @@ std::vector<std::string> startKinds(const Scenario& s) {
     std::vector<std::string> kinds;
     kinds.push_back("profile " + s.profile);
     kinds.push_back(s.damaged > 0 ? "start: damaged pages" : "start: no damaged page");
+    if (s.detached)
+        kinds.push_back("start: database detached (\"Data Bağla\")");
     if (s.garbageDataHeader)
         kinds.push_back("start: garbage data header");
     if (s.log == LogStart::Missing)
