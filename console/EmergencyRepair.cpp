@@ -214,12 +214,17 @@ void TForm1::EmergencyRepair() {
                                       {ProductDataRenamePath, ProductLogPath, ScratchLogKeptPath});
     const std::string digits = std::to_string(RepairSuffix);
     kv::console::RepairFiles where;
-    // An earlier rebuild that stopped may have left no data file at the product path; the stop
-    // lines name only files that are there.
-    if (files.fileExists(ProductDataRenamePath))
-        where.data = ProductDataRenamePath;
     if (files.fileExists(ProductLogPath))
         where.log = ProductLogPath;
+    // Without a data file there is nothing to rebuild from. An earlier rebuild that stopped
+    // after its old data file went to its number leaves it so, with its rebuilt file in the
+    // scratch file's place: nothing is touched, so that file stays where its lines said.
+    if (!files.fileExists(ProductDataRenamePath)) {
+        AddLog(std::string("Data dosyası bulunamadı: ") + ProductDataRenamePath);
+        StopRepair(where);
+        return;
+    }
+    where.data = ProductDataRenamePath;
 
     // 2. A scratch database left by an earlier run.
     (void)RunRepairStatement(ScratchDetach);

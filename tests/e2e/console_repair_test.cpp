@@ -767,6 +767,38 @@ TEST_F(ConsoleRepair, RebuildAfterAFailedFinalCopyNamesOnlyFilesThatExist) {
     expectUserDataStated(both);
 }
 
+// The same start: the next "Onar" finds no data file to rebuild from. It stops before it
+// touches anything, so the rebuilt file that the first run named in the scratch file's place is
+// not removed as a leftover of an earlier run.
+TEST_F(ConsoleRepair, RebuildWithoutADataFileKeepsTheEarlierRebuiltFile) {
+    openDamaged("2000");
+    bool failFinalCopy = true;
+    hookFiles([&](const std::string& call, const std::string&,
+                  const std::string& to) -> std::optional<platform::ErrorCode> {
+        if (failFinalCopy && call == "shellCopy" &&
+            samePath(to, "C:\\Kelvora\\Data\\Kelvora_DATA.MDF"))
+            return platform::win::DiskFull;
+        return std::nullopt;
+    });
+    const Lines first = rebuild();
+    ASSERT_NE(std::find(first.begin(), first.end(),
+                        std::string("Onarılmış data dosyası: ") + ScratchData),
+              first.end())
+        << joined(first);
+    const std::string rebuilt = contentOf(host->onDisk(ScratchData));
+
+    failFinalCopy = false;
+    const Lines second = rebuild();
+    EXPECT_TRUE(
+        inOrder(second, {"Data dosyası bulunamadı: C:\\Kelvora\\Data\\kelvora_Data.MDF",
+                         "Onarma durduruldu.", "Dosyaları yedekleyip teknik servise başvurun."}))
+        << joined(second);
+    EXPECT_EQ(std::count(second.begin(), second.end(), "Server Duruluyor."), 0) << joined(second);
+    ASSERT_TRUE(host->fileExists(ScratchData));
+    EXPECT_EQ(contentOf(host->onDisk(ScratchData)), rebuilt);
+    EXPECT_EQ(host->check(ScratchData), "consistent");
+}
+
 // SQL Server 2000: the server ends right after the rebuilt database was attached, before the
 // login of the product is made and the panel shows the database. The last lines say the link
 // went and name the rebuilt pair of files at the product paths and the kept old files, instead
