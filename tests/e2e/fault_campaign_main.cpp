@@ -1,7 +1,7 @@
 // console_fault_campaign: runs the fault campaign of the rebuild (fault_campaign.h).
 //
-//   console_fault_campaign [--count N] [--seed S] [--jobs J] [--table] [--stop-at-first]
-//                          [--break-copy] [--expect-violation]
+//   console_fault_campaign [--count N] [--seed S] [--jobs J] [--table] [--list]
+//                          [--stop-at-first] [--break-copy] [--expect-violation]
 //   console_fault_campaign --replay SCENARIO-SEED [--break-copy] [--verbose]
 //
 // The campaign's scenarios run in J worker processes (this program with --worker), each one
@@ -55,6 +55,7 @@ struct Arguments {
     std::optional<std::uint64_t> seed;
     int jobs = 0;
     bool table = false;
+    bool list = false;
     bool stopAtFirst = false;
     bool breakCopy = false;
     bool expectViolation = false;
@@ -81,7 +82,7 @@ std::optional<std::uint64_t> number(const char* text) {
 int usage(const std::string& why) {
     std::cerr << "console_fault_campaign: " << why << "\n"
               << "usage: console_fault_campaign [--count N] [--seed S] [--jobs J] [--table] "
-                 "[--stop-at-first] [--break-copy] [--expect-violation]\n"
+                 "[--list] [--stop-at-first] [--break-copy] [--expect-violation]\n"
                  "       console_fault_campaign --replay SCENARIO-SEED [--break-copy] "
                  "[--verbose]\n";
     return 2;
@@ -234,6 +235,12 @@ void Campaign::assign(Worker& w) {
 }
 
 void Campaign::finish(Worker& w, Result result) {
+    if (args_.list) {
+        std::cout << "#" << result.index << " " << hex(result.seed);
+        for (const auto& ending : result.endings)
+            std::cout << " [" << ending << "]";
+        std::cout << " " << describe(makeScenario(result.seed)) << "\n";
+    }
     if (!result.violations.empty()) {
         ++violating_;
         const Scenario s = makeScenario(result.seed);
@@ -467,6 +474,8 @@ int main(int argc, char** argv) {
                 return usage("--replay takes a scenario seed");
         } else if (a == "--table") {
             args.table = true;
+        } else if (a == "--list") {
+            args.list = true;
         } else if (a == "--stop-at-first") {
             args.stopAtFirst = true;
         } else if (a == "--break-copy") {

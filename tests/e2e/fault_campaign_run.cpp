@@ -194,7 +194,8 @@ private:
     std::optional<std::string> originalData_, originalLog_;
     std::optional<std::string> onarData_, onarLog_;
     std::optional<std::string> roundData_, roundLog_;
-    std::map<std::string, std::string> earlierKept_; // files an earlier rebuild kept
+    std::map<std::string, std::string> earlierKept_;                // files an earlier rebuild kept
+    std::vector<std::pair<std::string, std::string>> namedRepairs_; // named by round 1's stop
     std::string rebuiltNamed_; // the file a stop line names as the rebuilt data
     bool copiedInRound_ = false;
 };
@@ -968,6 +969,22 @@ void Run::expectUserBytesStated(const std::vector<std::string>& saved) {
     for (const auto& [path, content] : earlierKept_)
         if (contentOf(path) != content)
             violation("the file " + path + " that an earlier rebuild kept has changed or gone");
+    // What the first round repaired and left named (a stop after the repair) may go only when
+    // a repaired database has taken its place.
+    const bool repairedNow = outcome_.ending[currentRound_ - 1] == "repaired" ||
+                             outcome_.ending[currentRound_ - 1] == "healthy";
+    for (const auto& [path, bytes] : namedRepairs_)
+        if (!repairedNow && !found(bytes))
+            violation("the repaired data file that the first round named (" + path +
+                      ") is gone, and no repaired database took its place");
+    if (currentRound_ == 1)
+        for (const auto& line : saved)
+            for (const char* prefix : {"Onarılmış data dosyası: ", "Onarılan data dosyası: "})
+                if (line.starts_with(prefix)) {
+                    const std::string path = line.substr(std::string(prefix).size());
+                    if (auto bytes = userBytes(contentOf(path)))
+                        namedRepairs_.emplace_back(path, *bytes);
+                }
 }
 
 void Run::judgeRound(int number, const std::vector<std::string>& lines) {
