@@ -56,6 +56,7 @@ enum class FaultKind {
     DeleteRefused,
     FileHeld,     // another program opens a file and keeps it
     StartRefused, // the service refuses to start from then on
+    DiskFull,     // the disk has only a few bytes left from then on (copies and the server's files)
 };
 
 // The steps a fault counts to find its moment: it fires before the at-th one of the round.

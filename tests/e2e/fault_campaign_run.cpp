@@ -619,6 +619,9 @@ void Run::fire(Fault& fault) {
                       std::ios::app)
             << "fail_start = " << fault.code << "\n";
         break;
+    case FaultKind::DiskFull:
+        set("disk_free", std::to_string(fault.bytes));
+        break;
     }
     if (!fired)
         return;
@@ -652,6 +655,9 @@ void Run::disarm(const Fault& fault) {
         break;
     case FaultKind::DeleteRefused:
         clear("fail_delete_file");
+        break;
+    case FaultKind::DiskFull:
+        clear("disk_free");
         break;
     default:
         break;

@@ -46,7 +46,7 @@ int weighted(Random& random, std::initializer_list<int> weights) {
 
 Fault makeFault(Random& random) {
     Fault f;
-    f.kind = static_cast<FaultKind>(weighted(random, {22, 22, 12, 12, 10, 14, 8}));
+    f.kind = static_cast<FaultKind>(weighted(random, {22, 22, 12, 12, 10, 14, 8, 8}));
     switch (f.kind) {
     case FaultKind::CopyInterrupted:
         f.counts = Step::Copy;
@@ -92,6 +92,14 @@ Fault makeFault(Random& random) {
         f.counts = Step::Statement;
         f.at = random.between(1, 4);
         f.code = 1053;
+        f.lasting = true;
+        break;
+    case FaultKind::DiskFull:
+        // Room for the log (504 KiB) but not the data file (768 KiB), or for neither; the
+        // scratch database the server creates needs 1.1 MiB.
+        f.counts = random.percent(50) ? Step::Statement : Step::FileCall;
+        f.at = f.counts == Step::Statement ? random.between(1, 24) : random.between(1, 8);
+        f.bytes = random.below(1200 * 1024);
         f.lasting = true;
         break;
     }
@@ -175,6 +183,8 @@ std::string faultKindName(FaultKind kind) {
         return "file held by another program";
     case FaultKind::StartRefused:
         return "service refuses to start";
+    case FaultKind::DiskFull:
+        return "disk full";
     }
     return "?";
 }
@@ -202,6 +212,9 @@ std::string describe(const Fault& f) {
         break;
     case FaultKind::StartRefused:
         out << "the service refuses to start (error " << f.code << ") " << when;
+        break;
+    case FaultKind::DiskFull:
+        out << "the disk has " << f.bytes << " bytes left " << when;
         break;
     }
     return out.str();
