@@ -26,6 +26,24 @@ namespace {
 // SQL Server 2005 reports major version 9.
 constexpr int FirstInPlaceRepairVersion = 9;
 
+// Whether the product database is in emergency or single-user mode (sysdatabases.status 32768
+// and 4096): where an in-place repair that the server's end interrupted leaves it, consistent
+// but closed to the product's own connections.
+bool leftInRepairModes(kv::dataaccess::TMSQuery* query) {
+    try {
+        query->Close();
+        query->SQL()->Clear();
+        query->SQL()->Add("select status from master..sysdatabases where name = 'kelvora'");
+        query->Open();
+        const bool closed = query->RecordCount() > 0 &&
+                            (std::stoi(query->FieldText(0, "status")) & (32768 | 4096)) != 0;
+        query->Close();
+        return closed;
+    } catch (...) {
+        return false;
+    }
+}
+
 } // namespace
 
 void TForm1::OnarBTNClick(TObject* /*Sender*/) {
@@ -73,15 +91,23 @@ void TForm1::OnarBTNClick(TObject* /*Sender*/) {
             outcome = check();
         }
     }
+    const auto rebuild = [this] {
+        LogBTN->Click();
+        ++FRebuildsInAction;
+        FRebuildInOperation = true;
+        EmergencyRepair();
+    };
     if (outcome == StatementEnd::LinkLost) {
         AddLog("Bağlantı yok.");
     } else if (outcome == StatementEnd::Failed && !LastTraceText.empty()) {
         // The check's own error text (the link probe keeps it).
         AddLog("Hata mesajı: " + LastTraceText);
-        LogBTN->Click();
-        ++FRebuildsInAction;
-        FRebuildInOperation = true;
-        EmergencyRepair();
+        rebuild();
+    } else if (outcome == StatementEnd::Done && leftInRepairModes(MSQuery2)) {
+        // A sound database that an interrupted repair left closed to the product: the rebuild
+        // goes through the repair's steps again, to their end.
+        AddLog("Kelvora Datası acil durum veya tek kullanıcı modunda kalmış.");
+        rebuild();
     }
     LogBTN->Click();
 }
@@ -188,9 +214,17 @@ void TForm1::EmergencyRepair() {
                                       {ProductDataRenamePath, ProductLogPath, ScratchLogKeptPath});
     const std::string digits = std::to_string(RepairSuffix);
     kv::console::RepairFiles where;
-    where.data = ProductDataRenamePath;
     if (files.fileExists(ProductLogPath))
         where.log = ProductLogPath;
+    // Without a data file there is nothing to rebuild from. An earlier rebuild that stopped
+    // after its old data file went to its number leaves it so, with its rebuilt file in the
+    // scratch file's place: nothing is touched, so that file stays where its lines said.
+    if (!files.fileExists(ProductDataRenamePath)) {
+        AddLog(std::string("Data dosyası bulunamadı: ") + ProductDataRenamePath);
+        StopRepair(where);
+        return;
+    }
+    where.data = ProductDataRenamePath;
 
     // 2. A scratch database left by an earlier run.
     (void)RunRepairStatement(ScratchDetach);

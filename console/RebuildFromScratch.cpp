@@ -18,6 +18,7 @@
 #include "toolkit/ui/StdCtrls.h"
 
 #include <iterator>
+#include <utility>
 
 using namespace kv::console::repair;
 
@@ -156,7 +157,16 @@ void TForm1::RebuildFromScratch(kv::console::RepairFiles& Files, const std::stri
         return;
     }
     AddLog("Dosya kopyalandı.");
+    // The product path now holds the rebuilt data, beside the log built for it: a pair. The old
+    // data is under its number (moved there, or a verified copy).
+    if (Files.data == ProductDataRenamePath)
+        Files.data.clear();
+    Files.repairedData = ProductDataRenamePath;
+    Files.repairedLog = std::exchange(Files.scratchLog, {});
 
-    // 25. Attach the result.
+    // 25. Attach the result. A server that goes before the attach is confirmed leaves the files
+    // where they are, and the lines say where.
     AttBtn->Click();
+    if (!LinkAlive())
+        lost();
 }

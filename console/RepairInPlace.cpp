@@ -125,9 +125,16 @@ void TForm1::RepairInPlace(kv::console::RepairFiles& Files, const std::string& D
                             "Kelvora Veritabanında hata yoktur.", Files))
         return;
 
-    // The panel and the buttons show the attached database.
+    // The panel and the buttons show the attached database. A server that goes before it can
+    // tell leaves the repaired files where they are, and the lines say so.
     try {
         CheckDatabase();
     } catch (...) {
+        if (LinkAlive()) {
+            LogTraceError();
+            StopRepair(Files);
+        } else {
+            lost();
+        }
     }
 }

@@ -32,6 +32,10 @@ struct RepairFiles {
 // data, repaired log, rebuilt, scratch log.
 std::vector<std::string> dataLocationLines(const RepairFiles& files);
 
+// For the fault campaign's own test only, never set by the console: every copy below counts as
+// done whatever became of it, a deliberately broken copy step that the campaign must catch.
+inline bool TrustEveryCopyForTesting = false;
+
 // A short Turkish reason for a Windows error number of a file step.
 std::string fileErrorText(platform::ErrorCode code);
 

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -82,13 +83,17 @@ private:
 };
 
 // Moves `size` bytes from `in` to `out` (both at offset 0), reporting after every chunk.
-// Returns 0 or an errno value.
-int copyData(int in, int out, std::uint64_t size, const CopyProgress& progress) {
+// Returns 0 or an errno value. With `stopAt` below `size` only that many bytes are moved (and
+// reported, against the whole size): the part of a copy that a fault interrupts.
+int copyData(int in, int out, std::uint64_t size, const CopyProgress& progress,
+             std::uint64_t stopAt = UINT64_MAX) {
     if (progress)
         progress(0, size);
+    const std::uint64_t whole = size;
+    size = std::min(size, stopAt);
     // A file system that shares extents between files (Btrfs, XFS) copies in an instant.
     // The progress still hears every chunk, as from a copy made piece by piece.
-    if (size > 0 && ::ioctl(out, FICLONE, in) == 0) {
+    if (size == whole && size > 0 && ::ioctl(out, FICLONE, in) == 0) {
         if (progress)
             for (std::uint64_t done = 0; done < size;) {
                 done = std::min(size, done + ChunkSize);
@@ -155,7 +160,7 @@ int copyData(int in, int out, std::uint64_t size, const CopyProgress& progress) 
         }
         done += chunkDone;
         if (progress)
-            progress(done, size);
+            progress(done, whole);
     }
     return 0;
 }
@@ -174,6 +179,8 @@ struct CopyRequest {
     bool failIfExists = false;
     bool createFolders = false;
     bool intoFolder = false; // an existing folder as target takes the file under its own name
+    // host.conf's fail_copy_after: the copy fails with `code` once `bytes` of it are written.
+    std::optional<std::pair<ErrorCode, std::uint64_t>> failAfter;
 };
 
 Result<void> copyOne(const SimHost& host, const CopyRequest& request,
@@ -235,11 +242,20 @@ Result<void> copyOne(const SimHost& host, const CopyRequest& request,
                          "the folder of " + std::string(request.to) + " does not exist"};
         return errnoError(errno, "cannot create the copy " + std::string(request.to));
     }
-    if (const int err = copyData(in.get(), out.get(),
-                                 static_cast<std::uint64_t>(sourceStat.st_size), progress)) {
+    const auto size = static_cast<std::uint64_t>(sourceStat.st_size);
+    const bool interrupted = request.failAfter && size > request.failAfter->second;
+    if (const int err = copyData(in.get(), out.get(), size, progress,
+                                 interrupted ? request.failAfter->second : UINT64_MAX)) {
         ::unlink(temp.c_str());
         return errnoError(err, "cannot copy " + std::string(request.from) + " to " +
                                    std::string(request.to));
+    }
+    if (interrupted) {
+        // The part written goes with the failure, as the temporary copy of any failed copy does.
+        ::unlink(temp.c_str());
+        return Error{request.failAfter->first,
+                     "injected fault fail_copy_after: the copy of " + std::string(request.from) +
+                         " stopped after " + std::to_string(request.failAfter->second) + " bytes"};
     }
     ::fchmod(out.get(), sourceStat.st_mode & 07777);
     const timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
@@ -340,6 +356,39 @@ std::optional<Error> SimFileSystem::injectedFault(const char* key, std::string_v
     return Error{*code, std::string("injected fault ") + key + " for " + std::string(path)};
 }
 
+std::optional<std::pair<ErrorCode, std::uint64_t>>
+SimFileSystem::interruptedCopy(std::string_view from, std::string_view to) {
+    SimHost current = host_;
+    if (!current.reload())
+        return std::nullopt;
+    const auto value = current.setting("fail_copy_after");
+    if (!value)
+        return std::nullopt;
+    // "CODE BYTES" interrupts every copy larger than BYTES; "CODE BYTES PATH" only the copies
+    // that name PATH on either side.
+    std::string_view text = *value;
+    const auto word = [&text]() {
+        while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+            text.remove_prefix(1);
+        const auto end = std::min(text.find_first_of(" \t"), text.size());
+        const std::string out(text.substr(0, end));
+        text.remove_prefix(end);
+        return out;
+    };
+    const auto code = parseNumber(word());
+    const std::string count = word();
+    std::uint64_t bytes = 0;
+    const auto [end, parsed] = std::from_chars(count.data(), count.data() + count.size(), bytes);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    if (!code || *code == 0 || count.empty() || parsed != std::errc() ||
+        end != count.data() + count.size())
+        return std::nullopt;
+    if (!text.empty() && comparable(text) != comparable(from) && comparable(text) != comparable(to))
+        return std::nullopt;
+    return std::pair<ErrorCode, std::uint64_t>{static_cast<ErrorCode>(*code), bytes};
+}
+
 std::optional<Error> SimFileSystem::diskFull(std::string_view from, std::string_view to) {
     SimHost current = host_;
     if (!current.reload())
@@ -381,7 +430,8 @@ Result<void> SimFileSystem::copyFile(std::string_view from, std::string_view to,
         return *fault;
     if (auto full = diskFull(from, to))
         return *full;
-    return copyOne(host_, CopyRequest{from, to, failIfExists, false, false}, {});
+    return copyOne(
+        host_, CopyRequest{from, to, failIfExists, false, false, interruptedCopy(from, to)}, {});
 }
 
 int SimFileSystem::shellCopy(std::string_view from, std::string_view to,
@@ -390,7 +440,8 @@ int SimFileSystem::shellCopy(std::string_view from, std::string_view to,
         return static_cast<int>(fault->code);
     if (auto full = diskFull(from, to))
         return static_cast<int>(full->code);
-    auto result = copyOne(host_, CopyRequest{from, to, false, true, true}, progress);
+    auto result = copyOne(
+        host_, CopyRequest{from, to, false, true, true, interruptedCopy(from, to)}, progress);
     return static_cast<int>(result.code());
 }
 

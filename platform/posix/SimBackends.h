@@ -119,6 +119,10 @@ private:
     // each call.
     std::optional<Error> injectedFault(const char* key, std::string_view path,
                                        std::string_view other = {});
+    // host.conf's fail_copy_after (= 112 65536, or = 112 65536 C:\Some\File): the copy stops
+    // with that error once that many bytes of it are written; read at each call.
+    std::optional<std::pair<ErrorCode, std::uint64_t>> interruptedCopy(std::string_view from,
+                                                                       std::string_view to);
     // A copy larger than host.conf's disk_free (bytes) fails with DiskFull.
     std::optional<Error> diskFull(std::string_view from, std::string_view to);
 

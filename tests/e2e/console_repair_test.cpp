@@ -733,5 +733,160 @@ TEST_F(ConsoleRepair, StartingTheServiceChecksTheDatabase) {
     EXPECT_EQ(databaseButtons(), (std::vector<bool>{false, false, true, true}));
 }
 
+// Faults the fault campaign found (tools/fault-campaign.sh), each as the scenario it found.
+
+// SQL Server 2000: the copy of the rebuilt file to the product path fails after the old data
+// file went to its numbered name, so no data file is left at the product path. The next "Onar"
+// stops as well, and its lines name no file that is not there.
+TEST_F(ConsoleRepair, RebuildAfterAFailedFinalCopyNamesOnlyFilesThatExist) {
+    openDamaged("2000");
+    bool failFinalCopy = true;
+    hookFiles([&](const std::string& call, const std::string&,
+                  const std::string& to) -> std::optional<platform::ErrorCode> {
+        if (failFinalCopy && call == "shellCopy" &&
+            samePath(to, "C:\\Kelvora\\Data\\Kelvora_DATA.MDF"))
+            return platform::win::DiskFull;
+        return std::nullopt;
+    });
+    const Lines first = rebuild();
+    expectStopped(first);
+    ASSERT_FALSE(host->fileExists(DataFile));
+
+    failFinalCopy = false;
+    const Lines second = rebuild();
+    EXPECT_EQ(second.back(), "Dosyaları yedekleyip teknik servise başvurun.") << joined(second);
+    for (const auto& line : second)
+        for (const char* prefix : {"Eski data dosyası: ", "Eski log dosyası: "})
+            if (line.starts_with(prefix)) {
+                EXPECT_TRUE(host->fileExists(line.substr(std::string(prefix).size())))
+                    << line << "\n"
+                    << joined(second);
+            }
+    Lines both = first;
+    both.insert(both.end(), second.begin(), second.end());
+    expectUserDataStated(both);
+}
+
+// The same start: the next "Onar" finds no data file to rebuild from. It stops before it
+// touches anything, so the rebuilt file that the first run named in the scratch file's place is
+// not removed as a leftover of an earlier run.
+TEST_F(ConsoleRepair, RebuildWithoutADataFileKeepsTheEarlierRebuiltFile) {
+    openDamaged("2000");
+    bool failFinalCopy = true;
+    hookFiles([&](const std::string& call, const std::string&,
+                  const std::string& to) -> std::optional<platform::ErrorCode> {
+        if (failFinalCopy && call == "shellCopy" &&
+            samePath(to, "C:\\Kelvora\\Data\\Kelvora_DATA.MDF"))
+            return platform::win::DiskFull;
+        return std::nullopt;
+    });
+    const Lines first = rebuild();
+    ASSERT_NE(std::find(first.begin(), first.end(),
+                        std::string("Onarılmış data dosyası: ") + ScratchData),
+              first.end())
+        << joined(first);
+    const std::string rebuilt = contentOf(host->onDisk(ScratchData));
+
+    failFinalCopy = false;
+    const Lines second = rebuild();
+    EXPECT_TRUE(
+        inOrder(second, {"Data dosyası bulunamadı: C:\\Kelvora\\Data\\kelvora_Data.MDF",
+                         "Onarma durduruldu.", "Dosyaları yedekleyip teknik servise başvurun."}))
+        << joined(second);
+    EXPECT_EQ(std::count(second.begin(), second.end(), "Server Duruluyor."), 0) << joined(second);
+    ASSERT_TRUE(host->fileExists(ScratchData));
+    EXPECT_EQ(contentOf(host->onDisk(ScratchData)), rebuilt);
+    EXPECT_EQ(host->check(ScratchData), "consistent");
+}
+
+// SQL Server 2000: the server ends right after the rebuilt database was attached, before the
+// login of the product is made and the panel shows the database. The last lines say the link
+// went and name the rebuilt pair of files at the product paths and the kept old files, instead
+// of ending on "Kelvora Datasına bağlanılamadı.".
+TEST_F(ConsoleRepair, ServerEndingAfterTheFinalAttachIn2000StopsWithTheFilesNamed) {
+    openDamaged("2000");
+    beforeStatement("sp_addlogin", [this] { host->killService(); });
+    const Lines m = rebuild();
+    EXPECT_TRUE(inOrder(m, {"Dosya kopyalandı.", "Data Bağlandı", "Server bağlantısı koptu.",
+                            "Onarma durduruldu.",
+                            "Onarılan data dosyası: C:\\Kelvora\\Data\\kelvora_Data.MDF",
+                            "Onarılan log dosyası: C:\\Kelvora\\Data\\kelvora_log.ldf"}))
+        << joined(m);
+    EXPECT_EQ(m.back(), "Dosyaları yedekleyip teknik servise başvurun.") << joined(m);
+    expectFilesNamedByContent(m);
+    expectUserDataStated(m);
+    // The pair stayed together at the product paths.
+    EXPECT_TRUE(host->fileExists(LogFile));
+    form.reset();
+    EXPECT_EQ(host->check(DataFile), "consistent");
+}
+
+// The same, when the old data file could not be renamed and went to its number as a verified
+// copy: the product path holds the rebuilt file, so no line names it as the old data.
+TEST_F(ConsoleRepair, ServerEndingAfterTheFinalAttachNeverNamesTheRebuiltFileAsTheOldData) {
+    openDamaged("2000");
+    host->setSetting("fail_rename_file", std::string("32 ") + DataFile);
+    beforeStatement("sp_addlogin", [this] { host->killService(); });
+    const Lines m = rebuild();
+    EXPECT_TRUE(inOrder(m, {"Dosya kopyalandı.", "Server bağlantısı koptu.", "Onarma durduruldu.",
+                            "Onarılan data dosyası: C:\\Kelvora\\Data\\kelvora_Data.MDF"}))
+        << joined(m);
+    EXPECT_EQ(
+        std::count(m.begin(), m.end(), "Eski data dosyası: C:\\Kelvora\\Data\\kelvora_Data.MDF"), 0)
+        << joined(m);
+    expectFilesNamedByContent(m);
+    expectUserDataStated(m);
+}
+
+// SQL Server 2005: the server ends right after the repaired database passed its check, before
+// the panel could show it. The last lines say the link went and name the repaired files and the
+// copies of the old ones, instead of ending on a check that never answered.
+TEST_F(ConsoleRepair, ServerEndingAfterTheFinalCheckIn2005StopsWithTheFilesNamed) {
+    openDamaged("2005");
+    form->MSSQLMonitor1->OnSQL = [this, done = false](TObject* sender, const std::string& text,
+                                                      dataaccess::TDATraceFlag flag) mutable {
+        form->MSSQLMonitor1SQL(sender, text, flag);
+        const Lines m = messages();
+        if (!done && text.find("FROM sysdatabases s") != std::string::npos &&
+            std::find(m.begin(), m.end(), "Onarma bitti.") != m.end()) {
+            done = true;
+            host->killService();
+        }
+    };
+    const Lines m = rebuild();
+    expectStopped(m);
+    EXPECT_TRUE(inOrder(m, {"Onarma bitti.", "Kelvora Veritabanında hata yoktur.",
+                            "Kelvora Datası Kontrol ediliyor.", "Server bağlantısı koptu.",
+                            "Onarma durduruldu.",
+                            "Onarılan data dosyası: C:\\Kelvora\\Data\\kelvora_Data.MDF"}))
+        << joined(m);
+}
+
+// SQL Server 2005: the server ends after the repair, before the database is opened to every
+// user again; it stays in emergency and single-user mode. The next "Onar" finds it consistent
+// but does not stop at "no errors": it takes the database through the repair's steps again and
+// ends with it open to the product.
+TEST_F(ConsoleRepair, DatabaseLeftInEmergencyModeIsOpenedAgainByTheNextRepairIn2005) {
+    openDamaged("2005");
+    beforeStatement("SET MULTI_USER", [this] { host->killService(); });
+    const Lines first = rebuild();
+    expectStopped(first);
+    form->SrvBaslatBtn->Click();
+    ASSERT_EQ(row("select name from master..sysdatabases where name = 'kelvora'", {"name"}),
+              (std::vector<std::string>{"kelvora"}));
+    const Lines second = rebuild();
+    EXPECT_TRUE(inOrder(second, {"Kelvora Veritabanında hata yoktur.",
+                                 "Kelvora Datası acil durum veya tek kullanıcı modunda kalmış.",
+                                 "Onarma bitti."}))
+        << joined(second);
+    EXPECT_EQ(second.back(), "Kelvora Datasına bağlanıldı.") << joined(second);
+    const auto status =
+        row("select status from master..sysdatabases where name = 'kelvora'", {"status"});
+    ASSERT_EQ(status.size(), 1u);
+    EXPECT_EQ(std::stoi(status[0]) & (32768 | 4096), 0) << status[0];
+    form.reset();
+    EXPECT_EQ(host->check(DataFile), "consistent");
+}
+
 } // namespace
 } // namespace kv::e2e

@@ -205,6 +205,40 @@ TEST_F(FilesTest, InjectedFaultsFailTheirFunction) {
     EXPECT_EQ(files.shellCopy("C:\\a.mdf", "C:\\c.mdf", {}), 0);
 }
 
+// fail_copy_after interrupts a copy once that many bytes of it are written: the shell's
+// progress has heard them, no target is left behind and a target it would replace stays as it
+// was; a file no larger than the limit copies whole, and a path limits the fault to its copies.
+TEST_F(FilesTest, InterruptedCopyLeavesNoPartAndKeepsTheOldTarget) {
+    const std::string big(3 * 1024 * 1024 + 17, 'b');
+    host.writeReal(host.drive() / "big.mdf", big);
+    host.writeReal(host.drive() / "small.mdf", "small");
+    host.writeReal(host.drive() / "old.mdf", "old target");
+    ASSERT_TRUE(host.host().setSetting("fail_copy_after", "112 1048576"));
+
+    std::uint64_t heard = 0;
+    std::uint64_t total = 0;
+    EXPECT_EQ(files.shellCopy("C:\\big.mdf", "C:\\old.mdf",
+                              [&](std::uint64_t done, std::uint64_t all) {
+                                  heard = done;
+                                  total = all;
+                              }),
+              112);
+    EXPECT_EQ(heard, 1048576u);
+    EXPECT_EQ(total, big.size());
+    EXPECT_EQ(host.readReal(host.drive() / "old.mdf"), "old target");
+    EXPECT_EQ(files.copyFile("C:\\big.mdf", "C:\\new.mdf", true).code(), win::DiskFull);
+    EXPECT_FALSE(files.fileExists("C:\\new.mdf"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(host.drive()), {}), 3);
+    EXPECT_TRUE(files.copyFile("C:\\small.mdf", "C:\\small2.mdf", true));
+
+    ASSERT_TRUE(host.host().setSetting("fail_copy_after", "23 0 c:\\OTHER.mdf"));
+    EXPECT_TRUE(files.copyFile("C:\\big.mdf", "C:\\new.mdf", true));
+    EXPECT_EQ(host.readReal(host.drive() / "new.mdf"), big);
+    EXPECT_EQ(files.copyFile("C:\\big.mdf", "C:\\Other.mdf", true).code(), 23u);
+    ASSERT_TRUE(host.host().setSetting("fail_copy_after", "112"));
+    EXPECT_TRUE(files.copyFile("C:\\big.mdf", "C:\\Other.mdf", true));
+}
+
 struct RefusedPath {
     const char* name;
     const char* path;
