@@ -6,6 +6,7 @@
 
 #include "platform/Platform.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -26,6 +27,8 @@ public:
     virtual std::shared_ptr<void> hold(const std::string& path) = 0;
     // Sets or clears the read-only attribute of an existing file; false when that fails.
     virtual bool setReadOnly(const std::string& path, bool readOnly) = 0;
+    // The id of the test's own process, which hold() holds files for.
+    virtual std::uint32_t ownProcessId() const = 0;
 };
 
 std::unique_ptr<ContractEnv> makeContractEnv();
