@@ -455,7 +455,7 @@ Server::Server(platform::sim::SimHost host, Options options) : options_(std::mov
     if (options_.logFile) {
         logFile_ = *options_.logFile;
     } else {
-        auto path = host.resolve("C:\\Program Files\\Microsoft SQL Server\\MSSQL\\LOG\\ERRORLOG");
+        auto path = host.resolve(ErrorLogWindowsPath);
         if (path) {
             std::error_code ec;
             std::filesystem::create_directories(path->parent_path(), ec);
