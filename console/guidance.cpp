@@ -97,11 +97,11 @@ const std::vector<GuidanceRow>& guidanceTable() {
 int quotedOsError(std::string_view text) {
     // "Operating system error 32(...)" (5120), "operating system error 112(...)" (5123, 5149),
     // "returned error 1117(...)" (823).
-    for (const std::string_view lead : {std::string_view("system error "), "returned error "}) {
+    for (const char* lead : {"system error ", "returned error "}) {
         for (std::size_t at = 0; at < text.size(); ++at) {
             if (!startsWithAt(text, at, lead))
                 continue;
-            std::size_t digit = at + lead.size();
+            std::size_t digit = at + std::string_view(lead).size();
             int number = 0;
             bool any = false;
             while (digit < text.size() && text[digit] >= '0' && text[digit] <= '9' &&
