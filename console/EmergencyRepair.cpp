@@ -50,6 +50,7 @@ void TForm1::OnarBTNClick(TObject* /*Sender*/) {
     const auto check = [this] {
         LastTraceText.clear();
         const StatementEnd end = RunRepairStatement(CheckStatement);
+        NoteCheckOutcome(end == StatementEnd::Done);
         if (end == StatementEnd::Done)
             AddLog("Kelvora Veritabanında hata yoktur.");
         if (end == StatementEnd::Failed && !LinkAlive())
@@ -78,10 +79,14 @@ void TForm1::OnarBTNClick(TObject* /*Sender*/) {
     } else if (outcome == StatementEnd::Failed && !LastTraceText.empty()) {
         // The check's own error text (the link probe keeps it).
         AddLog("Hata mesajı: " + LastTraceText);
+        ShowGuidance();
         LogBTN->Click();
-        ++FRebuildsInAction;
-        FRebuildInOperation = true;
-        EmergencyRepair();
+        // Nothing is touched unless the rebuild can run to its end.
+        if (RebuildPreflight()) {
+            ++FRebuildsInAction;
+            FRebuildInOperation = true;
+            EmergencyRepair();
+        }
     }
     LogBTN->Click();
 }
@@ -137,6 +142,7 @@ std::optional<bool> TForm1::ProductDatabaseAttached() {
 void TForm1::LogTraceError() {
     AddLog("Hata mesajı: " +
            (LastTraceText.empty() ? std::string("(sunucu açıklama vermedi)") : LastTraceText));
+    ShowGuidance();
 }
 
 bool TForm1::RequiredRepairStep(const std::string& Statement, const char* FailureLine,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 
 namespace kv::console {
 
@@ -156,6 +157,30 @@ std::optional<Guidance> guidanceFor(const std::vector<ServerMessage>& messages) 
     return Guidance{"other", "Beklenmeyen sunucu hatası (" +
                                  std::to_string(messages.front().number) +
                                  "). Günlüğü servise gönderin."};
+}
+
+bool reportsDamage(int number) {
+    switch (number) {
+    case 2511: // keys out of order
+    case 2533: // a page allocated but not seen
+    case 8909: // a wrong page id in the page header
+    case 8928: // a page that could not be processed
+    case 8939: // a page that fails its tests
+    case 8945: // an index that will be rebuilt
+    case 8946: // a damaged allocation page header
+    case 8976: // a page not seen in the scan
+    case 8978: // a page missing its reference
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::optional<Guidance> guidanceForRepairStep(const std::vector<ServerMessage>& messages) {
+    std::vector<ServerMessage> others;
+    std::copy_if(messages.begin(), messages.end(), std::back_inserter(others),
+                 [](const ServerMessage& message) { return !reportsDamage(message.number); });
+    return guidanceFor(others);
 }
 
 Guidance guidanceFor(Refusal refusal) {

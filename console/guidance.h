@@ -64,6 +64,14 @@ std::optional<Guidance> guidanceForMessage(const ServerMessage& message);
 // all (a failure that carried none) give nullopt.
 std::optional<Guidance> guidanceFor(const std::vector<ServerMessage>& messages);
 
+// The sentence for a failed step of a repair (single-user mode, REPAIR_ALLOW_DATA_LOSS): such a
+// repair reports every damaged page it rewrote as an error of its own, which is its work and
+// not a failure, so only the other errors count (a full log, a refused mode, a lost file).
+std::optional<Guidance> guidanceForRepairStep(const std::vector<ServerMessage>& messages);
+
+// Whether the number is one of the check's reports of a damaged page (8928, 8939, ...).
+bool reportsDamage(int number);
+
 Guidance guidanceFor(Refusal refusal);
 
 } // namespace kv::console

@@ -27,18 +27,20 @@
 
 namespace kv::console {
 
+// The window's record of its last consistency check of the product database.
+struct CheckRecord {
+    std::string when; // local time of the check
+    bool clean = false;
+    std::vector<ServerMessage> errors; // the server's errors
+    std::string traceText;             // the monitor's text after it
+};
+
 // What only the window knows.
 struct WindowFacts {
     std::vector<std::string> logLines;   // the activity log, UTF-8
     std::vector<std::string> shownFacts; // "what: value" lines of the window's panels
     std::string serverVersion;           // as the connection reported it
-    struct Check {
-        std::string when; // local time of the check
-        bool clean = false;
-        std::vector<ServerMessage> errors; // the server's errors
-        std::string traceText;             // the monitor's text after it
-    };
-    std::optional<Check> lastCheck;
+    std::optional<CheckRecord> lastCheck;
 };
 
 struct BundleFile {

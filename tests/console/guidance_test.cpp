@@ -92,6 +92,22 @@ TEST(Guidance, UnknownNumbersNameThemselvesAndNoMessagesGiveNothing) {
     EXPECT_FALSE(guidanceForMessage({30123, "Something new."}));
 }
 
+// A repair reports the pages it rewrote as errors; a repair step speaks only of what else went
+// wrong, and says nothing when that was all.
+TEST(Guidance, ARepairStepIgnoresTheDamageItRepaired) {
+    using kv::console::guidanceForRepairStep;
+    const ServerMessage page{8928, "Page (1:9) could not be processed."};
+    const ServerMessage test{8939, "Table error: page (1:9). Test failed."};
+    EXPECT_FALSE(guidanceForRepairStep({page, test, page}));
+    const auto full = guidanceForRepairStep(
+        {page, test, {9002, "The transaction log for database 'kelvora1' is full."}});
+    ASSERT_TRUE(full);
+    EXPECT_EQ(full->key, "9002");
+    EXPECT_EQ(guidanceForRepairStep({{7919, "Repair statement not processed."}})->key, "7919");
+    // The check itself does speak of the damage.
+    EXPECT_EQ(keyFor({page, test}), "8928");
+}
+
 // The operating-system error in the shapes the server quotes it, and none where it quotes none.
 TEST(Guidance, QuotedOperatingSystemError) {
     EXPECT_EQ(quotedOsError("Operating system error 32(The process cannot access the file.)."), 32);

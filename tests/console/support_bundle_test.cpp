@@ -163,8 +163,8 @@ TEST_F(SupportBundleOnHost, WindowBundleWithTheServersErrorLog) {
     window.logLines = {"10:00:00 Program Açıldı."};
     window.shownFacts = {"Server durumu: Çalışıyor"};
     window.serverVersion = "Microsoft SQL Server 08.00.2039";
-    window.lastCheck = WindowFacts::Check{
-        "12.05.2024 10:00:05", false, {{8928, "Page (1:9)"}}, "Error: Page (1:9)"};
+    window.lastCheck =
+        CheckRecord{"12.05.2024 10:00:05", false, {{8928, "Page (1:9)"}}, "Error: Page (1:9)"};
     std::map<std::string, std::string> files;
     for (auto& file : gatherSupportBundle(*platform_, &window, std::chrono::system_clock::now()))
         files[file.name] = file.data;
