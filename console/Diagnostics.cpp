@@ -128,7 +128,8 @@ std::string TForm1::WriteSupportBundle() {
         return {};
     }
     AddLog("Destek paketi yazıldı: " + path);
-    ShowStatusText("Destek paketi: " + path);
+    // The file name: the whole path does not fit into the bar (the log line has it).
+    ShowStatusText("Destek paketi: " + path.substr(path.find_last_of('\\') + 1));
     return path;
 }
 

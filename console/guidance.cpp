@@ -41,7 +41,7 @@ std::vector<GuidanceRow> makeTable() {
         {"5113", 5113, 0, false, "Log dosyası kullanılamıyor. Onar'a basın."},
         {"9001", 9001, 0, false, "Log dosyası kullanılamıyor. Onar'a basın."},
         {"9004", 9004, 0, false, "Log dosyası bozuk. Onar'a basın."},
-        {"948", 948, 0, false, "Dosya daha yeni bir SQL sürümünün. Servise başvurun."},
+        {"948", 948, 0, false, "Dosya yeni bir SQL sürümünden. Servise başvurun."},
         {"926", 926, 0, false, "Veritabanı şüpheli durumda. Onar'a basın."},
         {"5170", 5170, 0, false, "Aynı adda dosya var. Eski geçici dosyayı kaldırın."},
         {"5133", 5133, 0, false, "Klasör bulunamadı. Yolu denetleyin."},
@@ -55,11 +55,11 @@ std::vector<GuidanceRow> makeTable() {
         {"3703", 3703, 0, false, "Veritabanı kullanımda. Kelvora'yı kapatıp deneyin."},
         {"5064", 5064, 0, false, "Veritabanı kullanımda. Kelvora'yı kapatıp deneyin."},
         {"5070", 5070, 0, false, "Veritabanı kullanımda. Kelvora'yı kapatıp deneyin."},
-        {"7919", 7919, 0, false, "Veritabanı tek kullanıcıya alınamadı. Yeniden deneyin."},
+        {"7919", 7919, 0, false, "Tek kullanıcı moduna geçilemedi. Yeniden deneyin."},
         {"5011", 5011, 0, false, "Veritabanı değiştirilemedi. Teknik servise başvurun."},
         // The rebuild's statements on a server that does not take them.
         {"2526", 2526, 0, false, "Sunucu bu komutu tanımıyor. Teknik servise başvurun."},
-        {"259", 259, 0, false, "Sunucu katalog değişikliğine kapalı. Servise başvurun."},
+        {"259", 259, 0, false, "Sunucu katalog değişikliği yapmaz. Servise başvurun."},
         {"5023", 5023, 0, false, "Log yeniden kurulamadı. Teknik servise başvurun."},
         // Damage found by the check.
         {"8928", 8928, 0, false, "Veritabanında bozuk sayfa var. Onarım gerekiyor."},
@@ -67,7 +67,7 @@ std::vector<GuidanceRow> makeTable() {
         {"8946", 8946, 0, false, "Veritabanında bozuk sayfa var. Onarım gerekiyor."},
         {"8909", 8909, 0, false, "Veritabanında bozuk sayfa var. Onarım gerekiyor."},
         // Closing errors: they sum up the errors before them.
-        {"1813", 1813, 0, true, "Veritabanı açılamadı. Dosyaları denetleyip Onar'a basın."},
+        {"1813", 1813, 0, true, "Veritabanı açılamadı. Dosyaları denetleyin."},
         {"1802", 1802, 0, true, "Veritabanı oluşturulamadı. Diski denetleyin."},
         {"945", 945, 0, true, "Veritabanı dosyalarına ulaşılamadı. Denetleyin."},
         {"5069", 5069, 0, true, "Veritabanı ayarı değişmedi. Yeniden deneyin."},
@@ -154,9 +154,8 @@ std::optional<Guidance> guidanceFor(const std::vector<ServerMessage>& messages) 
     }
     if (closing)
         return closing;
-    return Guidance{"other", "Beklenmeyen sunucu hatası (" +
-                                 std::to_string(messages.front().number) +
-                                 "). Günlüğü servise gönderin."};
+    return Guidance{"other", "Sunucu hatası " + std::to_string(messages.front().number) +
+                                 ". Günlüğü servise gönderin."};
 }
 
 bool reportsDamage(int number) {

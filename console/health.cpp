@@ -64,7 +64,7 @@ HealthReport healthReport(std::optional<std::string_view> lastKnownGood,
         report.logLine = "Uyarı: Son sağlam veritabanı kontrolü " + std::to_string(days) +
                          " gün önce (" + when + "). Onar ile kontrol edin.";
         report.statusText =
-            "Uyarı: son sağlam kontrol " + std::to_string(days) + " gün önce. Onar'a basın.";
+            "Uyarı: sağlam kontrol " + std::to_string(days) + " gün önce. Onar'a basın.";
         return report;
     }
     // A date after today (the server's clock ahead of this one) is shown as it is.

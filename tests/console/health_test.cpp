@@ -43,7 +43,7 @@ TEST(Health, WarnsAfterThirtyDaysAndWhenUnknown) {
     EXPECT_EQ(old.logLine,
               "Uyarı: Son sağlam veritabanı kontrolü 31 gün önce (11.04.2024). Onar ile kontrol "
               "edin.");
-    EXPECT_EQ(old.statusText, "Uyarı: son sağlam kontrol 31 gün önce. Onar'a basın.");
+    EXPECT_EQ(old.statusText, "Uyarı: sağlam kontrol 31 gün önce. Onar'a basın.");
 
     const auto never = healthReport("1900-01-01 00:00:00.000", Today);
     EXPECT_TRUE(never.warning);
