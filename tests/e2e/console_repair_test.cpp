@@ -76,6 +76,17 @@ public:
             return static_cast<int>(*code);
         return real_.shellCopy(from, to, progress);
     }
+    // The questions of the check before the rebuild go to the host unhooked.
+    platform::Result<platform::FileInfo> fileInfo(std::string_view path) override {
+        return real_.fileInfo(path);
+    }
+    platform::Result<std::uint64_t> freeSpace(std::string_view folder) override {
+        return real_.freeSpace(folder);
+    }
+    platform::Result<std::vector<platform::FileHolder>>
+    fileHolders(std::string_view path) override {
+        return real_.fileHolders(path);
+    }
 
 private:
     static platform::Result<void> outcome(platform::ErrorCode code) {
