@@ -30,6 +30,7 @@ void TForm1::AttBtnClick(TObject* /*Sender*/) {
         return;
     }
     LastTraceText.clear();
+    FLastServerMessages.clear();
     MSQuery1->Close();
     MSQuery1->SQL()->Clear();
     MSQuery1->SQL()->Add("use master");
@@ -48,6 +49,7 @@ void TForm1::AttBtnClick(TObject* /*Sender*/) {
     } catch (...) {
         AddLog("Yeni veri bağlanılamadı.");
         AddLog("Hatası:" + LastTraceText);
+        ShowGuidance();
         // The rebuild ends with this attach: once a rebuild has run for the action the user
         // started, a failing attach stops here instead of starting the next one.
         if (FRebuildsInAction > 0) {
@@ -77,6 +79,7 @@ void TForm1::DeattBTNClick(TObject* /*Sender*/) {
         return;
     }
     LastTraceText.clear();
+    FLastServerMessages.clear();
     MSQuery1->Close();
     MSQuery1->SQL()->Clear();
     MSQuery1->SQL()->Add("EXEC sp_detach_db 'kelvora','true'");
@@ -87,5 +90,6 @@ void TForm1::DeattBTNClick(TObject* /*Sender*/) {
     } catch (...) {
         AddLog("Koparılamadı.");
         AddLog("Hata mesajı: " + LastTraceText);
+        ShowGuidance();
     }
 }

@@ -68,6 +68,7 @@ void TForm1::OnarBTNClick(TObject* /*Sender*/) {
     const auto check = [this] {
         LastTraceText.clear();
         const StatementEnd end = RunRepairStatement(CheckStatement);
+        NoteCheckOutcome(end == StatementEnd::Done);
         if (end == StatementEnd::Done)
             AddLog("Kelvora Veritabanında hata yoktur.");
         if (end == StatementEnd::Failed && !LinkAlive())
@@ -93,6 +94,9 @@ void TForm1::OnarBTNClick(TObject* /*Sender*/) {
     }
     const auto rebuild = [this] {
         LogBTN->Click();
+        // Nothing is touched unless the rebuild can run to its end.
+        if (!RebuildPreflight())
+            return;
         ++FRebuildsInAction;
         FRebuildInOperation = true;
         EmergencyRepair();
@@ -102,6 +106,7 @@ void TForm1::OnarBTNClick(TObject* /*Sender*/) {
     } else if (outcome == StatementEnd::Failed && !LastTraceText.empty()) {
         // The check's own error text (the link probe keeps it).
         AddLog("Hata mesajı: " + LastTraceText);
+        ShowGuidance();
         rebuild();
     } else if (outcome == StatementEnd::Done && leftInRepairModes(MSQuery2)) {
         // A sound database that an interrupted repair left closed to the product: the rebuild
@@ -163,6 +168,7 @@ std::optional<bool> TForm1::ProductDatabaseAttached() {
 void TForm1::LogTraceError() {
     AddLog("Hata mesajı: " +
            (LastTraceText.empty() ? std::string("(sunucu açıklama vermedi)") : LastTraceText));
+    ShowGuidance();
 }
 
 bool TForm1::RequiredRepairStep(const std::string& Statement, const char* FailureLine,

@@ -94,6 +94,7 @@ void TForm1::RebuildFromScratch(kv::console::RepairFiles& Files, const std::stri
         return;
     case StatementEnd::Failed: {
         AddLog("Hata mesajı: " + LastTraceText);
+        ShowGuidance();
         AddLog("Onarma başladı.");
         AddLog("---------------");
         // A repair prints every error it repaired as an error of its own, so its outcome is
@@ -106,8 +107,10 @@ void TForm1::RebuildFromScratch(kv::console::RepairFiles& Files, const std::stri
                 lost();
                 return;
             }
-            if (end == StatementEnd::Failed)
+            if (end == StatementEnd::Failed) {
                 AddLog(LastTraceText);
+                ShowRepairStepGuidance();
+            }
             if (i + 1 < std::size(steps))
                 FPlatform.clock().sleep(20);
         }

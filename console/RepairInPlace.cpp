@@ -113,8 +113,10 @@ void TForm1::RepairInPlace(kv::console::RepairFiles& Files, const std::string& D
         }
         // Setting ONLINE is only a safety net for servers that leave the repaired database
         // in emergency mode; it has nothing to report.
-        if (end == StatementEnd::Failed && statement != ProductOnline)
+        if (end == StatementEnd::Failed && statement != ProductOnline) {
             AddLog(LastTraceText);
+            ShowRepairStepGuidance();
+        }
         if (statement == ProductSingleUser)
             FPlatform.clock().sleep(20);
     }

@@ -51,12 +51,14 @@ void TForm1::ConnectServer() {
     // The service buttons are the record of whether the server runs.
     if (!SrvBaslatBtn->Enabled() && SrvDurdurBtn->Enabled()) {
         AddLog("MsSql Servera bağlanılıyor.");
+        FLastServerMessages.clear();
         try {
             MSCon->SetConnected(true);
         } catch (...) {
             BaglanBTN->SetEnabled(true);
             AddLog("MsSql Server bağlantı başarısız.");
             showOutcome(DBAna, false);
+            ShowGuidance();
         }
         if (MSCon->Connected()) {
             AddLog("MsSql Server bağlanıldı.");

@@ -47,6 +47,7 @@ void TForm1::Timer1Timer(TObject* /*Sender*/) {
     SetLoginValues();
     ConnectServer();
     CheckDatabase();
+    ShowDatabaseHealth();
 }
 
 void TForm1::AddLog(const std::string& Message) {

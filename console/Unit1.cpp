@@ -24,6 +24,7 @@ TForm1::TForm1(TComponent* AOwner, kv::platform::Platform& Platform)
     BindComponents();
     LoadLayout("Unit1");
     GuardUserInput();
+    InstallSupportBundleKey();
 }
 
 TForm1::~TForm1() {
@@ -58,6 +59,8 @@ void TForm1::FormCloseQuery(TObject* /*Sender*/, bool& CanClose) {
 TForm1::OperationScope::OperationScope(TForm1& Form) : FForm(Form) {
     if (FForm.FOperations++ == 0) {
         FForm.FRebuildInOperation = false;
+        // The status bar speaks of the operation that runs now.
+        FForm.ShowStatusText({});
         FForm.FInputGuard->engage();
         FForm.FLogWasReadOnly = FForm.Memo1->ReadOnly();
         FForm.Memo1->SetReadOnly(true);

@@ -18,10 +18,13 @@
 //   ManualLogin.cpp      BaglanBTNClick (the login form, ConnectForm.h)
 //   AttachDetach.cpp     AttBtnClick, DeattBTNClick, ExecuteIgnoringErrors
 //   EmergencyRepair.cpp  OnarBTNClick, EmergencyRepair, ShellCopyFile
+//   Diagnostics.cpp      ShowGuidance, RebuildPreflight, ShowDatabaseHealth, WriteSupportBundle
 // The machine work itself (wait loops, process matching, file tests) sits in widget-free helpers
-// (service_wait.h, process_kill.h, data_files.h, log_file.h, repair_files.h, server_errors.h).
+// (service_wait.h, process_kill.h, data_files.h, log_file.h, repair_files.h, server_errors.h,
+// guidance.h, preflight.h, health.h, support_bundle.h).
 
 #include "console/server_errors.h"
+#include "console/support_bundle.h"
 #include "dataaccess/DASQLMonitor.h"
 #include "skin/SkinButton.h"
 #include "toolkit/ui/Forms.h"
@@ -47,6 +50,7 @@ class Platform;
 namespace kv::console {
 class UserInputGuard;
 struct RepairFiles;
+struct Guidance;
 } // namespace kv::console
 namespace kv::dataaccess {
 class TMSConnection;
@@ -163,6 +167,24 @@ public:
 
     kv::platform::Platform& Platform() const { return FPlatform; }
 
+    // What the window tells beyond the operations' own lines (Diagnostics.cpp).
+    // The guidance for the failure the connection reported last: its sentence in the status bar
+    // and one log line after the raw text. Nothing when the failure carried no server message.
+    void ShowGuidance();
+    void ShowGuidance(const kv::console::Guidance& Guidance);
+    // The same for a failed step of a repair, whose reports of the pages it repaired are its
+    // work, not a failure (guidanceForRepairStep).
+    void ShowRepairStepGuidance();
+    // The check before the rebuild: true when it may start; a refusal writes its line and its
+    // guidance and changes nothing else.
+    bool RebuildPreflight();
+    // After the start-up connect, on SQL Server 2005 and later with the product database
+    // attached: when a check last found it clean, in the status bar and the log.
+    void ShowDatabaseHealth();
+    // The support bundle of Ctrl+Shift+D; its path, or empty when it could not be written (the
+    // log says why).
+    std::string WriteSupportBundle();
+
     // One operation (start-up, service start or stop, attach, detach, check, rebuild) from its
     // first line to its last. While any runs, the user's input on the action buttons and
     // "Kapat" is swallowed and a close from the title bar waits for the end; operations that
@@ -214,6 +236,12 @@ private:
     // in it (number and text), which the rebuild reads where the number decides the next step.
     bool FLastErrorFatal = false;
     std::vector<kv::console::ServerMessage> FLastServerMessages;
+
+    void ShowStatusText(const std::string& Text);
+    // Keeps what the last consistency check of the product database said, for the bundle.
+    void NoteCheckOutcome(bool Clean);
+    std::optional<kv::console::CheckRecord> FLastCheck;
+    void InstallSupportBundleKey();
 
     void GuardUserInput();
     void FormCloseQuery(TObject* Sender, bool& CanClose);

@@ -15,10 +15,12 @@
 
 #include "platform/Result.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kv::platform {
 
@@ -29,6 +31,25 @@ using CopyProgress = std::function<void(std::uint64_t done, std::uint64_t total)
 
 // The granularity of the shell copy's progress, the same in every backend.
 inline constexpr std::uint64_t ShellCopyChunk = 32ull << 20;
+
+// What GetFileAttributesEx tells about a file or folder.
+struct FileInfo {
+    std::uint64_t size = 0; // 0 for a folder
+    std::chrono::system_clock::time_point lastWrite;
+    bool folder = false;
+    bool readOnly = false;
+};
+
+// A program that has a file open, as the Restart Manager lists it (RmGetList).
+struct FileHolder {
+    std::uint32_t pid = 0;
+    // The file-name part of its executable ("sqlservr.exe"); on the simulated host the name
+    // /proc gives, as in the process table.
+    std::string program;
+    // The short name of the service the program runs ("MSSQLSERVER"); empty for a program that
+    // is no service.
+    std::string service;
+};
 
 class FileSystem {
 public:
@@ -79,6 +100,21 @@ public:
 
     // Deletes the file if it is there: "not there" is success, any other failure is returned.
     Result<void> deleteFileIfPresent(std::string_view path);
+
+    // The questions a check asks before it changes anything. A file system that cannot answer
+    // one (a decorator in a test that does not pass it on) fails it with NotSupported, and the
+    // caller counts the answer as unknown.
+    //
+    // GetFileAttributesEx: size, last-write time, folder and read-only attribute. A missing
+    // file is FileNotFound (PathNotFound when a folder on the way is missing).
+    virtual Result<FileInfo> fileInfo(std::string_view path);
+    // GetDiskFreeSpaceEx: the bytes this program may still write on the volume of the existing
+    // folder `folder` (the free bytes available to the caller, after quotas).
+    virtual Result<std::uint64_t> freeSpace(std::string_view folder);
+    // The programs that hold `path` open, each once (the Restart Manager's list); empty when
+    // nobody does or the file does not exist. A program that holds the file without sharing,
+    // as SQL Server holds its attached database files, is always listed.
+    virtual Result<std::vector<FileHolder>> fileHolders(std::string_view path);
 };
 
 } // namespace kv::platform

@@ -82,8 +82,11 @@ int main(int argc, char** argv) {
     kv::e2e::DatabaseHost host(options);
     auto form = std::make_unique<TForm1>(nullptr, host.platform());
     form->Show();
-    if (!kv::e2e::waitUntil([&] { return lastMessage(*form).starts_with("Kelvora Datasına"); },
-                            std::chrono::seconds(120))) {
+    // The start-up sequence is over (its last line is the database check, or on SQL Server 2005
+    // the health of the database).
+    if (!kv::e2e::waitUntil(
+            [&] { return !lastMessage(*form).empty() && !form->OperationRunning(); },
+            std::chrono::seconds(120))) {
         std::fprintf(stderr, "the console did not start: %s\n", lastMessage(*form).c_str());
         return 1;
     }

@@ -15,12 +15,15 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <linux/fs.h>
 #include <random>
 #include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -570,6 +573,130 @@ Result<void> SimFileSystem::writeFile(std::string_view path, std::string_view co
         return Error{win::PathNotFound, "the folder of " + std::string(path) + " does not exist"};
     }
     return writeFileAtomically(*real, contents, false);
+}
+
+Result<FileInfo> SimFileSystem::fileInfo(std::string_view path) {
+    auto real = host_.resolve(path);
+    if (!real)
+        return real.error();
+    struct stat st {};
+    if (::stat(real->c_str(), &st) != 0)
+        return fromErrnoAt(errno, *real, path, "examine");
+    FileInfo info;
+    info.folder = S_ISDIR(st.st_mode);
+    info.size = info.folder ? 0 : static_cast<std::uint64_t>(st.st_size);
+    info.readOnly = readOnly(st);
+    info.lastWrite = std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::seconds(st.st_mtim.tv_sec) +
+            std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+    return info;
+}
+
+Result<std::uint64_t> SimFileSystem::freeSpace(std::string_view folder) {
+    auto real = host_.resolve(folder);
+    if (!real)
+        return real.error();
+    struct stat st {};
+    if (::stat(real->c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return Error{win::PathNotFound, "the folder " + std::string(folder) + " does not exist"};
+    SimHost current = host_;
+    if (current.reload())
+        if (const auto limit = current.diskFree())
+            return *limit;
+    struct statvfs vfs {};
+    if (::statvfs(real->c_str(), &vfs) != 0)
+        return errnoError(errno, "cannot read the free space of " + std::string(folder));
+    return static_cast<std::uint64_t>(vfs.f_bavail) * static_cast<std::uint64_t>(vfs.f_frsize);
+}
+
+namespace {
+
+// The services of the host whose process runs now, by process id.
+std::map<int, std::string> runningServices(const SimHost& host) {
+    std::map<int, std::string> services;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(host.servicesFolder(), ec)) {
+        if (entry.path().extension() != ".service")
+            continue;
+        const std::string name = entry.path().stem().string();
+        auto text = readWholeFile(host.pidFile(name));
+        if (!text)
+            continue;
+        const auto record = parsePidFile(*text, host.pidFile(name));
+        if (!record)
+            continue;
+        const auto stat = readProcStat(record->pid);
+        if (stat && (record->startTime == 0 || stat->startTime == record->startTime))
+            services.emplace(record->pid, name);
+    }
+    return services;
+}
+
+// Whether the descriptor /proc/PID/fd/FD carries an exclusive flock (its fdinfo's lock lines).
+bool holdsWriteLock(const std::string& procDir, const char* fd) {
+    std::ifstream info(procDir + "/fdinfo/" + fd);
+    std::string line;
+    while (std::getline(info, line))
+        if (line.starts_with("lock:") && line.find("FLOCK") != std::string::npos &&
+            line.find("WRITE") != std::string::npos)
+            return true;
+    return false;
+}
+
+} // namespace
+
+Result<std::vector<FileHolder>> SimFileSystem::fileHolders(std::string_view path) {
+    auto real = host_.resolve(path);
+    if (!real)
+        return real.error();
+    std::vector<FileHolder> holders;
+    struct stat file {};
+    // Nobody holds a file that is not there; a file that is not held needs no search of /proc.
+    if (::stat(real->c_str(), &file) != 0 || !S_ISREG(file.st_mode) || !isHeld(*real))
+        return holders;
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return errnoError(errno, "cannot read the process table /proc");
+    std::map<int, std::string> services;
+    bool servicesRead = false;
+    while (const dirent* entry = ::readdir(proc)) {
+        const std::string name = entry->d_name;
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const std::string procDir = "/proc/" + name;
+        DIR* fds = ::opendir((procDir + "/fd").c_str());
+        if (!fds)
+            continue; // gone, or another user's process
+        bool holds = false;
+        while (const dirent* fd = ::readdir(fds)) {
+            if (fd->d_name[0] == '.')
+                continue;
+            struct stat open {};
+            if (::stat((procDir + "/fd/" + fd->d_name).c_str(), &open) == 0 &&
+                open.st_dev == file.st_dev && open.st_ino == file.st_ino &&
+                holdsWriteLock(procDir, fd->d_name)) {
+                holds = true;
+                break;
+            }
+        }
+        ::closedir(fds);
+        if (!holds)
+            continue;
+        if (!servicesRead) {
+            services = runningServices(host_);
+            servicesRead = true;
+        }
+        FileHolder holder;
+        holder.pid = static_cast<std::uint32_t>(std::stoul(name));
+        holder.program = executableName(procDir);
+        if (const auto service = services.find(static_cast<int>(holder.pid));
+            service != services.end())
+            holder.service = service->second;
+        holders.push_back(std::move(holder));
+    }
+    ::closedir(proc);
+    return holders;
 }
 
 } // namespace kv::platform::sim

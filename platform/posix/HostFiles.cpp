@@ -199,4 +199,32 @@ std::optional<ProcStat> parseProcStat(std::string_view text) {
     return stat;
 }
 
+namespace {
+
+std::string fileNamePart(std::string_view path) {
+    const auto slash = path.find_last_of('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+} // namespace
+
+std::string executableName(const std::string& procDir) {
+    char target[4096];
+    const ssize_t n = ::readlink((procDir + "/exe").c_str(), target, sizeof target - 1);
+    if (n > 0) {
+        std::string_view path(target, static_cast<std::size_t>(n));
+        if (path.ends_with(" (deleted)"))
+            path.remove_suffix(10);
+        return fileNamePart(path);
+    }
+    std::ifstream cmdline(procDir + "/cmdline", std::ios::binary);
+    std::string first;
+    if (cmdline && std::getline(cmdline, first, '\0') && !first.empty())
+        return fileNamePart(first);
+    std::ifstream comm(procDir + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+}
+
 } // namespace kv::platform::sim::detail

@@ -51,4 +51,9 @@ std::optional<ProcStat> readProcStat(int pid);
 // The same from the text of a stat file (its first line counts); nullopt when it is malformed.
 std::optional<ProcStat> parseProcStat(std::string_view text);
 
+// The file name of a process's executable from its /proc folder ("/proc/123"): the target of
+// its exe link, or for another user's process or a kernel thread its first argument, else its
+// short name.
+std::string executableName(const std::string& procDir);
+
 } // namespace kv::platform::sim::detail

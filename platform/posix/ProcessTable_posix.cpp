@@ -18,31 +18,6 @@ using namespace detail;
 
 namespace {
 
-std::string fileNamePart(std::string_view path) {
-    const auto slash = path.find_last_of('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
-std::string executableName(const std::string& procDir) {
-    char target[4096];
-    const ssize_t n = ::readlink((procDir + "/exe").c_str(), target, sizeof target - 1);
-    if (n > 0) {
-        std::string_view path(target, static_cast<std::size_t>(n));
-        if (path.ends_with(" (deleted)"))
-            path.remove_suffix(10);
-        return fileNamePart(path);
-    }
-    // Another user's process or a kernel thread: the first argument, else the short name.
-    std::ifstream cmdline(procDir + "/cmdline", std::ios::binary);
-    std::string first;
-    if (cmdline && std::getline(cmdline, first, '\0') && !first.empty())
-        return fileNamePart(first);
-    std::ifstream comm(procDir + "/comm");
-    std::string name;
-    std::getline(comm, name);
-    return name;
-}
-
 int pidfdOpen(int pid) {
 #ifdef SYS_pidfd_open
     return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));

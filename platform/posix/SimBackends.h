@@ -113,6 +113,12 @@ public:
     Result<void> writeFile(std::string_view path, std::string_view contents) override;
     int shellCopy(std::string_view from, std::string_view to,
                   const CopyProgress& progress) override;
+    Result<FileInfo> fileInfo(std::string_view path) override;
+    // host.conf's disk_free when it is set, else what the real disk under the host has left.
+    Result<std::uint64_t> freeSpace(std::string_view folder) override;
+    // The processes with an exclusive flock on the file (FileHold), found through /proc; a
+    // holder that is the process of a service of the host (run/NAME.pid) carries its name.
+    Result<std::vector<FileHolder>> fileHolders(std::string_view path) override;
 
 private:
     // A fault injected through host.conf (fail_copy_file = 5, or = 112 C:\Some\File), read at

@@ -166,7 +166,10 @@ Result<void> WinFileSystem::clearReadOnly(std::string_view path) {
 }
 
 Result<std::string> WinFileSystem::readFile(std::string_view path) {
-    File file(CreateFileW(toWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    // Shared as a text viewer shares: a log another program keeps open for writing (SQL Server's
+    // ERRORLOG) can still be read.
+    File file(CreateFileW(toWide(path).c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE)
         return lastError("CreateFile " + std::string(path));

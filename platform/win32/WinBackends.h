@@ -65,6 +65,9 @@ public:
     Result<void> writeFile(std::string_view path, std::string_view contents) override;
     int shellCopy(std::string_view from, std::string_view to,
                   const CopyProgress& progress) override;
+    Result<FileInfo> fileInfo(std::string_view path) override;
+    Result<std::uint64_t> freeSpace(std::string_view folder) override;
+    Result<std::vector<FileHolder>> fileHolders(std::string_view path) override;
 };
 
 class WinRegistry final : public Registry {

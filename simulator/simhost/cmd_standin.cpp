@@ -2,10 +2,13 @@
 //
 //   simhost create DIR --standin [--profile 2000|2005] [--sa-password P]
 //                      [--service running|stopped|missing] [--database attached|detached|none]
-//                      [--damaged N]
+//                      [--damaged N] [--data-mib N] [--last-good-check 'YYYY-MM-DD hh:mm:ss']
 //       a ready demo host: the MSSQLSERVER service running sqlserver-standin, the product's
 //       "C:\Kelvora\Data\kelvora_Data.MDF" and "kelvora_Log.LDF" with sample pages, attached or
-//       not, with N damaged pages. Defaults: profile 2000, service running, database attached.
+//       not, with N damaged pages, and the registry values SQL Server's setup leaves (the
+//       version and the ERRORLOG's path in the startup parameters). The last check that found
+//       the database clean is the given time (SQL Server 2005's dbi_dbccLastKnownGood), or none.
+//       Defaults: profile 2000, service running, database attached.
 //   simhost damage DIR 'C:\path.mdf' N      damages N healthy pages of a data file
 //   simhost check DIR 'C:\path.mdf'         prints "consistent" or "N damaged pages"
 //   simhost check-file FILE                 the same for a data file given by its path here (a
@@ -21,6 +24,7 @@
 #include "simulator/standin/Engine.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -46,6 +50,7 @@ struct DemoSettings {
     std::string database = "attached";
     int damaged = 0;
     int dataMiB = 0; // 0: the small demo file
+    std::string lastGoodCheck;
     bool serviceStarted = false;
 };
 
@@ -143,6 +148,56 @@ bool controlService(platform::sim::SimHost& host, bool start, Io io) {
     return false;
 }
 
+// Where SQL Server's setup records a default instance (HKEY_LOCAL_MACHINE): 2000 under
+// MSSQLServer, 2005 under the instance's own key MSSQL.1, which "Instance Names\SQL" names.
+constexpr const char* Setup2000 = "SOFTWARE\\Microsoft\\MSSQLServer\\MSSQLServer";
+constexpr const char* InstanceNames =
+    "SOFTWARE\\Microsoft\\Microsoft SQL Server\\Instance Names\\SQL";
+constexpr const char* Setup2005 = "SOFTWARE\\Microsoft\\Microsoft SQL Server\\MSSQL.1\\MSSQLServer";
+
+// The profile's version and startup parameters (-d master data, -e ERRORLOG, -l master log);
+// the other profile's values go. An empty text on success.
+std::string writeSetupRegistry(platform::sim::SimHost& host, Profile profile) {
+    auto platform = platform::sim::createSimulatedPlatform(host);
+    auto& registry = platform->registry();
+    const bool p2005 = profile == Profile::Sql2005;
+    const std::string setup = p2005 ? Setup2005 : Setup2000;
+    const std::string other = p2005 ? Setup2000 : Setup2005;
+    for (const std::string& path : {other + "\\CurrentVersion", other + "\\Parameters"})
+        if (registry.openKey(platform::RegistryRoot::LocalMachine, path))
+            if (auto key = registry.createKey(platform::RegistryRoot::LocalMachine, path)) {
+                auto names = (*key)->valueNames();
+                if (names)
+                    for (const auto& name : *names)
+                        (void)(*key)->deleteValue(name);
+            }
+    const std::string data = standin::DefaultDataFolder;
+    const std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>
+        values = {
+            {setup + "\\CurrentVersion",
+             {{"CurrentVersion", standin::profileInfo(profile).productVersion}}},
+            {setup + "\\Parameters",
+             {{"SQLArg0", "-d" + data + "\\master.mdf"},
+              {"SQLArg1", std::string("-e") + standin::ErrorLogWindowsPath},
+              {"SQLArg2", "-l" + data + "\\mastlog.ldf"}}},
+        };
+    for (const auto& [path, entries] : values) {
+        auto key = registry.createKey(platform::RegistryRoot::LocalMachine, path);
+        if (!key)
+            return "cannot write the registry key " + path + ": " + key.error().message;
+        for (const auto& [name, value] : entries)
+            if (auto written = (*key)->writeString(name, value); !written)
+                return "cannot write " + path + "\\" + name + ": " + written.error().message;
+    }
+    if (auto names = registry.createKey(platform::RegistryRoot::LocalMachine, InstanceNames)) {
+        if (p2005)
+            (void)(*names)->writeString("MSSQLSERVER", "MSSQL.1");
+        else
+            (void)(*names)->deleteValue("MSSQLSERVER");
+    }
+    return {};
+}
+
 int buildDemo(platform::sim::SimHost& host, Io io) {
     DemoSettings& s = settings();
     if (!s.standin)
@@ -173,6 +228,7 @@ int buildDemo(platform::sim::SimHost& host, Io io) {
         header.database = "kelvora";
         header.id = standin::dbfile::newFileId();
         header.version = version;
+        header.lastKnownGood = s.lastGoodCheck;
         using platform::FileHold;
         auto dataFile = FileHold::openShared(*data, FileHold::Open::CreateIfMissing);
         auto logFile = FileHold::openShared(*log, FileHold::Open::CreateIfMissing);
@@ -223,6 +279,8 @@ int buildDemo(platform::sim::SimHost& host, Io io) {
     } catch (const std::exception& e) {
         return failure(io, e.what());
     }
+    if (const std::string why = writeSetupRegistry(host, s.profile); !why.empty())
+        return failure(io, why);
     // The service definition.
     const fs::path definition = host.servicesFolder() / (std::string(ServiceName) + ".service");
     if (s.service == "missing") {
@@ -329,6 +387,34 @@ const SimhostCreateOption dataSizeOption{
          return applyValue(
              host, [&] { return wholeNumber(v, 1, 16384, settings().dataMiB); }, io,
              "--data-mib takes a size in MiB from 1 to 16384");
+     }}};
+
+// "YYYY-MM-DD hh:mm:ss" (or with ".mmm"), a date as SQL Server prints a datetime.
+bool dateTimeText(const std::string& v) {
+    static const char* const shape = "dddd-dd-dd dd:dd:dd";
+    if (v.size() != 19 && v.size() != 23)
+        return false;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        const char want = i < 19 ? shape[i] : (i == 19 ? '.' : 'd');
+        if (want == 'd' ? !std::isdigit(static_cast<unsigned char>(v[i])) : v[i] != want)
+            return false;
+    }
+    return true;
+}
+
+const SimhostCreateOption lastGoodCheckOption{
+    {"--last-good-check", true,
+     "--last-good-check 'YYYY-MM-DD hh:mm:ss'   when a check last found the demo database clean",
+     [](platform::sim::SimHost& host, const std::string& v, Io io) {
+         return applyValue(
+             host,
+             [&] {
+                 if (!dateTimeText(v))
+                     return false;
+                 settings().lastGoodCheck = v.size() == 19 ? v + ".000" : v;
+                 return true;
+             },
+             io, "--last-good-check takes a time as 'YYYY-MM-DD hh:mm:ss'");
      }}};
 
 // Opens a data file for damage or check; the stand-in's hold does not stop us (damage stands

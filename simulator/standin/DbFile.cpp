@@ -114,6 +114,8 @@ std::string headerBody(const Header& h) {
         body += "allocated=" + std::to_string(h.allocated) + "\n";
     body += "version=" + std::to_string(h.version) + "\n";
     body += std::string("clean=") + (h.clean ? "1" : "0") + "\n";
+    if (!h.lastKnownGood.empty())
+        body += "last_known_good=" + h.lastKnownGood + "\n";
     for (const auto& o : h.objects)
         body += "object=" + std::to_string(o.id) + " " + o.name + "\n";
     return body;
@@ -254,6 +256,8 @@ std::optional<Header> readHeader(File& file, ReadError& kind, std::string& error
             h.version = static_cast<std::uint16_t>(std::strtoul(value.c_str(), nullptr, 10));
         } else if (key == "clean") {
             h.clean = value == "1";
+        } else if (key == "last_known_good") {
+            h.lastKnownGood = value;
         } else if (key == "object") {
             const auto sp = value.find(' ');
             if (sp != std::string::npos)

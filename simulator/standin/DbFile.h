@@ -45,6 +45,10 @@ struct Header {
     std::uint32_t allocated = 0;
     std::uint16_t version = 539; // 539 = SQL Server 2000, 611 = 2005
     bool clean = true;
+    // Data files: when a consistency check last found the database clean, as SQL Server 2005
+    // keeps it in the boot page (dbi_dbccLastKnownGood), "YYYY-MM-DD hh:mm:ss.mmm" in the
+    // server's local time; empty when no check ever did.
+    std::string lastKnownGood;
     std::vector<ObjectInfo> objects;
 };
 

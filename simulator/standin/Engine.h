@@ -62,6 +62,9 @@ inline constexpr const char* StateFileWindowsPath =
     "C:\\Program Files\\Microsoft SQL Server\\MSSQL\\Data\\standin-master.state";
 inline constexpr const char* DefaultDataFolder =
     "C:\\Program Files\\Microsoft SQL Server\\MSSQL\\Data";
+// The server's own log (SQL Server's ERRORLOG), where setup puts it for a default instance.
+inline constexpr const char* ErrorLogWindowsPath =
+    "C:\\Program Files\\Microsoft SQL Server\\MSSQL\\LOG\\ERRORLOG";
 
 struct Session {
     int spid = 0;

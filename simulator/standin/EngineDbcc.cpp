@@ -1,8 +1,9 @@
-// DBCC: CHECKDB (with its repair) and REBUILD_LOG.
+// DBCC: CHECKDB (with its repair), REBUILD_LOG and DBINFO.
 
 #include "simulator/standin/EngineInternal.h"
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <map>
 
@@ -12,11 +13,36 @@ using namespace detail;
 namespace fs = std::filesystem;
 using platform::FileHold;
 
+namespace {
+
+// What a database that no check ever found clean shows as dbi_dbccLastKnownGood.
+constexpr const char* NeverChecked = "1900-01-01 00:00:00.000";
+
+// The server's local time as SQL Server prints a datetime: "2010-05-04 10:11:12.123".
+std::string localDateTimeText() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    std::tm local{};
+    ::localtime_r(&seconds, &local);
+    char text[80];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<int>(millis));
+    return text;
+}
+
+} // namespace
+
 void Engine::Run::dbcc(const sql::Dbcc& d) {
     if (d.verb == "CHECKDB") {
         checkdb(d);
     } else if (d.verb == "REBUILD_LOG" && p2000_) {
         rebuildLog(d);
+    } else if (d.verb == "DBINFO") {
+        dbinfo(d);
     } else {
         emit(make(2526, 16, 3,
                   "Incorrect DBCC statement. Check the documentation for the correct DBCC syntax "
@@ -68,7 +94,7 @@ void Engine::Run::checkdb(const sql::Dbcc& d) {
                   "Repair statement not processed. Database needs to be in single user mode."));
         return;
     }
-    const bool repairing = repairOption == "REPAIR_ALLOW_DATA_LOSS";
+    bool repairing = repairOption == "REPAIR_ALLOW_DATA_LOSS";
     const std::string shown = db->name;
     std::vector<Message> errors;
     if (!e_.acquire(*db, errors, line_)) {
@@ -93,6 +119,16 @@ void Engine::Run::checkdb(const sql::Dbcc& d) {
                 return o.name;
         return std::to_string(id);
     };
+    // The repair logs every page it rewrites, before and after: without room for that log on
+    // the disk it stops, having repaired nothing.
+    bool logFull = false;
+    if (repairing && !report.problems.empty()) {
+        const std::uint64_t logBytes = report.problems.size() * 2 * dbfile::PageSize;
+        if (const auto room = roomOnDisk(); room && *room < logBytes) {
+            logFull = true;
+            repairing = false;
+        }
+    }
     if (!quiet)
         emit(make(2536, 10, 1, "DBCC results for '" + shown + "'."));
     std::map<std::int32_t, int> errorsPerObject;
@@ -129,6 +165,17 @@ void Engine::Run::checkdb(const sql::Dbcc& d) {
         }
         errorsPerObject[p.objectId] += static_cast<int>(found.size());
     }
+    if (logFull) {
+        e_.log("DBCC CHECKDB (" + shown + ", REPAIR_ALLOW_DATA_LOSS): the log is full.");
+        emit(make(9002, 17, 2,
+                  p2000_ ? "The log file for database '" + shown +
+                               "' is full. Back up the transaction log for the database to free "
+                               "up some log space."
+                         : "The transaction log for database '" + shown +
+                               "' is full. To find out why space in the log cannot be reused, "
+                               "see the log_reuse_wait_desc column in sys.databases"));
+        return;
+    }
     if (repairing && !report.problems.empty()) {
         if (auto repaired = dbfile::repair(*db->dataHold, report.problems); !repaired)
             e_.log("repair of " + shown + ": " + repaired.error().message);
@@ -164,6 +211,14 @@ void Engine::Run::checkdb(const sql::Dbcc& d) {
         emit(make(8989, 10, 1,
                   "CHECKDB found 0 allocation errors and " + std::to_string(total) +
                       " consistency errors in database '" + shown + "'."));
+    // SQL Server 2005 records a check that found the database clean in its boot page.
+    if (!p2000_ && repairOption.empty() && total == 0 && !db->system && db->header &&
+        !db->emergency()) {
+        db->header->lastKnownGood = localDateTimeText();
+        std::string why;
+        if (!dbfile::writeHeader(db->dataHold->fd(), *db->header, why))
+            e_.log("Database '" + shown + "': " + why);
+    }
     if (total > 0) {
         if (repairing)
             emit(make(8912, 10, 1,
@@ -250,6 +305,63 @@ void Engine::Run::rebuildLog(const sql::Dbcc& d) {
     emit(make(2528, 10, 1,
               "DBCC execution completed. If DBCC printed error messages, contact your system "
               "administrator."));
+}
+
+// DBCC DBINFO ('name') WITH TABLERESULTS: the boot page's fields as rows of ParentObject,
+// Object, Field and VALUE. Only SQL Server 2005 and later have dbi_dbccLastKnownGood. Without
+// TABLERESULTS the fields go to the server's own log (trace flag 3604 is not simulated), so the
+// client sees only the closing message.
+void Engine::Run::dbinfo(const sql::Dbcc& d) {
+    std::string name = s_.database;
+    if (!d.args.empty() && !stringOf(d.args[0], name)) {
+        emit(make(2526, 16, 3,
+                  "Incorrect DBCC statement. Check the documentation for the correct DBCC syntax "
+                  "and options."));
+        return;
+    }
+    const bool table = std::find(d.with.begin(), d.with.end(), "TABLERESULTS") != d.with.end();
+    const bool quiet = std::find(d.with.begin(), d.with.end(), "NO_INFOMSGS") != d.with.end();
+    Database* db = e_.findDatabase(name);
+    if (!db) {
+        emit(make(2520, 16, 1,
+                  p2000_ ? "Could not find database '" + name + "'. Check sysdatabases."
+                         : "Could not find database '" + name +
+                               "'. The database either does not exist, or was dropped before a "
+                               "statement tried to use it. Verify if the database exists by "
+                               "querying the sys.databases catalog view."));
+        return;
+    }
+    std::vector<Message> errors;
+    if (!e_.acquire(*db, errors, line_)) {
+        emitAll(errors);
+        return;
+    }
+    const Release release{e_, *db};
+    if (table) {
+        RowSet out;
+        for (const char* column : {"ParentObject", "Object", "Field", "VALUE"})
+            out.columns.push_back({column, ColumnType::NVarChar, 255, false});
+        const auto field = [&](const std::string& f, const std::string& value) {
+            out.rows.push_back(
+                Row{std::string("DBINFO STRUCTURE:"), std::string("DBINFO @0x0D3D5D0"), f, value});
+        };
+        field("dbi_dbid", std::to_string(db->id));
+        field("dbi_dbname", db->name);
+        field("dbi_version", std::to_string(db->version));
+        field("dbi_createVersion", std::to_string(db->version));
+        if (!p2000_) {
+            const std::string good = db->header && !db->header->lastKnownGood.empty()
+                                         ? db->header->lastKnownGood
+                                         : NeverChecked;
+            field("dbi_dbccLastKnownGood", good);
+        }
+        count_ = static_cast<std::int64_t>(out.rows.size());
+        sink_.rowSet(out);
+    }
+    if (!quiet)
+        emit(make(2528, 10, 1,
+                  "DBCC execution completed. If DBCC printed error messages, contact your system "
+                  "administrator."));
 }
 
 } // namespace kv::standin

@@ -9,7 +9,7 @@
 //   EngineLogins.cpp   logins, sp_addlogin, sp_defaultdb, sp_addsrvrolemember, sp_grantdbaccess
 //   EngineConfig.cpp   sp_configure, RECONFIGURE, UPDATE sysdatabases
 //   EngineFiles.cpp    CREATE DATABASE (new and FOR ATTACH), DROP DATABASE, sp_detach_db
-//   EngineDbcc.cpp     DBCC CHECKDB, DBCC REBUILD_LOG
+//   EngineDbcc.cpp     DBCC CHECKDB, DBCC REBUILD_LOG, DBCC DBINFO
 
 #include "platform/Result.h"
 #include "simulator/standin/Engine.h"
@@ -140,6 +140,7 @@ private:
     void dbcc(const sql::Dbcc& d);
     void checkdb(const sql::Dbcc& d);
     void rebuildLog(const sql::Dbcc& d);
+    void dbinfo(const sql::Dbcc& d);
     void alterDatabase(const sql::AlterDatabase& a);
     void update(const sql::Update& u);
     void reconfigure(const sql::Reconfigure& r);

@@ -449,8 +449,7 @@ Server::Server(platform::ServerMachine machine, Options options) : options_(std:
     if (options_.logFile) {
         logFile_ = *options_.logFile;
     } else {
-        auto path =
-            machine.resolve("C:\\Program Files\\Microsoft SQL Server\\MSSQL\\LOG\\ERRORLOG");
+        auto path = machine.resolve(ErrorLogWindowsPath);
         if (path) {
             std::error_code ec;
             std::filesystem::create_directories(path->parent_path(), ec);

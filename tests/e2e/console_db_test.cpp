@@ -46,9 +46,11 @@ TEST_F(ConsoleDatabase, StartupWithTheServiceStoppedMakesNoConnectAttempt) {
 TEST_F(ConsoleDatabase, WrongAdministratorPasswordEnablesTheConnectButton) {
     open(hostWith("running", "attached", 0, "2000", "other"));
     const Lines m = messages();
-    ASSERT_GE(m.size(), 3u);
-    EXPECT_EQ(Lines(m.end() - 3, m.end()),
+    ASSERT_GE(m.size(), 4u);
+    // The refused login (18456) is explained in plain Turkish after the failure line.
+    EXPECT_EQ(Lines(m.end() - 4, m.end()),
               (Lines{"MsSql Servera bağlanılıyor.", "MsSql Server bağlantı başarısız.",
+                     "Öneri: Sunucu girişi reddetti. Teknik servise başvurun.",
                      "Kelvora Datasına bağlanılamadı."}));
     expectLabel(form->DBAna, "Başarısız", clRed);
     expectLabel(form->DBKel, "Başarısız", clRed);
@@ -85,9 +87,11 @@ TEST_F(ConsoleDatabase, AttachProvisionsTheProductLoginAndDetachUndoesTheAttach)
     from = mark();
     form->DeattBTN->Click();
     const Lines refused = messagesFrom(from);
-    ASSERT_EQ(refused.size(), 3u) << joined(refused);
+    ASSERT_EQ(refused.size(), 4u) << joined(refused);
     EXPECT_EQ(refused[1], "Koparılamadı.");
     EXPECT_TRUE(refused[2].starts_with("Hata mesajı: Error: ")) << refused[2];
+    // The server's 15010 explained after its own text.
+    EXPECT_EQ(refused[3], "Öneri: Veritabanı sunucuda yok. Data Bağla'ya basın.");
     EXPECT_TRUE(errorBoxes.empty());
 }
 

@@ -76,6 +76,17 @@ public:
             return static_cast<int>(*code);
         return real_.shellCopy(from, to, progress);
     }
+    // The questions of the check before the rebuild go to the host unhooked.
+    platform::Result<platform::FileInfo> fileInfo(std::string_view path) override {
+        return real_.fileInfo(path);
+    }
+    platform::Result<std::uint64_t> freeSpace(std::string_view folder) override {
+        return real_.freeSpace(folder);
+    }
+    platform::Result<std::vector<platform::FileHolder>>
+    fileHolders(std::string_view path) override {
+        return real_.fileHolders(path);
+    }
 
 private:
     static platform::Result<void> outcome(platform::ErrorCode code) {
@@ -278,10 +289,13 @@ TEST_P(ConsoleRepairProfiles, CheckAfterAServerRestartReconnectsAndChecksAgain) 
 }
 
 // The copies of the old files fail on a full disk: the rebuild stops before anything is
-// replaced, and says where the files are.
+// replaced, and says where the files are. (The disk fills up after the check before the
+// rebuild found room; a disk that is full before it is refused by that check.)
 TEST_P(ConsoleRepairProfiles, FullDiskStopsTheRebuildWithTheFilesInPlace) {
     openDamaged(GetParam());
-    host->setSetting("disk_free", std::to_string(originalLog.size() / 2));
+    beforeStatement("sp_detach_db 'kelvora1'", [this] {
+        host->setSetting("disk_free", std::to_string(originalLog.size() / 2));
+    });
     const Lines m = rebuild();
     expectStopped(m);
     EXPECT_EQ(contentOf(host->onDisk(LogFile)), originalLog) << joined(m);
@@ -336,7 +350,8 @@ TEST_F(ConsoleRepair, ServerDyingAtTheScratchCreateStopsBeforeAnyFileIsTouched) 
 // untouched where the log says they are.
 TEST_F(ConsoleRepair, FullDiskAtTheScratchCreateStopsWithTheReason) {
     openDamaged("2000");
-    host->setSetting("disk_free", "100000");
+    // The disk fills up after the check before the rebuild found room.
+    beforeStatement("sp_detach_db 'kelvora1'", [this] { host->setSetting("disk_free", "100000"); });
     const Lines m = rebuild();
     expectStopped(m);
     EXPECT_NE(std::find(m.begin(), m.end(), "Data oluşturulamadı."), m.end()) << joined(m);
@@ -586,8 +601,8 @@ TEST_F(ConsoleRepair, LeftoverScratchFileThatCannotBeRemovedStopsBeforeTheDetach
     openDamaged("2000");
     const std::string leftover = "C:\\kelvora1_data.mdf";
     { std::ofstream(host->onDisk(leftover)) << "an earlier run's scratch file"; }
-    host->simhost({"attrib", leftover, "+r"});
-    traceStatements();
+    // It becomes read-only after the check before the rebuild, which refuses such a file.
+    beforeStatement("sp_detach_db 'kelvora1'", [&] { host->simhost({"attrib", leftover, "+r"}); });
     const Lines m = rebuild();
     expectStopped(m);
     EXPECT_TRUE(inOrder(m, {"Geçici dosya silinemedi: C:\\kelvora1_data.mdf (erişim engellendi).",

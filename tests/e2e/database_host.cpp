@@ -58,6 +58,8 @@ DatabaseHost::DatabaseHost(const DatabaseHostOptions& options) {
         command += " --damaged " + std::to_string(options.damaged);
     if (options.dataMiB > 0)
         command += " --data-mib " + std::to_string(options.dataMiB);
+    if (!options.lastGoodCheck.empty())
+        command += " --last-good-check " + quoted(options.lastGoodCheck);
     command += " --database " + options.database + " --service " + options.service + " 2>&1";
     int status = 0;
     const std::string output = runCommand(command, status);

@@ -25,6 +25,8 @@ struct DatabaseHostOptions {
     int damaged = 0;
     int dataMiB = 0;        // 0: simhost's small demo data file
     std::string saPassword; // empty: the stand-in's default
+    // When a check last found the database clean ("YYYY-MM-DD hh:mm:ss"); empty: never.
+    std::string lastGoodCheck;
 };
 
 class DatabaseHost {

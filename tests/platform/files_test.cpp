@@ -239,6 +239,19 @@ TEST_F(FilesTest, InterruptedCopyLeavesNoPartAndKeepsTheOldTarget) {
     EXPECT_TRUE(files.copyFile("C:\\big.mdf", "C:\\Other.mdf", true));
 }
 
+// host.conf's disk_free is the free space of the drive, read at each call; without it the
+// drive has what the real disk under the host has.
+TEST_F(FilesTest, FreeSpaceIsTheHostsDiskFree) {
+    fs::create_directories(host.drive() / "Kelvora" / "Data");
+    const auto real = files.freeSpace("C:\\");
+    ASSERT_TRUE(real) << real.error().message;
+    EXPECT_GT(*real, 0u);
+    ASSERT_TRUE(host.host().setSetting("disk_free", "300000"));
+    EXPECT_EQ(files.freeSpace("C:\\").valueOr(0), 300000u);
+    EXPECT_EQ(files.freeSpace("C:\\KELVORA\\data").valueOr(0), 300000u);
+    EXPECT_EQ(files.freeSpace("C:\\Missing").code(), win::PathNotFound);
+}
+
 struct RefusedPath {
     const char* name;
     const char* path;

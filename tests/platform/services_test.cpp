@@ -217,5 +217,30 @@ TEST(CommandLineTest, SplitsLikeAShell) {
     EXPECT_FALSE(sim::splitCommandLine("prog \"open"));
 }
 
+// A file a running service holds lists the service's process under the service's name: how a
+// check tells the server's own hold on its database files from another program's.
+TEST_F(ServicesTest, AFileHeldByAServiceNamesTheService) {
+    const auto file = host.host().resolve("C:\\held.mdf");
+    ASSERT_TRUE(file);
+    define("MSSQLSERVER", "--hold \"" + file->string() + "\"");
+    const ServiceHandle service = openService("MSSQLSERVER", QueryAndStart | QueryAndStop);
+    ASSERT_TRUE(services.start(service));
+    ASSERT_TRUE(reaches(service, ServiceState::Running));
+    auto& files = host.platform().files();
+    const auto holders = files.fileHolders("C:\\HELD.mdf");
+    ASSERT_TRUE(holders) << holders.error().message;
+    ASSERT_EQ(holders->size(), 1u);
+    EXPECT_EQ(holders->front().pid, static_cast<std::uint32_t>(servicePid("MSSQLSERVER")));
+    EXPECT_EQ(holders->front().service, "MSSQLSERVER");
+    EXPECT_EQ(holders->front().program, "platform_fake_service");
+
+    ASSERT_TRUE(services.controlStop(service));
+    ASSERT_TRUE(reaches(service, ServiceState::Stopped));
+    // The hold ends with the process, a moment after its last report.
+    EXPECT_TRUE(eventually(
+        [&] { return files.fileHolders("C:\\held.mdf").valueOr({FileHolder{}}).empty(); }));
+    EXPECT_TRUE(services.close(service));
+}
+
 } // namespace
 } // namespace kv::platform::test

@@ -5,6 +5,7 @@
 #include "StandinTestHost.h"
 #include "platform/FileSystem.h"
 
+#include <ctime>
 #include <fstream>
 #include <gmock/gmock.h>
 
@@ -643,6 +644,110 @@ TEST(LegacyRebuildTest, Sql2000LogRebuildOnAFullDiskLeavesNoLog) {
     ASSERT_TRUE(host.host().setSetting("disk_free", "100000000").ok());
     EXPECT_THAT(rig.run(rebuild).errors(), IsEmpty());
     EXPECT_TRUE(std::filesystem::exists(host.path(ProductLog)));
+}
+
+} // namespace
+
+namespace {
+
+// dbi_dbccLastKnownGood of DBCC DBINFO ... WITH TABLERESULTS, or "" when there is no such row.
+std::string lastKnownGood(EngineRig& rig, const std::string& database) {
+    auto sink = rig.run("DBCC DBINFO('" + database + "') WITH TABLERESULTS");
+    EXPECT_THAT(sink.errors(), IsEmpty());
+    const auto sets = sink.rowSets();
+    if (sets.empty())
+        return {};
+    EXPECT_EQ(sets[0].columns.size(), 4u);
+    EXPECT_EQ(sets[0].columns[2].name, "Field");
+    for (const auto& row : sets[0].rows)
+        if (std::get<std::string>(row[2]) == "dbi_dbccLastKnownGood")
+            return std::get<std::string>(row[3]);
+    return {};
+}
+
+std::string today() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday);
+    return text;
+}
+
+// SQL Server 2005 keeps the time of the last check that found the database clean in its boot
+// page: never at first, now after a clean check, unchanged by a check that finds damage, and
+// still there after the server restarts. 2000 has no such field.
+TEST_P(ScenarioTest, LastKnownGoodCheckInDbinfo) {
+    host.writeDatabase(ProductData, ProductLog);
+    EngineRig rig(host.host(), GetParam());
+    ASSERT_THAT(rig.run(Attach).errors(), IsEmpty());
+    if (is2000()) {
+        EXPECT_EQ(lastKnownGood(rig, "kelvora"), "");
+        EXPECT_THAT(rig.run(Check).errors(), IsEmpty());
+        EXPECT_EQ(lastKnownGood(rig, "kelvora"), "");
+        return;
+    }
+    EXPECT_EQ(lastKnownGood(rig, "kelvora"), "1900-01-01 00:00:00.000");
+    ASSERT_THAT(rig.run(Check).errors(), IsEmpty());
+    const std::string checked = lastKnownGood(rig, "kelvora");
+    EXPECT_TRUE(checked.starts_with(today())) << checked;
+    EXPECT_EQ(checked.size(), 23u) << checked;
+
+    rig.restart();
+    EXPECT_EQ(lastKnownGood(rig, "kelvora"), checked);
+    rig.stop();
+    ASSERT_EQ(host.damagedPages(ProductData), 0);
+    {
+        const int fd = ::open(host.path(ProductData).c_str(), O_RDWR);
+        dbfile::ReadError kind;
+        std::string why;
+        auto header = dbfile::readHeader(fd, kind, why);
+        ASSERT_TRUE(header) << why;
+        EXPECT_EQ(dbfile::damage(fd, *header, 1, why), 1);
+        ::close(fd);
+    }
+    rig.start();
+    EXPECT_FALSE(rig.run(Check).errors().empty());
+    EXPECT_EQ(lastKnownGood(rig, "kelvora"), checked);
+
+    EXPECT_EQ(numbers(rig.run("DBCC DBINFO('nothere') WITH TABLERESULTS").errors()),
+              std::vector<int>{2520});
+    // Without TABLERESULTS the fields go to the server's own log.
+    auto plain = rig.run("DBCC DBINFO('kelvora')");
+    EXPECT_TRUE(plain.rowSets().empty());
+    EXPECT_EQ(numbers(plain.messages()), std::vector<int>{2528});
+}
+
+// A repair whose log finds no room on the disk stops with 9002 (class 17, the connection lives
+// on) and repairs nothing; with room it repairs.
+TEST_P(ScenarioTest, RepairWithoutRoomForItsLogStopsWith9002) {
+    host.writeDatabase(ProductData, ProductLog, 2);
+    EngineRig rig(host.host(), GetParam());
+    ASSERT_THAT(rig.run(Attach).errors(), IsEmpty());
+    ASSERT_THAT(rig.run("ALTER DATABASE kelvora SET SINGLE_USER WITH ROLLBACK IMMEDIATE").errors(),
+                IsEmpty());
+    ASSERT_TRUE(host.host().setSetting("disk_free", "8192").ok());
+    auto full = rig.run("DBCC CHECKDB ('kelvora',REPAIR_ALLOW_DATA_LOSS)");
+    const auto errors = full.errors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back().number, 9002);
+    EXPECT_EQ(errors.back().severity, 17);
+    EXPECT_NE(errors.back().text.find("'kelvora' is full"), std::string::npos)
+        << errors.back().text;
+    const auto fullNumbers = numbers(full.messages());
+    EXPECT_EQ(std::count(fullNumbers.begin(), fullNumbers.end(), 8911), 0);
+    rig.stop();
+    EXPECT_EQ(host.damagedPages(ProductData), 2);
+
+    rig.start();
+    ASSERT_TRUE(host.host().setSetting("disk_free", "100000000").ok());
+    (void)rig.run("ALTER DATABASE kelvora SET SINGLE_USER WITH ROLLBACK IMMEDIATE");
+    auto repaired = rig.run("DBCC CHECKDB ('kelvora',REPAIR_ALLOW_DATA_LOSS)");
+    const auto repairedNumbers = numbers(repaired.errors());
+    EXPECT_EQ(std::count(repairedNumbers.begin(), repairedNumbers.end(), 9002), 0);
+    rig.stop();
+    EXPECT_EQ(host.damagedPages(ProductData), 0);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "platform/Platform.h"
 #include "platform/ServerMachine.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -30,6 +31,8 @@ public:
     std::shared_ptr<void> hold(const std::string& path);
     // Sets or clears the read-only attribute of an existing file; false when that fails.
     virtual bool setReadOnly(const std::string& path, bool readOnly) = 0;
+    // The id of the test's own process, which hold() holds files for.
+    virtual std::uint32_t ownProcessId() const = 0;
 };
 
 std::unique_ptr<ContractEnv> makeContractEnv();

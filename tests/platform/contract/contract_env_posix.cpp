@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <unistd.h>
 
 namespace kv::platform::contract {
 
@@ -29,6 +30,7 @@ public:
                                      ec);
         return !ec;
     }
+    std::uint32_t ownProcessId() const override { return static_cast<std::uint32_t>(::getpid()); }
 
 private:
     test::TestHost host_;

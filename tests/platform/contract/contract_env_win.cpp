@@ -64,6 +64,7 @@ public:
                                       : (attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
         return SetFileAttributesW(wide.c_str(), wanted) != 0;
     }
+    std::uint32_t ownProcessId() const override { return GetCurrentProcessId(); }
 
 private:
     std::unique_ptr<Platform> platform_;

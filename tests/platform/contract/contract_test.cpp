@@ -281,6 +281,75 @@ TEST_F(Contract, ClearReadOnlyMakesACopyWritableAgain) {
     EXPECT_TRUE(files.deleteFile(path("data.mdf")));
 }
 
+// What a check asks before it changes anything: a file's size, time and attributes, a folder
+// as a folder, and a missing file as missing.
+TEST_F(Contract, FileInfoGivesSizeTimeAndAttributes) {
+    const auto before = std::chrono::system_clock::now() - std::chrono::minutes(2);
+    ASSERT_TRUE(files.writeFile(path("data.mdf"), std::string(1234, 'd')));
+    const auto info = files.fileInfo(path("data.mdf"));
+    ASSERT_TRUE(info) << info.error().message;
+    EXPECT_EQ(info->size, 1234u);
+    EXPECT_FALSE(info->folder);
+    EXPECT_FALSE(info->readOnly);
+    EXPECT_GT(info->lastWrite, before);
+    EXPECT_LT(info->lastWrite, std::chrono::system_clock::now() + std::chrono::minutes(2));
+
+    ASSERT_TRUE(env->setReadOnly(path("data.mdf"), true));
+    EXPECT_TRUE(files.fileInfo(path("data.mdf")).valueOr({}).readOnly);
+    ASSERT_TRUE(env->setReadOnly(path("data.mdf"), false));
+
+    ASSERT_TRUE(files.createFolder(path("sub")));
+    const auto folder = files.fileInfo(path("sub"));
+    ASSERT_TRUE(folder);
+    EXPECT_TRUE(folder->folder);
+    EXPECT_EQ(files.fileInfo(path("missing.mdf")).code(), win::FileNotFound);
+    EXPECT_EQ(files.fileInfo(path("nowhere\\missing.mdf")).code(), win::PathNotFound);
+}
+
+// The free space of a folder's volume: some bytes on the volume the tests write to, the same
+// volume seen from a folder inside it, and no answer for a folder that does not exist.
+TEST_F(Contract, FreeSpaceOfAnExistingFolder) {
+    const auto free = files.freeSpace(env->folder());
+    ASSERT_TRUE(free) << free.error().message;
+    EXPECT_GT(*free, 0u);
+    ASSERT_TRUE(files.createFolder(path("sub")));
+    const auto inside = files.freeSpace(path("sub"));
+    ASSERT_TRUE(inside) << inside.error().message;
+    // Other programs write too; the two answers are of the same volume.
+    const auto difference = *free > *inside ? *free - *inside : *inside - *free;
+    EXPECT_LT(difference, std::uint64_t{1} << 30);
+    EXPECT_FALSE(files.freeSpace(path("missing")));
+}
+
+// The programs that hold a file: this one while it holds the file without sharing, nobody once
+// the hold has ended, and nobody for a file that does not exist.
+TEST_F(Contract, FileHoldersNameTheProgramThatHoldsAFile) {
+    ASSERT_TRUE(files.writeFile(path("data.mdf"), "data"));
+    const auto none = files.fileHolders(path("data.mdf"));
+    ASSERT_TRUE(none) << none.error().message;
+    EXPECT_TRUE(none->empty());
+    {
+        const auto held = env->hold(path("data.mdf"));
+        ASSERT_TRUE(held);
+        const auto holders = files.fileHolders(path("data.mdf"));
+        ASSERT_TRUE(holders) << holders.error().message;
+        if (holders->empty() && runningUnderWine()) {
+            toleratedWineDifference("the Restart Manager (RmGetList) lists no programs");
+        } else {
+            ASSERT_EQ(holders->size(), 1u);
+            EXPECT_EQ(holders->front().pid, env->ownProcessId());
+            EXPECT_FALSE(holders->front().program.empty());
+            EXPECT_EQ(holders->front().service, "");
+        }
+    }
+    const auto after = files.fileHolders(path("data.mdf"));
+    ASSERT_TRUE(after);
+    EXPECT_TRUE(after->empty());
+    const auto missing = files.fileHolders(path("missing.mdf"));
+    ASSERT_TRUE(missing);
+    EXPECT_TRUE(missing->empty());
+}
+
 // A key of our own: strings and DWORDs, types, missing values, the names in any order.
 TEST_F(Contract, RegistryKeyOfOurOwn) {
     auto& registry = env->platform().registry();
