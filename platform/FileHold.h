@@ -27,7 +27,9 @@ namespace kv::platform {
 
 class FileHold {
 public:
-    enum class Open { Existing, CreateIfMissing };
+    // ReadOnly opens an existing file for reading alone (a file with the read-only attribute
+    // can so be read); its writes fail with AccessDenied.
+    enum class Open { Existing, CreateIfMissing, ReadOnly };
 
     // Opens `file` (a path of this machine's file system, for example from
     // ServerMachine::resolve) for reading and writing and holds it.

@@ -22,7 +22,7 @@ int fdOf(std::intptr_t native) {
 }
 
 Result<int> openFile(const std::filesystem::path& file, FileHold::Open mode) {
-    int flags = O_RDWR | O_CLOEXEC;
+    int flags = (mode == FileHold::Open::ReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC;
     if (mode == FileHold::Open::CreateIfMissing)
         flags |= O_CREAT;
     const int fd = ::open(file.c_str(), flags, 0644);
@@ -49,6 +49,7 @@ ErrorCode writeErrorOf(int err) {
     case EACCES:
     case EPERM:
     case EROFS:
+    case EBADF: // a file opened for reading alone
         return win::AccessDenied;
     default:
         return win::WriteFault;

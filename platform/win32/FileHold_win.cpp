@@ -20,8 +20,10 @@ std::string nameOf(const std::filesystem::path& file) {
 
 Result<HANDLE> openFile(const std::filesystem::path& file, FileHold::Open mode, DWORD share) {
     const DWORD disposition = mode == FileHold::Open::CreateIfMissing ? OPEN_ALWAYS : OPEN_EXISTING;
-    HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
-                                disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD access =
+        mode == FileHold::Open::ReadOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    HANDLE handle = CreateFileW(file.c_str(), access, share, nullptr, disposition,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return win32::lastError("cannot open " + nameOf(file));
     return handle;

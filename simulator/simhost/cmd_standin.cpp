@@ -420,8 +420,9 @@ const SimhostCreateOption lastGoodCheckOption{
 // Opens a data file for damage or check; the stand-in's hold does not stop us (damage stands
 // for a failing disk). `shown` names the file in messages.
 std::optional<platform::FileHold> openDataFile(const fs::path& path, const std::string& shown,
-                                               Io io, standin::dbfile::Header& header) {
-    auto file = platform::FileHold::openShared(path);
+                                               Io io, standin::dbfile::Header& header,
+                                               platform::FileHold::Open mode) {
+    auto file = platform::FileHold::openShared(path, mode);
     if (!file) {
         (void)failure(io, "cannot open " + shown + " (" + path.string() + ")");
         return std::nullopt;
@@ -442,7 +443,8 @@ std::optional<platform::FileHold> openDataFile(const fs::path& path, const std::
 std::optional<platform::FileHold> openHostDataFile(const std::vector<std::string>& args,
                                                    std::size_t count, Io io,
                                                    standin::dbfile::Header& header,
-                                                   const char* usage, int& status) {
+                                                   const char* usage, int& status,
+                                                   platform::FileHold::Open mode) {
     status = ExitFailed;
     if (args.size() != count) {
         status = usageError(io, usage);
@@ -458,7 +460,7 @@ std::optional<platform::FileHold> openHostDataFile(const std::vector<std::string
         (void)failure(io, path.error().message);
         return std::nullopt;
     }
-    return openDataFile(*path, args[1], io, header);
+    return openDataFile(*path, args[1], io, header, mode);
 }
 
 int printCheck(platform::FileHold& file, const standin::dbfile::Header& header, Io io) {
@@ -475,8 +477,9 @@ const SimhostCommand damageCommand{
     [](const std::vector<std::string>& args, Io io) {
         standin::dbfile::Header header;
         int status = ExitOk;
-        auto file = openHostDataFile(args, 3, io, header,
-                                     "usage: simhost damage DIR 'C:\\path.mdf' N", status);
+        auto file =
+            openHostDataFile(args, 3, io, header, "usage: simhost damage DIR 'C:\\path.mdf' N",
+                             status, platform::FileHold::Open::Existing);
         if (!file)
             return status;
         char* end = nullptr;
@@ -496,8 +499,9 @@ const SimhostCommand checkCommand{
     [](const std::vector<std::string>& args, Io io) {
         standin::dbfile::Header header;
         int status = ExitOk;
+        // Read alone: a file with the read-only attribute is checked too.
         auto file = openHostDataFile(args, 2, io, header, "usage: simhost check DIR 'C:\\path.mdf'",
-                                     status);
+                                     status, platform::FileHold::Open::ReadOnly);
         if (!file)
             return status;
         return printCheck(*file, header, io);
@@ -511,7 +515,7 @@ const SimhostCommand checkFileCommand{
         if (args.size() != 1)
             return usageError(io, "usage: simhost check-file FILE");
         standin::dbfile::Header header;
-        auto file = openDataFile(args[0], args[0], io, header);
+        auto file = openDataFile(args[0], args[0], io, header, platform::FileHold::Open::ReadOnly);
         if (!file)
             return ExitFailed;
         return printCheck(*file, header, io);

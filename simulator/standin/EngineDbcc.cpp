@@ -215,9 +215,8 @@ void Engine::Run::checkdb(const sql::Dbcc& d) {
     if (!p2000_ && repairOption.empty() && total == 0 && !db->system && db->header &&
         !db->emergency()) {
         db->header->lastKnownGood = localDateTimeText();
-        std::string why;
-        if (!dbfile::writeHeader(db->dataHold->fd(), *db->header, why))
-            e_.log("Database '" + shown + "': " + why);
+        if (auto written = dbfile::writeHeader(*db->dataHold, *db->header); !written)
+            e_.log("Database '" + shown + "': " + written.error().message);
     }
     if (total > 0) {
         if (repairing)

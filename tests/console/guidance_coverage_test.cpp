@@ -6,6 +6,7 @@
 
 #include "console/guidance.h"
 #include "console/repair_statements.h"
+#include "platform/FileHold.h"
 #include "platform/posix/FileHold.h"
 #include "platform/posix/SimHost.h"
 #include "simulator/standin/DbFile.h"
@@ -72,18 +73,20 @@ protected:
         header.database = name;
         header.id = kv::standin::dbfile::newFileId();
         std::string why;
-        const int d = ::open(real(data).c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-        ASSERT_TRUE(kv::standin::dbfile::writeDataFile(
-            d, header, kv::standin::dbfile::demoTables(200), 64, why))
-            << why;
+        auto d = kv::platform::FileHold::openShared(real(data),
+                                                    kv::platform::FileHold::Open::CreateIfMissing);
+        ASSERT_TRUE(d) << d.error().message;
+        auto written = kv::standin::dbfile::writeDataFile(*d, header,
+                                                          kv::standin::dbfile::demoTables(200), 64);
+        ASSERT_TRUE(written) << written.error().message;
         if (damaged > 0) {
-            ASSERT_EQ(kv::standin::dbfile::damage(d, header, damaged, why), damaged);
+            ASSERT_EQ(kv::standin::dbfile::damage(*d, header, damaged, why), damaged);
         }
-        ::close(d);
-        const int l = ::open(real(log).c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-        ASSERT_TRUE(kv::standin::dbfile::writeLogFile(l, name, header.id, header.version, 63, why))
-            << why;
-        ::close(l);
+        auto l = kv::platform::FileHold::openShared(real(log),
+                                                    kv::platform::FileHold::Open::CreateIfMissing);
+        ASSERT_TRUE(l) << l.error().message;
+        written = kv::standin::dbfile::writeLogFile(*l, name, header.id, header.version, 63);
+        ASSERT_TRUE(written) << written.error().message;
     }
 
     // Runs a statement as the console does and checks every error it ends with.

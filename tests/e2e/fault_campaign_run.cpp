@@ -8,6 +8,7 @@
 #include "dataaccess/MSSQLMonitor.h"
 #include "fault_campaign.h"
 #include "platform/CompositePlatform.h"
+#include "platform/FileHold.h"
 #include "platform/posix/FileHold.h"
 #include "platform/posix/SimHost.h"
 #include "simulator/standin/DbFile.h"
@@ -285,45 +286,55 @@ void Run::writeDatabaseFiles() {
     auto log = host_->resolve(LogPath);
     fs::create_directories(data->parent_path());
     const std::uint16_t version = s_.profile == "2005" ? 611 : 539;
-    const auto write = [&](const fs::path& file, const std::function<bool(int, std::string&)>& f) {
-        const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        std::string why;
-        const bool ok = fd >= 0 && f(fd, why);
-        if (fd >= 0)
-            ::close(fd);
-        if (!ok)
+    const auto write = [&](const fs::path& file,
+                           const std::function<bool(dbfile::File&, std::string&)>& f) {
+        std::error_code ec;
+        fs::remove(file, ec); // written anew, never over a longer file
+        auto opened =
+            platform::FileHold::openShared(file, platform::FileHold::Open::CreateIfMissing);
+        std::string why = opened ? std::string() : opened.error().message;
+        if (!opened || !f(*opened, why))
             throw std::runtime_error("cannot write " + file.string() + ": " + why);
+    };
+    // A writer's result as the lambdas above report it.
+    const auto done = [](platform::Result<void> written, std::string& why) {
+        if (!written)
+            why = written.error().message;
+        return written.ok();
     };
     dbfile::Header header;
     header.database = "kelvora";
     header.id = dbfile::newFileId();
     header.version = version;
-    write(*data, [&](int fd, std::string& why) {
-        if (!dbfile::writeDataFile(fd, header, dbfile::demoTables(400), 96, why))
+    write(*data, [&](dbfile::File& file, std::string& why) {
+        if (!done(dbfile::writeDataFile(file, header, dbfile::demoTables(400), 96), why))
             return false;
-        return dbfile::damage(fd, header, s_.damaged, why) == s_.damaged;
+        return dbfile::damage(file, header, s_.damaged, why) == s_.damaged;
     });
-    write(*log, [&](int fd, std::string& why) {
-        return dbfile::writeLogFile(fd, "kelvora", header.id, version, 63, why);
+    write(*log, [&](dbfile::File& file, std::string& why) {
+        return done(dbfile::writeLogFile(file, "kelvora", header.id, version, 63), why);
     });
     if (s_.leftovers.keptNumber > 0) {
         // An older copy of the database, kept by a rebuild that stopped long ago.
         const std::string n = std::to_string(s_.leftovers.keptNumber);
         dbfile::Header older = header;
         older.id = dbfile::newFileId();
-        write(host_->resolve(std::string(DataPath) + n).value(), [&](int fd, std::string& why) {
-            return dbfile::writeDataFile(fd, older, dbfile::demoTables(300), 96, why);
-        });
-        write(host_->resolve(std::string(LogPath) + n).value(), [&](int fd, std::string& why) {
-            return dbfile::writeLogFile(fd, "kelvora", older.id, version, 63, why);
-        });
+        write(host_->resolve(std::string(DataPath) + n).value(),
+              [&](dbfile::File& file, std::string& why) {
+                  return done(dbfile::writeDataFile(file, older, dbfile::demoTables(300), 96), why);
+              });
+        write(host_->resolve(std::string(LogPath) + n).value(),
+              [&](dbfile::File& file, std::string& why) {
+                  return done(dbfile::writeLogFile(file, "kelvora", older.id, version, 63), why);
+              });
     }
     if (s_.leftovers.scratchLogNumber > 0) {
         const std::string n = std::to_string(s_.leftovers.scratchLogNumber);
-        write(
-            host_->resolve(std::string(ScratchLogPath) + n).value(), [&](int fd, std::string& why) {
-                return dbfile::writeLogFile(fd, "kelvora1", dbfile::newFileId(), version, 63, why);
-            });
+        write(host_->resolve(std::string(ScratchLogPath) + n).value(), [&](dbfile::File& file,
+                                                                           std::string& why) {
+            return done(dbfile::writeLogFile(file, "kelvora1", dbfile::newFileId(), version, 63),
+                        why);
+        });
     }
 }
 
@@ -381,11 +392,13 @@ void Run::buildHost() {
         fs::remove(host_->resolve(LogPath).value());
         break;
     case LogStart::Foreign: {
-        const int fd = ::open(host_->resolve(LogPath)->c_str(), O_RDWR | O_TRUNC | O_CLOEXEC);
-        std::string why;
-        (void)dbfile::writeLogFile(fd, "kelvora", dbfile::newFileId(),
-                                   s_.profile == "2005" ? 611 : 539, 63, why);
-        ::close(fd);
+        const auto path = host_->resolve(LogPath).value();
+        std::error_code ec;
+        fs::remove(path, ec);
+        auto file = platform::FileHold::openShared(path, platform::FileHold::Open::CreateIfMissing);
+        if (file)
+            (void)dbfile::writeLogFile(*file, "kelvora", dbfile::newFileId(),
+                                       s_.profile == "2005" ? 611 : 539, 63);
         break;
     }
     case LogStart::Garbage:
@@ -496,31 +509,27 @@ std::optional<dbfile::Header> Run::headerOf(const std::string& windowsPath) cons
     auto real = host_->resolve(windowsPath);
     if (!real)
         return std::nullopt;
-    const int fd = ::open(real->c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    auto file = platform::FileHold::openShared(*real, platform::FileHold::Open::ReadOnly);
+    if (!file)
         return std::nullopt;
     dbfile::ReadError kind;
     std::string why;
-    auto header = dbfile::readHeader(fd, kind, why);
-    ::close(fd);
-    return header;
+    return dbfile::readHeader(*file, kind, why);
 }
 
 std::optional<bool> Run::consistent(const std::string& windowsPath) const {
     auto real = host_->resolve(windowsPath);
     if (!real)
         return std::nullopt;
-    const int fd = ::open(real->c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    auto file = platform::FileHold::openShared(*real, platform::FileHold::Open::ReadOnly);
+    if (!file)
         return std::nullopt;
     dbfile::ReadError kind;
     std::string why;
-    auto header = dbfile::readHeader(fd, kind, why);
-    std::optional<bool> result;
+    auto header = dbfile::readHeader(*file, kind, why);
     if (header && header->role == dbfile::Role::Data)
-        result = dbfile::check(fd, *header).problems.empty();
-    ::close(fd);
-    return result;
+        return dbfile::check(*file, *header).problems.empty();
+    return std::nullopt;
 }
 
 std::map<std::string, CatalogEntry> Run::catalog() const {
@@ -1083,7 +1092,8 @@ Outcome Run::go() {
     openConsole();
     const auto startup = messages();
     const std::string expected = s_.detached ? LineNotAttached : LineAttached;
-    if (startup.empty() || startup.back() != expected)
+    // On SQL Server 2005 the database's health follows the line that found it.
+    if (std::find(startup.begin(), startup.end(), expected) == startup.end())
         throw std::runtime_error("the start-up did not find the database: " +
                                  (startup.empty() ? std::string("no line") : startup.back()));
     round(1);

@@ -3,6 +3,7 @@
 // rebuild (which works on SQL Server 2000 and fails step by step on 2005).
 
 #include "StandinTestHost.h"
+#include "platform/FileHold.h"
 #include "platform/FileSystem.h"
 
 #include <ctime>
@@ -699,13 +700,13 @@ TEST_P(ScenarioTest, LastKnownGoodCheckInDbinfo) {
     rig.stop();
     ASSERT_EQ(host.damagedPages(ProductData), 0);
     {
-        const int fd = ::open(host.path(ProductData).c_str(), O_RDWR);
+        auto file = kv::platform::FileHold::openShared(host.path(ProductData));
+        ASSERT_TRUE(file) << file.error().message;
         dbfile::ReadError kind;
         std::string why;
-        auto header = dbfile::readHeader(fd, kind, why);
+        auto header = dbfile::readHeader(*file, kind, why);
         ASSERT_TRUE(header) << why;
-        EXPECT_EQ(dbfile::damage(fd, *header, 1, why), 1);
-        ::close(fd);
+        EXPECT_EQ(dbfile::damage(*file, *header, 1, why), 1);
     }
     rig.start();
     EXPECT_FALSE(rig.run(Check).errors().empty());

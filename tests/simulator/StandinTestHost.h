@@ -75,7 +75,7 @@ public:
 
     // Damaged pages of a data file, or -1 when it cannot be read.
     int damagedPages(const std::string& data) {
-        auto file = platform::FileHold::openShared(path(data));
+        auto file = platform::FileHold::openShared(path(data), platform::FileHold::Open::ReadOnly);
         if (!file)
             return -1;
         dbfile::ReadError kind;
