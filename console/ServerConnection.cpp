@@ -30,7 +30,8 @@ void TForm1::MSConError(TObject* /*Sender*/, kv::dataaccess::EDAError& E, bool& 
         for (int i = 0; i < provider->ErrorRecordCount(); ++i)
             if (const auto* server =
                     dynamic_cast<const kv::dataaccess::EMSError*>(&provider->ErrorRecords(i)))
-                FLastServerMessages.push_back({server->ErrorNumber(), server->RecordMessage()});
+                FLastServerMessages.push_back(
+                    {server->ErrorNumber(), server->RecordMessage(), server->SeverityClass()});
     Fail = false;
 }
 

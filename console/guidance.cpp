@@ -135,7 +135,12 @@ std::optional<Guidance> guidanceForMessage(const ServerMessage& message) {
     return Guidance{any->key, any->text};
 }
 
-std::optional<Guidance> guidanceFor(const std::vector<ServerMessage>& messages) {
+std::optional<Guidance> guidanceFor(const std::vector<ServerMessage>& all) {
+    // Informational messages that came with the errors (a repair's summary lines, a changed
+    // database context) are no trouble of their own.
+    std::vector<ServerMessage> messages;
+    std::copy_if(all.begin(), all.end(), std::back_inserter(messages),
+                 [](const ServerMessage& message) { return message.severity > 10; });
     if (messages.empty())
         return std::nullopt;
     std::optional<Guidance> closing;

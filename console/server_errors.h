@@ -14,6 +14,9 @@ namespace kv::console {
 struct ServerMessage {
     std::int32_t number = 0;
     std::string text;
+    // The message's class: 10 and below are informational (a check's summary, a changed
+    // database context), not errors.
+    int severity = 16;
 };
 
 // True when the messages say the log is what the attach could not use and nothing in them blames

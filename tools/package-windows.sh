@@ -74,7 +74,8 @@ printf '[Paths]\r\nPrefix = .\r\nPlugins = .\r\n' >"$stage/qt.conf"
 # folder; anything else must be part of Windows itself.
 mingw_runtime_dirs=(/usr/lib/gcc/x86_64-w64-mingw32/*-posix /usr/x86_64-w64-mingw32/lib)
 windows_dlls=" advapi32 authz bcrypt comctl32 comdlg32 crypt32 d3d11 d3d12 d3d9 dwmapi dwrite dxgi "
-windows_dlls+="gdi32 imm32 kernel32 mpr msvcrt netapi32 ntdll odbc32 ole32 oleaut32 rpcrt4 setupapi shcore "
+windows_dlls+="gdi32 imm32 kernel32 mpr msvcrt netapi32 ntdll odbc32 ole32 oleaut32 rpcrt4 rstrtmgr "
+windows_dlls+="setupapi shcore "
 windows_dlls+="shell32 shlwapi user32 userenv uxtheme version winmm winspool.drv ws2_32 wtsapi32 "
 ship_dependencies() {
     local pending=("$@") seen=" " file dll lower found

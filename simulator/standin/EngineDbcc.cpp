@@ -2,6 +2,8 @@
 
 #include "simulator/standin/EngineInternal.h"
 
+#include "platform/Clock.h"
+
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
@@ -25,8 +27,7 @@ std::string localDateTimeText() {
     const auto millis =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
         1000;
-    std::tm local{};
-    ::localtime_r(&seconds, &local);
+    const std::tm local = platform::localTime(seconds);
     char text[80];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900,
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,

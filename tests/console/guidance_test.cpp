@@ -104,6 +104,15 @@ TEST(Guidance, ARepairStepIgnoresTheDamageItRepaired) {
     ASSERT_TRUE(full);
     EXPECT_EQ(full->key, "9002");
     EXPECT_EQ(guidanceForRepairStep({{7919, "Repair statement not processed."}})->key, "7919");
+    // A repair that worked ends with informational lines only: nothing to advise.
+    EXPECT_FALSE(guidanceForRepairStep({page,
+                                        {2536, "DBCC results for 'kelvora'.", 10},
+                                        {8989, "CHECKDB found 0 allocation errors", 10},
+                                        {2528, "DBCC execution completed.", 10}}));
+    // Nor is an informational line in front of an error the one to explain.
+    EXPECT_EQ(keyFor({{5701, "Changed database context to 'master'.", 0},
+                      {18456, "Login failed for user 'sa'.", 14}}),
+              "18456");
     // The check itself does speak of the damage.
     EXPECT_EQ(keyFor({page, test}), "8928");
 }
