@@ -4,6 +4,7 @@
 #include "platform/oledb/odbc_link.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cctype>
 
 namespace kv::oledb::odbc {
@@ -312,8 +313,25 @@ bool mustStartTheBatch(std::string_view sql) {
         }
         return lower(sql.substr(from, at - from));
     };
+    if (i < n && (sql[i] == '[' || sql[i] == '"')) {
+        return true; // a procedure by a quoted name, called without EXEC
+    }
     const std::string first = word(i);
     if (first == "create" || first == "alter") {
+        return true;
+    }
+    // A batch may call a procedure without EXEC only in its first statement
+    // ("sp_configure 'allow updates', 1"): a first word that begins no statement is that call.
+    static const char* const statementWords[] = {
+        "backup",    "begin",      "break",       "bulk",    "checkpoint", "close",  "commit",
+        "continue",  "dbcc",       "deallocate",  "declare", "delete",     "deny",   "drop",
+        "dump",      "end",        "exec",        "execute", "fetch",      "goto",   "grant",
+        "if",        "insert",     "kill",        "load",    "merge",      "open",   "print",
+        "raiserror", "readtext",   "reconfigure", "restore", "return",     "revoke", "rollback",
+        "save",      "select",     "set",         "setuser", "shutdown",   "throw",  "truncate",
+        "update",    "updatetext", "use",         "waitfor", "while",      "with",   "writetext"};
+    if (!first.empty() && std::none_of(std::begin(statementWords), std::end(statementWords),
+                                       [&](const char* w) { return first == w; })) {
         return true;
     }
     if (first == "set") {

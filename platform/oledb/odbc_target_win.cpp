@@ -1,9 +1,12 @@
 // Where the ODBC transport connects on Windows. The console names its own machine: the
 // computer's name or "(local)" (also ".", "localhost", "127.0.0.1", with "\MSSQLSERVER" for
 // the default instance, "tcp:" in front, or ",port" behind). These lead to 127.0.0.1 and the TCP
-// port the default instance listens on, which SQL Server keeps in the registry:
+// port the default instance listens on, which SQL Server keeps in the registry: SQL Server 2005
+// and later under HKLM\SOFTWARE\Microsoft\Microsoft SQL Server\ID\MSSQLServer\SuperSocketNetLib
+// \Tcp\IPAll (TcpPort, else TcpDynamicPorts), where ID is the value MSSQLSERVER
+// of ...\Microsoft SQL Server\Instance Names\SQL; SQL Server 2000 under
 //   HKLM\SOFTWARE\Microsoft\MSSQLServer\MSSQLServer\SuperSocketNetLib\Tcp, value TcpPort
-// (a text such as "1433", or a number), 1433 where the value is missing. Any other name is a
+// (a text such as "1433", or a number); 1433 where no value is there. Any other name is a
 // server that does not exist here: no name look-up, no instance query, no broadcast.
 //
 // The ODBC driver: the names in the environment variable KELVORA_ODBC_DRIVER, else the value
@@ -53,16 +56,36 @@ std::optional<std::string> machineValue(const wchar_t* path, const wchar_t* name
     return platform::utf16ToUtf8(units);
 }
 
+// "1433" (several ports may be listed with commas: the first one); 0 when none.
+int portOf(const std::optional<std::string>& value) {
+    if (!value) {
+        return 0;
+    }
+    char* end = nullptr;
+    const long port = std::strtol(value->c_str(), &end, 10);
+    return end != value->c_str() && port >= 1 && port <= 65535 ? static_cast<int>(port) : 0;
+}
+
+// SQL Server 2005 and later keep the default instance's port under the instance's own key,
+// which "Instance Names\SQL" names (MSSQL.1); a fixed port in TcpPort, else the dynamic one.
+// SQL Server 2000 keeps it under MSSQLServer.
 int sqlServerPort() {
-    const auto value = machineValue(
-        L"SOFTWARE\\Microsoft\\MSSQLServer\\MSSQLServer\\SuperSocketNetLib\\Tcp", L"TcpPort");
-    if (value) {
-        // "1433" (several ports may be listed with commas: the first one).
-        char* end = nullptr;
-        const long port = std::strtol(value->c_str(), &end, 10);
-        if (end != value->c_str() && port >= 1 && port <= 65535) {
-            return static_cast<int>(port);
+    if (const auto instance = machineValue(
+            L"SOFTWARE\\Microsoft\\Microsoft SQL Server\\Instance Names\\SQL", L"MSSQLSERVER")) {
+        const std::u16string id = platform::utf8ToUtf16(*instance);
+        const std::wstring key = L"SOFTWARE\\Microsoft\\Microsoft SQL Server\\" +
+                                 std::wstring(id.begin(), id.end()) +
+                                 L"\\MSSQLServer\\SuperSocketNetLib\\Tcp\\IPAll";
+        for (const wchar_t* value : {L"TcpPort", L"TcpDynamicPorts"}) {
+            if (const int port = portOf(machineValue(key.c_str(), value))) {
+                return port;
+            }
         }
+    }
+    if (const int port = portOf(
+            machineValue(L"SOFTWARE\\Microsoft\\MSSQLServer\\MSSQLServer\\SuperSocketNetLib\\Tcp",
+                         L"TcpPort"))) {
+        return port;
     }
     return kDefaultPort;
 }

@@ -46,6 +46,19 @@ linux)
 wine)
     log=$machine/drive_c/Halvetor.Log
     rm -f "$log"
+    # Wine's desktop belongs to the prefix's wineserver session and draws on the display of the
+    # session's first program; a service started without a display (tools/wine-pharmacy.sh)
+    # would leave the console without a window. So the session starts again here, on this
+    # display, with the database service running again if it ran.
+    export WINEPREFIX=$machine WINEDEBUG=-all
+    LC_ALL=tr_TR.UTF-8 wine sc query MSSQLSERVER >"$work/service.txt" 2>&1 </dev/null || true
+    LC_ALL=tr_TR.UTF-8 wineserver -k 2>/dev/null || true
+    LC_ALL=tr_TR.UTF-8 wineserver -w
+    if grep -q RUNNING "$work/service.txt"; then
+        LC_ALL=tr_TR.UTF-8 wineserver -p >/dev/null 2>&1 </dev/null
+        LC_ALL=tr_TR.UTF-8 wine net start MSSQLSERVER >"$work/service.txt" 2>&1 </dev/null ||
+            { cat "$work/service.txt" >&2; exit 1; }
+    fi
     (cd "$programs" && WINEPREFIX=$machine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
         LOCPATH="${LOCPATH:-}" LC_ALL=tr_TR.UTF-8 exec wine "$programs/kelvora-console.exe") \
         >"$work/console.out" 2>&1 &

@@ -200,7 +200,16 @@ TEST(OdbcRecords, BatchesThatMustStartThemselves) {
     EXPECT_TRUE(mustStartTheBatch("/* a /* nested */ comment */create trigger t on x for insert "
                                   "as select 1"));
     EXPECT_TRUE(mustStartTheBatch("set showplan_text on"));
-    EXPECT_FALSE(mustStartTheBatch("createx"));
+    // A procedure called without EXEC: only the first statement of a batch may be one.
+    EXPECT_TRUE(mustStartTheBatch("createx"));
+    EXPECT_TRUE(mustStartTheBatch("Sp_configure 'allow updates', 1"));
+    EXPECT_TRUE(mustStartTheBatch("  master..sp_who"));
+    EXPECT_TRUE(mustStartTheBatch("[dbo].[my proc] 1"));
+    EXPECT_FALSE(mustStartTheBatch("Reconfigure with override"));
+    EXPECT_FALSE(mustStartTheBatch("EXEC sp_detach_db 'kelvora', 'true'"));
+    EXPECT_FALSE(mustStartTheBatch("Update sysdatabases set status = 32768 where name = 'K1'"));
+    EXPECT_FALSE(mustStartTheBatch("DBCC CHECKDB('kelvora')"));
+    EXPECT_FALSE(mustStartTheBatch("(select 1)"));
 
     EXPECT_TRUE(isOpeningMessage(record("01000", 0, "[FreeTDS][SQL Server]")));
     EXPECT_FALSE(isOpeningMessage(record("01000", 0, "[FreeTDS][SQL Server]between")));

@@ -22,21 +22,34 @@ using namespace kv::oledb::testing;
 
 namespace {
 
-const wchar_t* const kTcpKey =
-    L"SOFTWARE\\Microsoft\\MSSQLServer\\MSSQLServer\\SuperSocketNetLib\\Tcp";
-
-// Writes SQL Server's TCP port into this Wine prefix's registry (its own, in the build folder).
-void setSqlServerPort(const std::string& port) {
+void setText(const wchar_t* path, const wchar_t* name, const std::string& text) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kTcpKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                              nullptr),
-              ERROR_SUCCESS);
-    const std::wstring value(port.begin(), port.end());
-    EXPECT_EQ(RegSetValueExW(key, L"TcpPort", 0, REG_SZ,
-                             reinterpret_cast<const BYTE*>(value.c_str()),
+    ASSERT_EQ(
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+        ERROR_SUCCESS);
+    const std::wstring value(text.begin(), text.end());
+    EXPECT_EQ(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
               ERROR_SUCCESS);
     RegCloseKey(key);
+}
+
+// Writes SQL Server's TCP port into this Wine prefix's registry (its own, in the build folder)
+// where that version of SQL Server keeps it: 2000 under MSSQLServer, 2005 under its instance's
+// key, which "Instance Names" names. The other version's entries go first.
+void setSqlServerPort(const std::string& version, const std::string& port) {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\MSSQLServer");
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Microsoft SQL Server");
+    if (version.starts_with("08.")) {
+        setText(L"SOFTWARE\\Microsoft\\MSSQLServer\\MSSQLServer\\SuperSocketNetLib\\Tcp",
+                L"TcpPort", port);
+        return;
+    }
+    setText(L"SOFTWARE\\Microsoft\\Microsoft SQL Server\\Instance Names\\SQL", L"MSSQLSERVER",
+            "MSSQL.1");
+    setText(L"SOFTWARE\\Microsoft\\Microsoft SQL Server\\MSSQL.1\\MSSQLServer\\"
+            L"SuperSocketNetLib\\Tcp\\IPAll",
+            L"TcpPort", port);
 }
 
 std::string computerName() {
@@ -66,7 +79,7 @@ protected:
         if (!choice_.portableOverOdbc) {
             GTEST_SKIP() << "this Windows has a SQL Server OLE DB provider of its own";
         }
-        setSqlServerPort(port_);
+        setSqlServerPort(GetParam().version, port_);
     }
     void TearDown() override { resetClassTable(); }
 

@@ -802,3 +802,33 @@ TEST_P(ProviderTransports, SameColumnsAndValuesOverBothTransports) {
         EXPECT_EQ(dblib, odbc) << statements[i];
     }
 }
+
+// The rebuild's way into a database's emergency state on SQL Server 2000, one statement at a
+// time as the console sends them: 'allow updates' on, RECONFIGURE, a direct update of the
+// catalog, 'allow updates' off, RECONFIGURE. Each statement takes effect on both transports;
+// the server's informational replies are no failure.
+TEST_P(ProviderStandin, CatalogUpdateOneStatementAtATime) {
+    if (profile() != Profile::Sql2000) {
+        GTEST_SKIP() << "ad hoc catalog updates are SQL Server 2000's";
+    }
+    ComScope com;
+    StandinHost host(profile());
+    OpenLink link;
+    ASSERT_EQ(link.open(), S_OK);
+    ASSERT_EQ(executeNoRowset(link, "CREATE DATABASE scratch1"), S_OK)
+        << takeErrorObject().description;
+    for (const char* statement : {"Sp_configure 'allow updates', 1", "Reconfigure with override",
+                                  "Update sysdatabases set status = 32768 where name = 'SCRATCH1'",
+                                  "Sp_configure 'allow updates', 0", "Reconfigure with override"}) {
+        const HRESULT hr = executeNoRowset(link, statement);
+        EXPECT_TRUE(SUCCEEDED(hr)) << statement << ": " << takeErrorObject().description;
+    }
+    HRESULT hr = E_FAIL;
+    auto results =
+        executeBatch(link, "select status from master..sysdatabases where name = 'scratch1'", &hr);
+    ASSERT_EQ(hr, S_OK) << takeErrorObject().description;
+    const auto walked = walk(results.get());
+    ASSERT_FALSE(walked.empty());
+    ASSERT_EQ(walked[0].rows.size(), 1u);
+    EXPECT_EQ(walked[0].rows[0].at(0), "32768");
+}
