@@ -119,25 +119,11 @@ private:
 } // namespace
 
 Result<std::unique_ptr<TcpAcceptor>> acceptTcp(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return socketFailure(errno, "socket");
-    const int on = 1;
-    (void)::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd, 128) != 0) {
-        const int err = errno;
-        ::close(fd);
-        return socketFailure(err, "listen");
-    }
-    socklen_t length = sizeof address;
-    (void)::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    return std::unique_ptr<TcpAcceptor>(
-        std::make_unique<PosixTcpAcceptor>(fd, ntohs(address.sin_port)));
+    std::uint16_t bound = 0;
+    auto fd = posix::listenOnLoopback(port, 128, bound);
+    if (!fd)
+        return fd.error();
+    return std::unique_ptr<TcpAcceptor>(std::make_unique<PosixTcpAcceptor>(*fd, bound));
 }
 
 } // namespace kv::platform

@@ -61,31 +61,12 @@ private:
 } // namespace
 
 Result<std::unique_ptr<TcpListener>> listenTcp(std::uint16_t port) {
-    if (const int started = win32::startSockets(); started != 0)
-        return Error{static_cast<ErrorCode>(started),
-                     "WSAStartup failed. Error code " + std::to_string(started)};
-    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET)
-        return lastSocketError("socket");
-    // On Windows SO_REUSEADDR would let another program take the port from under us; the
-    // exclusive use is the safe default for a listening port.
-    const BOOL on = TRUE;
-    (void)setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
-                     sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR ||
-        listen(s, 16) == SOCKET_ERROR) {
-        auto error = lastSocketError("listen");
-        closesocket(s);
-        return error;
-    }
-    int length = sizeof address;
-    (void)getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    std::uint16_t bound = 0;
+    auto s = win32::listenOnLoopback(port, 16, bound);
+    if (!s)
+        return s.error();
     return std::unique_ptr<TcpListener>(
-        std::make_unique<WinTcpListener>(s, ntohs(address.sin_port)));
+        std::make_unique<WinTcpListener>(static_cast<SOCKET>(*s), bound));
 }
 
 } // namespace kv::platform

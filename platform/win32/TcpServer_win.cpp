@@ -165,30 +165,13 @@ private:
 } // namespace
 
 Result<std::unique_ptr<TcpAcceptor>> acceptTcp(std::uint16_t port) {
-    if (const int started = win32::startSockets(); started != 0)
-        return Error{static_cast<ErrorCode>(started),
-                     "WSAStartup failed. Error code " + std::to_string(started)};
-    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET)
-        return lastSocketError("socket");
-    // The exclusive use keeps another program from taking the port from under the server
-    // (SO_REUSEADDR means that on Windows); Windows itself lets a listener take a port whose
-    // earlier connections are still closing.
-    const BOOL on = TRUE;
-    (void)setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
-                     sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR ||
-        listen(s, SOMAXCONN) == SOCKET_ERROR) {
-        auto error = lastSocketError("listen");
-        closesocket(s);
-        return error;
-    }
-    int length = sizeof address;
-    (void)getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    // Exclusive use keeps another program from taking the port from under the server; Windows
+    // itself lets a listener take a port whose earlier connections are still closing.
+    std::uint16_t bound = 0;
+    auto listening = win32::listenOnLoopback(port, SOMAXCONN, bound);
+    if (!listening)
+        return listening.error();
+    const SOCKET s = static_cast<SOCKET>(*listening);
     const WSAEVENT acceptEvent = WSACreateEvent();
     const HANDLE stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (acceptEvent == WSA_INVALID_EVENT || !stopEvent ||
@@ -202,7 +185,7 @@ Result<std::unique_ptr<TcpAcceptor>> acceptTcp(std::uint16_t port) {
         return error;
     }
     return std::unique_ptr<TcpAcceptor>(
-        std::make_unique<WinTcpAcceptor>(s, ntohs(address.sin_port), acceptEvent, stopEvent));
+        std::make_unique<WinTcpAcceptor>(s, bound, acceptEvent, stopEvent));
 }
 
 } // namespace kv::platform
