@@ -65,6 +65,7 @@ void TForm1::NoteCheckOutcome(bool Clean) {
     kv::console::CheckRecord record;
     record.when = QDateTime::currentDateTime().toString("dd.MM.yyyy HH:mm:ss").toStdString();
     record.clean = Clean;
+    FCleanCheckInAction = Clean;
     record.errors = FLastServerMessages;
     record.traceText = LastTraceText;
     FLastCheck = std::move(record);

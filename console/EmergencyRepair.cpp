@@ -11,6 +11,7 @@
 #include "console/Unit1.h"
 #include "console/copy_progress.h"
 #include "console/database_names.h"
+#include "console/guidance.h"
 #include "console/repair_files.h"
 #include "console/repair_statements.h"
 #include "dataaccess/MSAccess.h"
@@ -49,8 +50,10 @@ bool leftInRepairModes(kv::dataaccess::TMSQuery* query) {
 void TForm1::OnarBTNClick(TObject* /*Sender*/) {
     const OperationScope operation(*this);
     const bool userAction = FActionDepth == 0;
-    if (userAction)
+    if (userAction) {
         FRebuildsInAction = 0;
+        FCleanCheckInAction = false;
+    }
     ++FActionDepth;
     struct Leave {
         int& depth;
@@ -114,6 +117,9 @@ void TForm1::OnarBTNClick(TObject* /*Sender*/) {
         AddLog("Kelvora Datası acil durum veya tek kullanıcı modunda kalmış.");
         rebuild();
     }
+    // A damage found on the way was repaired: the status bar says so instead of the advice.
+    if (userAction && FCleanCheckInAction && MSCon->Connected() && DBKel->Caption() == "Başarılı")
+        ShowStatusText(kv::console::CleanDatabaseStatusText);
     LogBTN->Click();
 }
 
@@ -206,6 +212,7 @@ void TForm1::StopRepair(kv::console::RepairFiles& Files) {
         }
     }
     AddLog("Onarma durduruldu.");
+    FCleanCheckInAction = false; // whatever a check said before, the rebuild did not finish
     for (const auto& line : kv::console::dataLocationLines(Files))
         AddLog(line);
     AddLog("Dosyaları yedekleyip teknik servise başvurun.");

@@ -87,6 +87,7 @@ void TForm1::RebuildFromScratch(kv::console::RepairFiles& Files, const std::stri
     LastTraceText.clear();
     switch (RunRepairStatement(ScratchCheck)) {
     case StatementEnd::Done:
+        NoteCheckOutcome(true);
         AddLog("Kelvora Veritabanında hata yoktur.");
         break;
     case StatementEnd::LinkLost:
@@ -119,6 +120,7 @@ void TForm1::RebuildFromScratch(kv::console::RepairFiles& Files, const std::stri
         if (!RequiredRepairStep(ScratchCheck, "Onarılan veritabanında hâlâ hata var.",
                                 "Kelvora Veritabanında hata yoktur.", Files))
             return;
+        NoteCheckOutcome(true);
         break;
     }
     }

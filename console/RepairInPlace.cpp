@@ -126,6 +126,7 @@ void TForm1::RepairInPlace(kv::console::RepairFiles& Files, const std::string& D
     if (!RequiredRepairStep(CheckStatement, "Onarılan veritabanında hâlâ hata var.",
                             "Kelvora Veritabanında hata yoktur.", Files))
         return;
+    NoteCheckOutcome(true);
 
     // The panel and the buttons show the attached database. A server that goes before it can
     // tell leaves the repaired files where they are, and the lines say so.

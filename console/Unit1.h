@@ -241,6 +241,8 @@ private:
     // Keeps what the last consistency check of the product database said, for the bundle.
     void NoteCheckOutcome(bool Clean);
     std::optional<kv::console::CheckRecord> FLastCheck;
+    // Whether the last check of the user's action that runs now found the database clean.
+    bool FCleanCheckInAction = false;
     void InstallSupportBundleKey();
 
     void GuardUserInput();

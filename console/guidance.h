@@ -20,6 +20,9 @@
 namespace kv::console {
 
 inline constexpr std::string_view GuidanceLinePrefix = "Öneri: ";
+// The status bar after "Onar" when its last check found the database clean and the console
+// works with it again: the guidance of a damage found on the way no longer holds.
+inline constexpr const char* CleanDatabaseStatusText = "Veritabanında hata yok.";
 
 // Why the check before the rebuild refused to start it.
 enum class Refusal {

@@ -260,6 +260,8 @@ TEST_P(ConsoleRepairProfiles, RebuildEndsAttachedConsistentAndNamesTheOldFiles) 
     EXPECT_EQ(std::count(m.begin(), m.end(), "Onarma durduruldu."), 0) << joined(m);
     expectUserDataStated(m);
     EXPECT_EQ(databaseButtons(), (std::vector<bool>{false, false, true, true}));
+    // The advice given for the damage gave way to the outcome.
+    EXPECT_EQ(form->StatusBar1->SimpleText(), "Veritabanında hata yok.");
     form.reset();
     EXPECT_EQ(host->check(DataFile), "consistent");
 }
@@ -298,6 +300,7 @@ TEST_P(ConsoleRepairProfiles, FullDiskStopsTheRebuildWithTheFilesInPlace) {
     });
     const Lines m = rebuild();
     expectStopped(m);
+    EXPECT_NE(form->StatusBar1->SimpleText(), "Veritabanında hata yok.");
     EXPECT_EQ(contentOf(host->onDisk(LogFile)), originalLog) << joined(m);
 }
 

@@ -33,6 +33,7 @@ TEST(ConsoleStatusBar, EveryTextTheConsoleShowsThereFits) {
     for (const auto& row : console::guidanceTable())
         texts.push_back(row.text);
     texts.push_back(console::guidanceFor({{30123, "x"}})->text); // the fallback, five digits
+    texts.push_back(console::CleanDatabaseStatusText);
     using namespace std::chrono;
     const year_month_day today{year(2024), month(12), day(31)};
     for (const char* checked : {"2024-12-31 10:00:00.000", "2024-12-01 10:00:00.000",
