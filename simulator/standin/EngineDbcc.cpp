@@ -1,8 +1,7 @@
 // DBCC: CHECKDB (with its repair), REBUILD_LOG and DBINFO.
 
-#include "simulator/standin/EngineInternal.h"
-
 #include "platform/Clock.h"
+#include "simulator/standin/EngineInternal.h"
 
 #include <algorithm>
 #include <ctime>
@@ -33,6 +32,15 @@ std::string localDateTimeText() {
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<int>(millis));
     return text;
+}
+
+// DBCC's 2520 for a database that is not there, in each version's words.
+std::string databaseNotFoundText(bool sql2000, const std::string& name) {
+    if (sql2000)
+        return "Could not find database '" + name + "'. Check sysdatabases.";
+    return "Could not find database '" + name +
+           "'. The database either does not exist, or was dropped before a statement tried to "
+           "use it. Verify if the database exists by querying the sys.databases catalog view.";
 }
 
 } // namespace
@@ -82,12 +90,7 @@ void Engine::Run::checkdb(const sql::Dbcc& d) {
     const bool quiet = std::find(d.with.begin(), d.with.end(), "NO_INFOMSGS") != d.with.end();
     Database* db = e_.findDatabase(name);
     if (!db) {
-        emit(make(2520, 16, 1,
-                  p2000_ ? "Could not find database '" + name + "'. Check sysdatabases."
-                         : "Could not find database '" + name +
-                               "'. The database either does not exist, or was dropped before a "
-                               "statement tried to use it. Verify if the database exists by "
-                               "querying the sys.databases catalog view."));
+        emit(make(2520, 16, 1, databaseNotFoundText(p2000_, name)));
         return;
     }
     if (!repairOption.empty() && !db->singleUser()) {
@@ -246,7 +249,7 @@ void Engine::Run::rebuildLog(const sql::Dbcc& d) {
     }
     Database* db = e_.findDatabase(name);
     if (!db) {
-        emit(make(2520, 16, 1, "Could not find database '" + name + "'. Check sysdatabases."));
+        emit(make(2520, 16, 1, databaseNotFoundText(p2000_, name)));
         return;
     }
     if (db->system) {
@@ -323,12 +326,7 @@ void Engine::Run::dbinfo(const sql::Dbcc& d) {
     const bool quiet = std::find(d.with.begin(), d.with.end(), "NO_INFOMSGS") != d.with.end();
     Database* db = e_.findDatabase(name);
     if (!db) {
-        emit(make(2520, 16, 1,
-                  p2000_ ? "Could not find database '" + name + "'. Check sysdatabases."
-                         : "Could not find database '" + name +
-                               "'. The database either does not exist, or was dropped before a "
-                               "statement tried to use it. Verify if the database exists by "
-                               "querying the sys.databases catalog view."));
+        emit(make(2520, 16, 1, databaseNotFoundText(p2000_, name)));
         return;
     }
     std::vector<Message> errors;
