@@ -39,22 +39,7 @@ targets=(toolkit_tests dataaccess_tests console_tests oledb_tests oledb_odbc_win
          platform_win32_tests platform_smoke traceviewer_tests standin_win32_tests
          sqlserver-standin skin_store_tests skin_stored_tests)
 
-# FreeTDS's ODBC driver of this machine, registered for unixODBC in $build/odbc (never in /etc).
-register_odbc_driver() {
-    local driver=""
-    if command -v dpkg >/dev/null 2>&1; then
-        driver=$(dpkg -L tdsodbc 2>/dev/null | grep '/libtdsodbc\.so$' | head -n 1 || true)
-    fi
-    if [ -z "$driver" ]; then
-        echo "mingw-wine: FreeTDS's ODBC driver is missing (Debian: tdsodbc); the ODBC tests skip"
-        return 1
-    fi
-    mkdir -p "$build/odbc"
-    printf '[FreeTDS]\nDescription = FreeTDS ODBC driver, for the tests under Wine\nDriver = %s\n' \
-        "$driver" >"$build/odbc/odbcinst.ini"
-    : >"$build/odbc/odbc.ini"
-    export ODBCSYSINI="$build/odbc" ODBCINSTINI=odbcinst.ini ODBCINI="$build/odbc/odbc.ini"
-}
+source "$here/scenario/wine-env.sh"
 
 # One stand-in on a loopback port of its own, on a simulated host in $build/standin-PROFILE;
 # prints the port.
@@ -91,7 +76,10 @@ start_standins() {
         echo "mingw-wine: no Linux stand-in at $bin (build the Linux tree first); the ODBC tests skip"
         return 0
     fi
-    register_odbc_driver || return 0
+    if ! register_freetds_odbc "$build/odbc"; then
+        echo "mingw-wine: the ODBC tests skip"
+        return 0
+    fi
     trap stop_standins EXIT
     local port
     port=$(start_standin 2000 "$bin" "$simhost") && export KELVORA_STANDIN_PORT=$port

@@ -29,11 +29,8 @@ program="$work/app/kelvora-console/kelvora-console.exe"
 
 # A Turkish machine: Wine takes the ANSI code page (1254) from the locale, and names Unix files
 # in UTF-8 only when the locale exists; it is made here, for this test only.
-mkdir -p "$work/locale"
-localedef -i tr_TR -f UTF-8 "$work/locale/tr_TR.UTF-8" 2>/dev/null ||
-    [ -f "$work/locale/tr_TR.UTF-8/LC_CTYPE" ] ||
-    { echo "windows-startup: localedef could not make tr_TR.UTF-8 (Debian: locales)" >&2; exit 1; }
-export LOCPATH=$work/locale
+source "$here/scenario/wine-env.sh"
+wine_turkish_locale "$work/locale" || exit 1
 export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset WAYLAND_DISPLAY
 

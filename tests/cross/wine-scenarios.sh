@@ -25,33 +25,24 @@ scenarios=("$@")
 for tool in wine wineserver Xvfb xdotool import iconv localedef python3 diff; do
     command -v "$tool" >/dev/null 2>&1 || { echo "wine-scenarios: $tool is missing" >&2; exit 1; }
 done
-driver=$(dpkg -L tdsodbc 2>/dev/null | grep '/libtdsodbc\.so$' | head -n 1 || true)
-if [ -z "$driver" ]; then
-    echo "SKIP: FreeTDS's ODBC driver is missing (Debian: tdsodbc)"
-    exit 77
-fi
-
 rm -rf "$work"
-mkdir -p "$work/app" "$work/odbc"
+mkdir -p "$work/app"
 work=$(realpath "$work")
 (cd "$work/app" && cmake -E tar xf "$zip")
 programs=$work/app/kelvora-console
 [ -f "$programs/kelvora-console.exe" ] || { echo "wine-scenarios: the zip has no console" >&2; exit 1; }
 
-# The machine's FreeTDS driver for unixODBC, which Wine's odbc32 passes the console's calls to.
-printf '[FreeTDS]\nDescription = FreeTDS ODBC driver\nDriver = %s\n' "$driver" >"$work/odbc/odbcinst.ini"
-: >"$work/odbc/odbc.ini"
-export ODBCSYSINI=$work/odbc ODBCINSTINI=odbcinst.ini ODBCINI=$work/odbc/odbc.ini
-
-# A Turkish machine (ANSI code page 1254), with the locale made here when the machine lacks it.
+# The machine's FreeTDS driver for unixODBC, which Wine's odbc32 passes the console's calls to,
+# and a Turkish machine (ANSI code page 1254), with the locale made here when the machine lacks it.
+source "$here/scenario/wine-env.sh"
+if ! register_freetds_odbc "$work/odbc"; then
+    echo "SKIP: the console cannot reach the stand-in without it"
+    exit 77
+fi
 if [ -d "$cross/locale/tr_TR.UTF-8" ]; then
     export LOCPATH=$cross/locale
 else
-    mkdir -p "$work/locale"
-    localedef -i tr_TR -f UTF-8 "$work/locale/tr_TR.UTF-8" 2>/dev/null ||
-        [ -f "$work/locale/tr_TR.UTF-8/LC_CTYPE" ] ||
-        { echo "wine-scenarios: localedef could not make tr_TR.UTF-8" >&2; exit 1; }
-    export LOCPATH=$work/locale
+    wine_turkish_locale "$work/locale" || exit 1
 fi
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset WAYLAND_DISPLAY
@@ -69,10 +60,9 @@ free_port() {
     python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
-# The words of the host that differ by design: the machine's name (Wine takes the Linux host's;
-# the simulated host has its own) and the backups' numbers, which count the files already there.
+# The backups' numbers differ by design: they count the files already there.
 normalise() {
-    sed -E -e 's/(Server adı: ).*/\1<makine>/' -e 's/(\.(MDF|mdf|LDF|ldf))[0-9]+/\1<n>/g' "$1"
+    sed -E 's/(\.(MDF|mdf|LDF|ldf))[0-9]+/\1<n>/g' "$1"
 }
 
 # scenario NAME PROFILE "SETUP OPTIONS" STEP...: the scenario on both machines, then compared.
@@ -93,7 +83,7 @@ run_scenario() {
 
     # shellcheck disable=SC2086
     "$build/bin/simhost" create "$dir/host" --standin --profile "$profile" \
-        ${setup//--database missing/--database none} >"$dir/simhost.out" 2>&1 ||
+        $setup >"$dir/simhost.out" 2>&1 ||
         { cat "$dir/simhost.out" >&2; fail "$profile $name: simhost create"; return; }
     "$here/console-scenario.sh" linux "$dir/host" "$build/bin" "$dir/linux" "$@" ||
         { fail "$profile $name: the console on the simulated host"; return; }
