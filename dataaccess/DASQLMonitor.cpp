@@ -107,11 +107,35 @@ TObjectViews viewsOf(TObject* Obj) {
 } // namespace
 
 std::string MonitorObjectName(TObject* Obj) {
+    std::string name;
+    AssignMonitorObjectName(Obj, name);
+    return name;
+}
+
+namespace {
+
+// The name of `Obj` whose class name is known already.
+void assignObjectName(TObject* Obj, const std::string& ClassName, std::string& Into) {
+    if (auto* c = viewsOf(Obj).Component; c != nullptr && !c->Name().empty()) {
+        Into.assign(c->Name());
+        return;
+    }
+    // Written piece by piece: no text in between is made and thrown away.
+    char hex[8];
+    auto v = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(Obj) & 0xFFFFFFFFu);
+    for (int i = 7; i >= 0; --i, v >>= 4)
+        hex[i] = "0123456789ABCDEF"[v & 15u];
+    Into.assign(ClassName);
+    Into.append(" ($").append(hex, sizeof hex).push_back(')');
+}
+
+} // namespace
+
+void AssignMonitorObjectName(TObject* Obj, std::string& Into) {
     if (Obj == nullptr)
-        return {};
-    if (auto* c = viewsOf(Obj).Component; c != nullptr && !c->Name().empty())
-        return c->Name();
-    return Obj->ClassName() + " ($" + hex8(Obj) + ")";
+        Into.clear();
+    else
+        assignObjectName(Obj, Obj->ClassName(), Into);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -343,15 +367,15 @@ void TCustomDASQLMonitor::ViewerEventOf(const TTraceViewerEvent& Event, TMonitor
         e.SQL.assign(Event.StatementText);
     if (TObject* o = Event.Start ? Event.Object : nullptr) {
         e.ObjectID = address(o);
-        e.ObjectName.assign(MonitorObjectName(o));
-        e.ObjectKind = GetObjectKind(o);
         e.ObjectTypeName.assign(o->ClassName());
+        assignObjectName(o, e.ObjectTypeName, e.ObjectName);
+        e.ObjectKind = GetObjectKind(o);
         // Object-destroyed events (14) carry no parent.
         if (TObject* parent = Event.EventType == 14 ? nullptr : GetParent(o)) {
             e.ParentID = address(parent);
-            e.ParentName.assign(MonitorObjectName(parent));
-            e.ParentKind = GetObjectKind(parent);
             e.ParentTypeName.assign(parent->ClassName());
+            assignObjectName(parent, e.ParentTypeName, e.ParentName);
+            e.ParentKind = GetObjectKind(parent);
         }
     }
     e.Params.clear();

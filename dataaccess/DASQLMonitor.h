@@ -234,5 +234,7 @@ private:
 
 // "Name" of a component with a name, else "ClassName ($XXXXXXXX)".
 std::string MonitorObjectName(TObject* Obj);
+// The same, written into `Into` (whose memory is kept).
+void AssignMonitorObjectName(TObject* Obj, std::string& Into);
 
 } // namespace kv::dataaccess

@@ -15,8 +15,10 @@ public:
     using Exception::Exception;
 };
 
+// Every time the link keeps is in milliseconds (message times, the reconnect time-out), and
+// some are taken for each traced statement: the coarse count, as GetTickCount's, will do.
 std::uint32_t tickCount() {
-    return platform::SystemClock().tickCount();
+    return platform::coarseTickCount();
 }
 
 } // namespace
@@ -196,12 +198,15 @@ void TTraceViewerClient::Queue(TSlotKind Kind, const FillSlot& Fill) {
             FThread = std::make_unique<TEventSendThread>(*this);
     }
     // The tail is stored before FIdle is read, and the sending thread sets FIdle before it looks
-    // at the tail: one of the two sees the other, so a message never waits for a thread that
-    // sleeps without knowing of it.
-    if (waiting >= HighWater)
+    // at the tail: one of the two sees the other. Every message that finds the thread asleep (or
+    // the ring half full) nudges it, so a nudge that is lost is made up by the next message.
+    bool nudge = FIdle.load();
+    if (waiting >= HighWater) {
         FHurry = true;
-    if (FIdle.load())
-        Wake();
+        nudge = true;
+    }
+    if (nudge)
+        Nudge();
 }
 
 void TTraceViewerClient::Start() {
@@ -224,8 +229,7 @@ void TTraceViewerClient::Finish() {
 std::uint32_t TTraceViewerClient::EventStart(TMonitorEvent& Event) {
     Event.EventNumber = ++FLastEventNumber;
     Queue(TSlotKind::Event, [&](TSlot& slot) {
-        TBufferMessagePacker packer(slot.Bytes);
-        WriteEventStartMessage(packer, FProcessID, Event, tickCount());
+        EncodeEventStartMessage(slot.Bytes, FProcessID, Event, tickCount());
     });
     return Event.EventNumber;
 }
@@ -234,28 +238,36 @@ void TTraceViewerClient::EventEnd(TMonitorEvent& Event) {
     if (Event.EventNumber == 0)
         Event.EventNumber = FLastEventNumber.load();
     Queue(TSlotKind::Event, [&](TSlot& slot) {
-        TBufferMessagePacker packer(slot.Bytes);
-        WriteEventEndMessage(packer, FProcessID, Event, tickCount());
+        EncodeEventEndMessage(slot.Bytes, FProcessID, Event, tickCount());
     });
 }
 
+// A queueing thread must never wait for the sending thread, which may be preempted while it
+// holds its lock. So it only tries the lock: taken and let go, it orders the flags set before it
+// with the sending thread's next look at them, and the notification cannot fall between that
+// look and the sleep. When the lock is taken, the sending thread may be just between the two and
+// miss this wake: the next message nudges again, and the sleeps end by themselves in the end.
+void TTraceViewerClient::Nudge() {
+    if (FWakeLock.try_lock())
+        FWakeLock.unlock();
+    FWakeUp.notify_one();
+}
+
 void TTraceViewerClient::Wake() {
-    FWakes.fetch_add(1);
-    FWakes.notify_one();
+    { std::lock_guard lock(FWakeLock); }
+    FWakeUp.notify_one();
 }
 
 void TTraceViewerClient::WaitForWork() {
-    // A wake counted after this read ends the wait at once: none is lost.
-    const std::uint32_t wakes = FWakes.load();
+    std::unique_lock lock(FWakeLock);
     FIdle = true;
-    if (FHead.load() == FTail.load() && !FStop.load())
-        FWakes.wait(wakes);
+    // A flush asked for with nothing queued ends the sleep too, and with it (WaitUntilSent).
+    while (FHead.load() == FTail.load() && !FStop.load() && !FHurry.load())
+        FWakeUp.wait_for(lock, IdleLook);
     FIdle = false;
     // The first message of a burst woke the thread: let the rest of the burst join it, so that
     // one send carries them all. A half-full ring, a stop or a flush cuts the window short.
-    for (auto slept = std::chrono::milliseconds(0);
-         slept < GatherWindow && !FHurry.load() && !FStop.load(); slept += GatherStep)
-        std::this_thread::sleep_for(GatherStep);
+    FWakeUp.wait_for(lock, GatherWindow, [&] { return FHurry.load() || FStop.load(); });
     FHurry = false;
 }
 
@@ -339,8 +351,7 @@ void TTraceViewerClient::SendOne(const TSlot& Slot) {
 
 void TTraceViewerClient::WaitUntilSent() {
     FHurry = true;
-    if (FIdle.load())
-        Wake();
+    Wake();
     std::unique_lock lock(FDrainLock);
     FDrained.wait_for(lock, std::chrono::seconds(10),
                       [&] { return FHead.load() == FTail.load() && !FSending.load(); });

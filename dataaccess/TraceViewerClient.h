@@ -16,8 +16,9 @@
 // What the link costs the traced program is mostly waking the sending thread and the sends, not
 // the messages themselves. So the queueing thread wakes the sending thread only when it sleeps
 // with an empty queue; the thread then lets messages gather for a short window (cut short when
-// the ring is half full) and sends what gathered at once. A queueing thread never takes a lock
-// or waits for anything the sending thread holds: its wake is an atomic notification.
+// the ring is half full) and sends what gathered at once. A queueing thread never waits for
+// anything the sending thread holds: its wake tries the sending thread's lock and gives up when
+// it is taken (see Nudge).
 //
 // At the end the queue is still sent, but once the viewer fails to take a message (a send that
 // timed out, a refused connect) the rest is dropped: a viewer that stopped reading holds the
@@ -132,9 +133,10 @@ public:
     static constexpr std::size_t Slots = 1001;
     // The ring at half its size wakes the sending thread at once.
     static constexpr std::size_t HighWater = Slots / 2;
-    // How long the sending thread lets messages gather after the first one wakes it, in steps.
+    // How long the sending thread lets messages gather after the first one wakes it.
     static constexpr std::chrono::milliseconds GatherWindow{20};
-    static constexpr std::chrono::milliseconds GatherStep{2};
+    // How long it sleeps with an empty queue before it looks again without being woken.
+    static constexpr std::chrono::milliseconds IdleLook{250};
 
 private:
     friend class TEventSendThread;
@@ -151,7 +153,10 @@ private:
     // or the link is down for now.
     template <class FillSlot>
     void Queue(TSlotKind Kind, const FillSlot& Fill);
-    // Wakes the sending thread from its sleep with an empty queue.
+    // Wakes the sending thread (from its sleep with an empty queue, or from the gathering
+    // window), from a queueing thread: never waits, and may be lost (see the .cpp).
+    void Nudge();
+    // The same for a stop or a flush, which may wait for the lock and are never lost.
     void Wake();
     // The sending thread: sleeps while nothing is queued, then lets messages gather.
     void WaitForWork();
@@ -190,13 +195,13 @@ private:
     std::size_t FHeadSeen = 0;
     std::mutex FAddLock;
 
-    // The sending thread's wake: it sleeps on FWakes (an atomic wait) while nothing is queued
-    // (FIdle), and a queueing thread that finds it so bumps the count. While messages gather
-    // it sleeps in short steps and looks at FHurry between them (a half-full ring, a stop,
-    // WaitUntilSent), so the queueing side never needs a lock to cut the window short.
-    alignas(64) std::atomic<std::uint32_t> FWakes{0};
-    std::atomic<bool> FIdle{false};
+    // The sending thread's sleeps: with an empty queue (FIdle set), and while messages gather
+    // (until FHurry: a half-full ring, a stop, WaitUntilSent). It holds FWakeLock only between
+    // its looks at the queue and its sleep.
+    alignas(64) std::atomic<bool> FIdle{false};
     std::atomic<bool> FHurry{false};
+    std::mutex FWakeLock;
+    std::condition_variable FWakeUp;
     std::atomic<bool> FStop{false};
     // Ending, and the viewer did not take a message: the rest is dropped (sending thread only).
     bool FGivingUp = false;

@@ -1,5 +1,7 @@
 #include "dataaccess/TraceViewerMessages.h"
 
+#include <cstring>
+
 namespace kv::dataaccess {
 
 // ---------------------------------------------------------------------------------------------
@@ -24,86 +26,158 @@ void TMonitorMessage::Write(TMessagePacker& Packer) const {
 
 namespace {
 
+// The layouts below are written through a sink: the packer (field by field), or, for the link's
+// queue, a count of the bytes and then a plain copy into a buffer sized once.
+struct PackerSink {
+    TMessagePacker& Packer;
+    void integer(std::int32_t Value) { Packer.WriteInteger(Value); }
+    void text(const std::string& Value) { Packer.WriteString(Value); }
+};
+
+struct SizeSink {
+    std::size_t Size = 0;
+    void integer(std::int32_t) { Size += 4; }
+    void text(const std::string& Value) { Size += 4 + Value.size(); }
+};
+
+struct CopySink {
+    char* At;
+    void integer(std::int32_t Value) {
+        const auto v = static_cast<std::uint32_t>(Value);
+        At[0] = static_cast<char>(v >> 24);
+        At[1] = static_cast<char>(v >> 16);
+        At[2] = static_cast<char>(v >> 8);
+        At[3] = static_cast<char>(v);
+        At += 4;
+    }
+    void text(const std::string& Value) {
+        integer(static_cast<std::int32_t>(Value.size()));
+        if (!Value.empty())
+            std::memcpy(At, Value.data(), Value.size());
+        At += Value.size();
+    }
+};
+
 // The fields every event message begins with (after its type).
-void writeHead(TMessagePacker& Packer, std::uint32_t ProcessID, int EventType,
-               const std::string& Description) {
-    Packer.WriteInteger(static_cast<std::int32_t>(ProcessID));
-    Packer.WriteInteger(EventType);
-    Packer.WriteString(Description);
+template <class Sink>
+void writeHead(Sink& Out, std::uint32_t ProcessID, int EventType, const std::string& Description) {
+    Out.integer(static_cast<std::int32_t>(ProcessID));
+    Out.integer(EventType);
+    Out.text(Description);
 }
 
-void writeParams(TMessagePacker& Packer, const std::vector<TMsgSQLParam>& Params) {
-    Packer.WriteInteger(static_cast<std::int32_t>(Params.size()));
+template <class Sink>
+void writeParams(Sink& Out, const std::vector<TMsgSQLParam>& Params) {
+    Out.integer(static_cast<std::int32_t>(Params.size()));
     for (const auto& p : Params) {
-        Packer.WriteString(p.Name);
-        Packer.WriteString(p.DataType);
-        Packer.WriteString(p.Direction);
-        Packer.WriteString(p.Value);
+        Out.text(p.Name);
+        Out.text(p.DataType);
+        Out.text(p.Direction);
+        Out.text(p.Value);
     }
 }
 
 // What follows the head of a start event and of an end event.
-void writeStartRest(TMessagePacker& Packer, const TMonitorEvent& Event, std::uint32_t Time) {
-    Packer.WriteInteger(static_cast<std::int32_t>(Event.EventNumber));
-    Packer.WriteInteger(static_cast<std::int32_t>(Time));
-    Packer.WriteInteger(Event.ObjectID);
-    Packer.WriteString(Event.ObjectName);
-    Packer.WriteInteger(Event.ObjectKind);
-    Packer.WriteString(Event.ObjectTypeName);
-    Packer.WriteInteger(Event.ParentID);
-    Packer.WriteString(Event.ParentName);
-    Packer.WriteInteger(Event.ParentKind);
-    Packer.WriteString(Event.ParentTypeName);
-    Packer.WriteString(Event.SQL);
-    writeParams(Packer, Event.Params);
-    Packer.WriteInteger(static_cast<std::int32_t>(Event.CallStack.size()));
+template <class Sink>
+void writeStartRest(Sink& Out, const TMonitorEvent& Event, std::uint32_t Time) {
+    Out.integer(static_cast<std::int32_t>(Event.EventNumber));
+    Out.integer(static_cast<std::int32_t>(Time));
+    Out.integer(Event.ObjectID);
+    Out.text(Event.ObjectName);
+    Out.integer(Event.ObjectKind);
+    Out.text(Event.ObjectTypeName);
+    Out.integer(Event.ParentID);
+    Out.text(Event.ParentName);
+    Out.integer(Event.ParentKind);
+    Out.text(Event.ParentTypeName);
+    Out.text(Event.SQL);
+    writeParams(Out, Event.Params);
+    Out.integer(static_cast<std::int32_t>(Event.CallStack.size()));
     for (const auto& line : Event.CallStack)
-        Packer.WriteString(line);
+        Out.text(line);
 }
 
-void writeEndRest(TMessagePacker& Packer, const TMonitorEvent& Event, std::uint32_t Time) {
-    Packer.WriteInteger(static_cast<std::int32_t>(Event.EventNumber));
-    Packer.WriteInteger(static_cast<std::int32_t>(Time));
-    Packer.WriteInteger(Event.Failed ? 1 : 0);
-    Packer.WriteString(Event.ErrorText);
-    writeParams(Packer, Event.Params);
-    Packer.WriteInteger(Event.RowsAffected);
+template <class Sink>
+void writeEndRest(Sink& Out, const TMonitorEvent& Event, std::uint32_t Time) {
+    Out.integer(static_cast<std::int32_t>(Event.EventNumber));
+    Out.integer(static_cast<std::int32_t>(Time));
+    Out.integer(Event.Failed ? 1 : 0);
+    Out.text(Event.ErrorText);
+    writeParams(Out, Event.Params);
+    Out.integer(Event.RowsAffected);
+}
+
+template <class Sink>
+void writeEventStart(Sink& Out, std::uint32_t ProcessID, const TMonitorEvent& Event,
+                     std::uint32_t Time) {
+    Out.integer(mtEventStart);
+    writeHead(Out, ProcessID, Event.EventType, Event.Description);
+    writeStartRest(Out, Event, Time);
+}
+
+template <class Sink>
+void writeEventEnd(Sink& Out, std::uint32_t ProcessID, const TMonitorEvent& Event,
+                   std::uint32_t Time) {
+    Out.integer(mtEventEnd);
+    writeHead(Out, ProcessID, Event.EventType, Event.Description);
+    writeEndRest(Out, Event, Time);
+}
+
+// Counts the bytes first, then writes them in place of what `Into` held (its memory is kept).
+template <class Write>
+void encodeInto(std::string& Into, const Write& write) {
+    SizeSink size;
+    write(size);
+    Into.resize(size.Size);
+    CopySink copy{Into.data()};
+    write(copy);
 }
 
 } // namespace
 
 void WriteFinishMessage(TMessagePacker& Packer, std::uint32_t ProcessID,
                         const std::string& Description) {
-    Packer.WriteInteger(mtEvent);
-    writeHead(Packer, ProcessID, 1, Description);
+    PackerSink out{Packer};
+    out.integer(mtEvent);
+    writeHead(out, ProcessID, 1, Description);
 }
 
 void WriteStartupMessage(TMessagePacker& Packer, std::uint32_t ProcessID,
                          const std::string& Description, const std::string& ExePath) {
-    Packer.WriteInteger(mtStartup);
-    writeHead(Packer, ProcessID, 0, Description);
-    Packer.WriteString(ExePath);
+    PackerSink out{Packer};
+    out.integer(mtStartup);
+    writeHead(out, ProcessID, 0, Description);
+    out.text(ExePath);
 }
 
 void WriteEventStartMessage(TMessagePacker& Packer, std::uint32_t ProcessID,
                             const TMonitorEvent& Event, std::uint32_t Time) {
-    Packer.WriteInteger(mtEventStart);
-    writeHead(Packer, ProcessID, Event.EventType, Event.Description);
-    writeStartRest(Packer, Event, Time);
+    PackerSink out{Packer};
+    writeEventStart(out, ProcessID, Event, Time);
 }
 
 void WriteEventEndMessage(TMessagePacker& Packer, std::uint32_t ProcessID,
                           const TMonitorEvent& Event, std::uint32_t Time) {
-    Packer.WriteInteger(mtEventEnd);
-    writeHead(Packer, ProcessID, Event.EventType, Event.Description);
-    writeEndRest(Packer, Event, Time);
+    PackerSink out{Packer};
+    writeEventEnd(out, ProcessID, Event, Time);
+}
+
+void EncodeEventStartMessage(std::string& Into, std::uint32_t ProcessID, const TMonitorEvent& Event,
+                             std::uint32_t Time) {
+    encodeInto(Into, [&](auto& out) { writeEventStart(out, ProcessID, Event, Time); });
+}
+
+void EncodeEventEndMessage(std::string& Into, std::uint32_t ProcessID, const TMonitorEvent& Event,
+                           std::uint32_t Time) {
+    encodeInto(Into, [&](auto& out) { writeEventEnd(out, ProcessID, Event, Time); });
 }
 
 TEventMessage::TEventMessage(std::uint32_t ProcessID, int EventType, std::string Description)
     : FProcessID(ProcessID), FEventType(EventType), FDescription(std::move(Description)) {}
 
 void TEventMessage::WriteFields(TMessagePacker& Packer) const {
-    writeHead(Packer, FProcessID, FEventType, FDescription);
+    PackerSink out{Packer};
+    writeHead(out, FProcessID, FEventType, FDescription);
 }
 
 TStartupMessage::TStartupMessage(std::uint32_t ProcessID, std::string Description,
@@ -121,7 +195,8 @@ TEventStartMessage::TEventStartMessage(std::uint32_t ProcessID, const TMonitorEv
 
 void TEventStartMessage::WriteFields(TMessagePacker& Packer) const {
     TEventMessage::WriteFields(Packer);
-    writeStartRest(Packer, FEvent, FTime);
+    PackerSink out{Packer};
+    writeStartRest(out, FEvent, FTime);
 }
 
 TEventEndMessage::TEventEndMessage(std::uint32_t ProcessID, const TMonitorEvent& Event,
@@ -130,7 +205,8 @@ TEventEndMessage::TEventEndMessage(std::uint32_t ProcessID, const TMonitorEvent&
 
 void TEventEndMessage::WriteFields(TMessagePacker& Packer) const {
     TEventMessage::WriteFields(Packer);
-    writeEndRest(Packer, FEvent, FTime);
+    PackerSink out{Packer};
+    writeEndRest(out, FEvent, FTime);
 }
 
 // ---------------------------------------------------------------------------------------------

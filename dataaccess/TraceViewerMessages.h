@@ -166,6 +166,12 @@ void WriteEventStartMessage(TMessagePacker& Packer, std::uint32_t ProcessID,
                             const TMonitorEvent& Event, std::uint32_t Time);
 void WriteEventEndMessage(TMessagePacker& Packer, std::uint32_t ProcessID,
                           const TMonitorEvent& Event, std::uint32_t Time);
+// The same two event layouts, the bytes replacing what `Into` held: counted first, then copied
+// into the string sized once (a string that held as large a message allocates nothing).
+void EncodeEventStartMessage(std::string& Into, std::uint32_t ProcessID,
+                             const TMonitorEvent& Event, std::uint32_t Time);
+void EncodeEventEndMessage(std::string& Into, std::uint32_t ProcessID, const TMonitorEvent& Event,
+                           std::uint32_t Time);
 
 // One message as the viewer reads it back.
 struct TDecodedMessage {

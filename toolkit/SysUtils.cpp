@@ -1,5 +1,6 @@
 #include "toolkit/SysUtils.h"
 
+#include <algorithm>
 #include <charconv>
 
 Exception::Exception(std::string Message) : FMessage(std::move(Message)) {}
@@ -88,13 +89,16 @@ std::string IntToStr(std::int64_t Value) {
 
 std::string IntToHex(std::uint64_t Value, int Digits) {
     static const char digits[] = "0123456789ABCDEF";
-    std::string r;
+    // Filled from the right: 16 digits hold any value, then the zeros asked for in front.
+    char text[16];
+    char* at = text + sizeof text;
     do {
-        r.insert(r.begin(), digits[Value & 15u]);
+        *--at = digits[Value & 15u];
         Value >>= 4;
     } while (Value != 0);
-    while (static_cast<int>(r.size()) < Digits)
-        r.insert(r.begin(), '0');
+    const auto used = static_cast<int>(text + sizeof text - at);
+    std::string r(static_cast<std::size_t>(std::max(0, Digits - used)), '0');
+    r.append(at, static_cast<std::size_t>(used));
     return r;
 }
 

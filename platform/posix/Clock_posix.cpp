@@ -11,12 +11,24 @@ void SystemClock::sleep(std::uint32_t ms) {
     }
 }
 
-std::uint32_t SystemClock::tickCount() {
+namespace {
+
+std::uint32_t ticksOf(clockid_t clock) {
     timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
+    clock_gettime(clock, &now);
     const auto ms = static_cast<std::uint64_t>(now.tv_sec) * 1000u +
                     static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
     return static_cast<std::uint32_t>(ms); // wraps like GetTickCount
+}
+
+} // namespace
+
+std::uint32_t SystemClock::tickCount() {
+    return ticksOf(CLOCK_MONOTONIC);
+}
+
+std::uint32_t coarseTickCount() {
+    return ticksOf(CLOCK_MONOTONIC_COARSE);
 }
 
 std::tm localTime(std::time_t time) {

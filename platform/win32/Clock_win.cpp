@@ -11,6 +11,10 @@ std::uint32_t SystemClock::tickCount() {
     return GetTickCount();
 }
 
+std::uint32_t coarseTickCount() {
+    return GetTickCount();
+}
+
 std::tm localTime(std::time_t time) {
     std::tm local{};
     localtime_s(&local, &time);

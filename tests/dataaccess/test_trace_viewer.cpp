@@ -237,6 +237,47 @@ TEST(TraceViewerMessages, ByteLayout) {
     EXPECT_EQ(end[0].Event.RowsAffected, 1);
 }
 
+// The link's queue encodes events in place, over whatever its slot held before: the bytes are
+// those of the field-by-field writers, whatever the earlier message's size.
+TEST(TraceViewerMessages, EncodedInPlaceAsWritten) {
+    TMonitorEvent e;
+    e.EventNumber = 41;
+    e.EventType = 10;
+    e.Description = "SQL Execute [MSQuery1$0000BEEF]: select :p, :q";
+    e.ObjectID = -7;
+    e.ObjectName = "MSQuery1";
+    e.ObjectKind = 4;
+    e.ObjectTypeName = "TMSQuery";
+    e.ParentID = 0x1234;
+    e.ParentName = "TMSConnection ($00001234)";
+    e.ParentKind = 1;
+    e.ParentTypeName = "TMSConnection";
+    e.SQL = "select :p, :q";
+    e.Params = {{"p", "Integer", "IN", "5"}, {"q", "String", "IN", std::string("\0a\xC3\xA9", 4)}};
+    e.CallStack = {"Form1.Button1Click", ""};
+    e.Failed = true;
+    e.ErrorText = "Invalid object name 'x'.";
+    e.RowsAffected = -1;
+    std::string slot(5000, 'x'); // an earlier, larger message
+    for (const auto time : {0u, 1000u, 0xFFFFFFFFu}) {
+        TBufferMessagePacker start;
+        WriteEventStartMessage(start, 77, e, time);
+        EncodeEventStartMessage(slot, 77, e, time);
+        EXPECT_EQ(slot, start.Bytes());
+        TBufferMessagePacker end;
+        WriteEventEndMessage(end, 77, e, time);
+        EncodeEventEndMessage(slot, 77, e, time);
+        EXPECT_EQ(slot, end.Bytes());
+    }
+    // An event with nothing in it, after one with everything.
+    const TMonitorEvent empty;
+    TBufferMessagePacker bare;
+    WriteEventStartMessage(bare, 1, empty, 2);
+    EncodeEventStartMessage(slot, 1, empty, 2);
+    EXPECT_EQ(slot, bare.Bytes());
+    EXPECT_EQ(decodeAll(slot).size(), 1u);
+}
+
 // The viewer's reader: partial messages ask for more, broken counts and types end the stream,
 // and nothing is read beyond the bytes given.
 TEST(TraceViewerMessages, ReaderOnPartialAndBrokenStreams) {
@@ -327,6 +368,44 @@ TEST_F(TraceViewerLink, EventsLeaveWithoutAFlush) {
                                          mtProbe, mtEventStart}));
     ASSERT_EQ(messages.size(), 7u);
     EXPECT_EQ(messages[6].Event.SQL, "select 2");
+}
+
+// A burst that fills the ring past its half is sent as it comes, not at the end of the gathering
+// window: 1200 events in about 12 ms (more than the ring holds, in less than the window) all
+// reach the viewer.
+TEST_F(TraceViewerLink, BurstPastHalfTheRingIsSentWithoutLoss) {
+    Listener viewer;
+    TTraceViewerClient client;
+    client.Configure("Nuvo", "127.0.0.1", viewer.port(), 5000, 1000);
+    client.Start();
+    const int count = 1200;
+    static_assert(count > static_cast<int>(TTraceViewerClient::Slots));
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < count; ++i) {
+        TMonitorEvent e = statement("select " + std::to_string(i));
+        client.EventStart(e);
+        // About 10 microseconds apart, without sleeping (a sleep lasts far longer).
+        while (std::chrono::steady_clock::now() - start < std::chrono::microseconds(10 * (i + 1))) {
+        }
+    }
+    ASSERT_LT(std::chrono::steady_clock::now() - start, TTraceViewerClient::GatherWindow);
+    client.WaitUntilSent();
+    std::vector<TDecodedMessage> messages;
+    for (int i = 0; i < 500; ++i) {
+        const auto connections = viewer.connections();
+        if (!connections.empty())
+            messages = decodeAll(connections[0]);
+        if (messages.size() >= 1 + 3 * static_cast<std::size_t>(count))
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::vector<std::string> statements;
+    for (const auto& m : messages)
+        if (m.Type == mtEventStart)
+            statements.push_back(m.Event.SQL);
+    ASSERT_EQ(statements.size(), static_cast<std::size_t>(count));
+    EXPECT_EQ(statements.front(), "select 0");
+    EXPECT_EQ(statements.back(), "select 1199");
 }
 
 // A finish message never opens a link.

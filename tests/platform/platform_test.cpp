@@ -105,6 +105,23 @@ TEST(ManualClockTest, SleepsCostNothingAndAreRecorded) {
     EXPECT_EQ(hooks, 2);
 }
 
+// The coarse tick count is the system clock's count, a timer tick behind at most, and never
+// goes back.
+TEST(SystemClockTest, CoarseTickCountFollowsTheTickCount) {
+    SystemClock clock;
+    std::uint32_t last = coarseTickCount();
+    for (int i = 0; i < 50; ++i) {
+        const std::uint32_t before = clock.tickCount();
+        const std::uint32_t coarse = coarseTickCount();
+        const std::uint32_t after = clock.tickCount();
+        // Counted modulo 2^32, as the counts wrap: a step back would be a huge step forward.
+        EXPECT_LE(coarse - (before - 50u), after - (before - 50u)); // within [before-50, after]
+        EXPECT_LT(coarse - last, 1000u);                            // never back
+        last = coarse;
+        clock.sleep(1);
+    }
+}
+
 // A composite platform takes the parts it is given and the rest from its base.
 TEST(CompositePlatformTest, MixesFakesWithABase) {
     TestHost host;

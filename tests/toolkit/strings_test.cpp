@@ -139,4 +139,14 @@ TEST(StringList, AssignCommaTextAndStreams) {
     EXPECT_EQ(c.Objects(0), &o);
 }
 
+// Hex digits are upper case, padded with zeros to the width asked for, never cut to it.
+TEST(SysUtils, IntToHexPadsButNeverCuts) {
+    EXPECT_EQ(IntToHex(0, 8), "00000000");
+    EXPECT_EQ(IntToHex(0xBEEF, 8), "0000BEEF");
+    EXPECT_EQ(IntToHex(0xabcdef12u, 4), "ABCDEF12");
+    EXPECT_EQ(IntToHex(0xFFFFFFFFFFFFFFFFull, 0), "FFFFFFFFFFFFFFFF");
+    EXPECT_EQ(IntToHex(0x1F, 20), "0000000000000000001F");
+    EXPECT_EQ(IntToHex(7, -3), "7");
+}
+
 } // namespace
