@@ -198,15 +198,13 @@ void TTraceViewerClient::Queue(TSlotKind Kind, const FillSlot& Fill) {
             FThread = std::make_unique<TEventSendThread>(*this);
     }
     // The tail is stored before FIdle is read, and the sending thread sets FIdle before it looks
-    // at the tail: one of the two sees the other. Every message that finds the thread asleep (or
-    // the ring half full) nudges it, so a nudge that is lost is made up by the next message.
-    bool nudge = FIdle.load();
-    if (waiting >= HighWater) {
-        FHurry = true;
-        nudge = true;
-    }
-    if (nudge)
-        Nudge();
+    // at the tail: one of the two sees the other, so a message never waits for a thread that
+    // sleeps without knowing of it.
+    bool wake = FIdle.load();
+    if (waiting >= HighWater && !FHurry.exchange(true))
+        wake = true;
+    if (wake)
+        Wake();
 }
 
 void TTraceViewerClient::Start() {
@@ -237,37 +235,39 @@ std::uint32_t TTraceViewerClient::EventStart(TMonitorEvent& Event) {
 void TTraceViewerClient::EventEnd(TMonitorEvent& Event) {
     if (Event.EventNumber == 0)
         Event.EventNumber = FLastEventNumber.load();
-    Queue(TSlotKind::Event, [&](TSlot& slot) {
-        EncodeEventEndMessage(slot.Bytes, FProcessID, Event, tickCount());
-    });
-}
-
-// A queueing thread must never wait for the sending thread, which may be preempted while it
-// holds its lock. So it only tries the lock: taken and let go, it orders the flags set before it
-// with the sending thread's next look at them, and the notification cannot fall between that
-// look and the sleep. When the lock is taken, the sending thread may be just between the two and
-// miss this wake: the next message nudges again, and the sleeps end by themselves in the end.
-void TTraceViewerClient::Nudge() {
-    if (FWakeLock.try_lock())
-        FWakeLock.unlock();
-    FWakeUp.notify_one();
+    Queue(TSlotKind::Event,
+          [&](TSlot& slot) { EncodeEventEndMessage(slot.Bytes, FProcessID, Event, tickCount()); });
 }
 
 void TTraceViewerClient::Wake() {
-    { std::lock_guard lock(FWakeLock); }
-    FWakeUp.notify_one();
+    FWakeUp.wake();
 }
 
 void TTraceViewerClient::WaitForWork() {
-    std::unique_lock lock(FWakeLock);
+    using std::chrono::steady_clock;
+    const auto ms = [](steady_clock::duration d) {
+        return static_cast<std::uint32_t>(std::chrono::ceil<std::chrono::milliseconds>(d).count());
+    };
     FIdle = true;
-    // A flush asked for with nothing queued ends the sleep too, and with it (WaitUntilSent).
-    while (FHead.load() == FTail.load() && !FStop.load() && !FHurry.load())
-        FWakeUp.wait_for(lock, IdleLook);
+    // Each look comes after its ticket: a message or a flush after the look wakes the sleep. A
+    // flush asked for with nothing queued ends the sleep too (WaitUntilSent).
+    for (;;) {
+        const std::uint32_t ticket = FWakeUp.ticket();
+        if (FHead.load() != FTail.load() || FStop.load() || FHurry.load())
+            break;
+        FWakeUp.sleep(ticket, ms(IdleLook));
+    }
     FIdle = false;
     // The first message of a burst woke the thread: let the rest of the burst join it, so that
     // one send carries them all. A half-full ring, a stop or a flush cuts the window short.
-    FWakeUp.wait_for(lock, GatherWindow, [&] { return FHurry.load() || FStop.load(); });
+    const auto end = steady_clock::now() + GatherWindow;
+    for (;;) {
+        const std::uint32_t ticket = FWakeUp.ticket();
+        const auto left = end - steady_clock::now();
+        if (FHurry.load() || FStop.load() || left <= steady_clock::duration::zero())
+            break;
+        FWakeUp.sleep(ticket, ms(left));
+    }
     FHurry = false;
 }
 

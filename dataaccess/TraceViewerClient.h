@@ -16,15 +16,15 @@
 // What the link costs the traced program is mostly waking the sending thread and the sends, not
 // the messages themselves. So the queueing thread wakes the sending thread only when it sleeps
 // with an empty queue; the thread then lets messages gather for a short window (cut short when
-// the ring is half full) and sends what gathered at once. A queueing thread never waits for
-// anything the sending thread holds: its wake tries the sending thread's lock and gives up when
-// it is taken (see Nudge).
+// the ring is half full) and sends what gathered at once. A queueing thread never takes a lock
+// or waits for anything the sending thread holds: its wake is a platform::Wakeup's.
 //
 // At the end the queue is still sent, but once the viewer fails to take a message (a send that
 // timed out, a refused connect) the rest is dropped: a viewer that stopped reading holds the
 // program's end up for one send time-out, not one per message.
 
 #include "dataaccess/TraceViewerMessages.h"
+#include "platform/Wakeup.h"
 
 #include <array>
 #include <atomic>
@@ -153,10 +153,7 @@ private:
     // or the link is down for now.
     template <class FillSlot>
     void Queue(TSlotKind Kind, const FillSlot& Fill);
-    // Wakes the sending thread (from its sleep with an empty queue, or from the gathering
-    // window), from a queueing thread: never waits, and may be lost (see the .cpp).
-    void Nudge();
-    // The same for a stop or a flush, which may wait for the lock and are never lost.
+    // Wakes the sending thread from its sleep with an empty queue, or from the gathering window.
     void Wake();
     // The sending thread: sleeps while nothing is queued, then lets messages gather.
     void WaitForWork();
@@ -196,12 +193,10 @@ private:
     std::mutex FAddLock;
 
     // The sending thread's sleeps: with an empty queue (FIdle set), and while messages gather
-    // (until FHurry: a half-full ring, a stop, WaitUntilSent). It holds FWakeLock only between
-    // its looks at the queue and its sleep.
+    // (until FHurry: a half-full ring, a stop, WaitUntilSent).
     alignas(64) std::atomic<bool> FIdle{false};
     std::atomic<bool> FHurry{false};
-    std::mutex FWakeLock;
-    std::condition_variable FWakeUp;
+    platform::Wakeup FWakeUp;
     std::atomic<bool> FStop{false};
     // Ending, and the viewer did not take a message: the rest is dropped (sending thread only).
     bool FGivingUp = false;

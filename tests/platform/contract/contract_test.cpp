@@ -1,7 +1,7 @@
 // The promises of the platform interfaces that hold in every backend, checked with one source
 // over the simulated host and over Windows (the cross build runs it under Wine): the code page
 // rules, the file functions' error numbers, the shell copy's progress, the registry, the
-// loopback listening port, and what a server program uses: held files, its machine, its TCP
+// loopback listening port, the wake-up of a sleeping thread, and what a server program uses: held files, its machine, its TCP
 // connections and its UDP responder port.
 
 #include "platform/CodePage.h"
@@ -11,6 +11,7 @@
 #include "platform/TcpListener.h"
 #include "platform/TcpServer.h"
 #include "platform/TcpStream.h"
+#include "platform/Wakeup.h"
 #include "tests/platform/contract/ContractEnv.h"
 
 #include <chrono>
@@ -19,6 +20,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -617,6 +619,41 @@ TEST_F(Contract, DatagramPortAnswersLoopbackSenders) {
     ASSERT_EQ(waiting.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     auto stopped = waiting.get();
     EXPECT_TRUE(stopped && !*stopped);
+}
+
+// A wake ends a sleep on an earlier ticket at once, before or during the sleep; a sleep without
+// one lasts about its time; and the waker never waits, even with nobody asleep.
+TEST_F(Contract, AWakeupEndsTheSleepOfItsTicket) {
+    using namespace std::chrono;
+    Wakeup wakeup;
+    const auto timed = [](const auto& f) {
+        const auto start = steady_clock::now();
+        f();
+        return duration_cast<milliseconds>(steady_clock::now() - start).count();
+    };
+    // Given before the sleep, after the ticket: the sleep returns at once.
+    std::uint32_t ticket = wakeup.ticket();
+    wakeup.wake();
+    EXPECT_LT(timed([&] { wakeup.sleep(ticket, 5000); }), 1000);
+    // No wake: the sleep lasts its time (the system's timer may end it a little early).
+    EXPECT_GE(timed([&] { wakeup.sleep(wakeup.ticket(), 60); }), 40);
+    // Given during the sleep, from another thread.
+    for (int round = 0; round < 20; ++round) {
+        ticket = wakeup.ticket();
+        std::thread waker([&] {
+            std::this_thread::sleep_for(milliseconds(round % 3));
+            wakeup.wake();
+        });
+        EXPECT_LT(timed([&] { wakeup.sleep(ticket, 5000); }), 1000) << round;
+        waker.join();
+    }
+    // Many wakes with nobody asleep cost little, and the next sleep on a fresh ticket still sleeps.
+    EXPECT_LT(timed([&] {
+                  for (int i = 0; i < 100000; ++i)
+                      wakeup.wake();
+              }),
+              1000);
+    EXPECT_GE(timed([&] { wakeup.sleep(wakeup.ticket(), 60); }), 40);
 }
 
 } // namespace
