@@ -342,10 +342,48 @@ TMonitorEvent TCustomDASQLMonitor::ViewerEventOf(const TTraceViewerEvent& Event)
 
 // Every traced statement passes here twice while a viewer listens: the texts are assigned into
 // the strings of `Into`, so an event kept for the next one reuses their memory.
+namespace {
+
+// What a start event says of an object, kept for the next event about the same object.
+struct TObjectDescription {
+    const TObject* Object = nullptr;
+    const std::type_info* Type = nullptr;
+    const TCustomDASQLMonitor* Monitor = nullptr;
+    std::string ComponentName; // the component's name when it was described
+    std::int32_t ID = 0;
+    int Kind = 0;
+    std::string Name;
+    std::string TypeName;
+};
+
+} // namespace
+
 void TCustomDASQLMonitor::ViewerEventOf(const TTraceViewerEvent& Event, TMonitorEvent& Into) const {
     const auto address = [](const TObject* o) {
         return static_cast<std::int32_t>(
             static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(o) & 0xFFFFFFFFu));
+    };
+    // A query's statements follow each other, so the last object and parent described on this
+    // thread are kept, and used again while the object is the same: same address, class and
+    // name (an object made later at the same address, of the same class and name, would be
+    // described the same way). Its kind and class name depend on its class alone.
+    thread_local TObjectDescription lastObject, lastParent;
+    const auto describe = [&](TObject* o, TObjectDescription& d) -> const TObjectDescription& {
+        const std::type_info* type = &typeid(*o);
+        static const std::string unnamed;
+        const TComponent* c = viewsOf(o).Component;
+        const std::string& name = c != nullptr ? c->Name() : unnamed;
+        if (d.Object != o || d.Type != type || d.Monitor != this || d.ComponentName != name) {
+            d.Object = o;
+            d.Type = type;
+            d.Monitor = this;
+            d.ComponentName.assign(name);
+            d.ID = address(o);
+            d.TypeName.assign(o->ClassName());
+            assignObjectName(o, d.TypeName, d.Name);
+            d.Kind = GetObjectKind(o);
+        }
+        return d;
     };
     TMonitorEvent& e = Into;
     e.EventNumber = 0;
@@ -366,16 +404,18 @@ void TCustomDASQLMonitor::ViewerEventOf(const TTraceViewerEvent& Event, TMonitor
     if (Event.Start)
         e.SQL.assign(Event.StatementText);
     if (TObject* o = Event.Start ? Event.Object : nullptr) {
-        e.ObjectID = address(o);
-        e.ObjectTypeName.assign(o->ClassName());
-        assignObjectName(o, e.ObjectTypeName, e.ObjectName);
-        e.ObjectKind = GetObjectKind(o);
+        const TObjectDescription& d = describe(o, lastObject);
+        e.ObjectID = d.ID;
+        e.ObjectName.assign(d.Name);
+        e.ObjectKind = d.Kind;
+        e.ObjectTypeName.assign(d.TypeName);
         // Object-destroyed events (14) carry no parent.
         if (TObject* parent = Event.EventType == 14 ? nullptr : GetParent(o)) {
-            e.ParentID = address(parent);
-            e.ParentTypeName.assign(parent->ClassName());
-            assignObjectName(parent, e.ParentTypeName, e.ParentName);
-            e.ParentKind = GetObjectKind(parent);
+            const TObjectDescription& p = describe(parent, lastParent);
+            e.ParentID = p.ID;
+            e.ParentName.assign(p.Name);
+            e.ParentKind = p.Kind;
+            e.ParentTypeName.assign(p.TypeName);
         }
     }
     e.Params.clear();

@@ -3,8 +3,11 @@
 #include "toolkit/Filer.h"
 #include "toolkit/SysUtils.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <gtest/gtest.h>
 #include <memory>
+#include <new>
 
 using namespace kv::dataaccess;
 
@@ -204,4 +207,50 @@ TEST_F(MonitorTest, OutletOrder) {
                          "viewer start", "dialog Nuvo Debug:   [Execute]",
                          "com SQL Execute: select 1", "viewer start SQL Execute: select 1\r\n",
                          "onsql select 1", "viewer end SQL Execute: select 1\r\n"}));
+}
+
+// A start event describes its object as it is when the event is made: after a rename, and for
+// another object made at the same address (here of another class, with the same name), the
+// description is the new one; a statement describes its connection as its parent.
+TEST_F(MonitorTest, ViewerEventDescribesTheObjectAsItIsNow) {
+    TTraceViewerEvent start;
+    start.Monitor = monitor.get();
+    start.EventType = 10;
+    start.Start = true;
+    TMonitorEvent e;
+
+    alignas(
+        std::max_align_t) unsigned char place[std::max(sizeof(FakeConnection), sizeof(TComponent))];
+    auto* connection = new (place) FakeConnection;
+    connection->SetName("Con1");
+    start.Object = connection;
+    monitor->ViewerEventOf(start, e);
+    EXPECT_EQ(e.ObjectName, "Con1");
+    EXPECT_EQ(e.ObjectKind, 1);
+    connection->SetName("Con2");
+    monitor->ViewerEventOf(start, e);
+    EXPECT_EQ(e.ObjectName, "Con2");
+    connection->SetName("");
+    monitor->ViewerEventOf(start, e);
+    EXPECT_EQ(e.ObjectName, "TComponent ($" +
+                                IntToHex(reinterpret_cast<std::uintptr_t>(place) & 0xFFFFFFFFu, 8) +
+                                ")");
+    connection->SetName("X");
+    monitor->ViewerEventOf(start, e);
+    connection->~FakeConnection();
+
+    auto* plain = new (place) TComponent(nullptr);
+    plain->SetName("X");
+    start.Object = plain;
+    monitor->ViewerEventOf(start, e);
+    EXPECT_EQ(e.ObjectName, "X");
+    EXPECT_EQ(e.ObjectKind, 0); // not a connection any more
+    EXPECT_EQ(e.ParentID, 0);
+    plain->~TComponent();
+
+    // An end event carries no object.
+    start.Start = false;
+    monitor->ViewerEventOf(start, e);
+    EXPECT_EQ(e.ObjectName, "");
+    EXPECT_EQ(e.ObjectID, 0);
 }
