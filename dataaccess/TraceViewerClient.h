@@ -135,8 +135,9 @@ public:
     static constexpr std::size_t HighWater = Slots / 2;
     // How long the sending thread lets messages gather after the first one wakes it.
     static constexpr std::chrono::milliseconds GatherWindow{20};
-    // How long it sleeps with an empty queue before it looks again without being woken.
-    static constexpr std::chrono::milliseconds IdleLook{250};
+    // How long it sleeps with an empty queue before it looks again unwoken (no wake is lost;
+    // this only bounds what an unforeseen one would cost).
+    static constexpr std::chrono::milliseconds IdleLook{1000};
 
 private:
     friend class TEventSendThread;
