@@ -330,6 +330,30 @@ std::string comparable(std::string_view path) {
     return out;
 }
 
+// The fault settings of host.conf are words apart by blanks: a code, maybe a number, and maybe
+// the path (blanks allowed) that limits the fault to the calls naming it.
+std::string_view skipBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    return text;
+}
+
+// The next word of `text`, taken off its front.
+std::string_view takeWord(std::string_view& text) {
+    text = skipBlanks(text);
+    const auto end = std::min(text.find_first_of(" \t"), text.size());
+    const std::string_view word = text.substr(0, end);
+    text.remove_prefix(end);
+    return word;
+}
+
+// Whether a fault limited to the path `only` (empty: to none) is for a call that names `path`
+// or `other` (the other side of a copy or rename, empty for none), letter case aside.
+bool faultNames(std::string_view only, std::string_view path, std::string_view other) {
+    return only.empty() || comparable(only) == comparable(path) ||
+           (!other.empty() && comparable(only) == comparable(other));
+}
+
 } // namespace
 
 std::optional<Error> SimFileSystem::injectedFault(const char* key, std::string_view path,
@@ -343,18 +367,8 @@ std::optional<Error> SimFileSystem::injectedFault(const char* key, std::string_v
     // "CODE" fails every call; "CODE PATH" only the calls that name PATH (either side of a copy
     // or rename), compared without regard to letter case.
     std::string_view text = *value;
-    std::string_view only;
-    if (const auto blank = text.find_first_of(" \t"); blank != std::string_view::npos) {
-        only = text.substr(blank + 1);
-        text = text.substr(0, blank);
-        while (!only.empty() && (only.front() == ' ' || only.front() == '\t'))
-            only.remove_prefix(1);
-    }
-    const auto code = parseNumber(std::string(text));
-    if (!code || *code == 0)
-        return std::nullopt;
-    if (!only.empty() && comparable(only) != comparable(path) &&
-        (other.empty() || comparable(only) != comparable(other)))
+    const auto code = parseNumber(takeWord(text));
+    if (!code || *code == 0 || !faultNames(skipBlanks(text), path, other))
         return std::nullopt;
     return Error{*code, std::string("injected fault ") + key + " for " + std::string(path)};
 }
@@ -370,24 +384,12 @@ SimFileSystem::interruptedCopy(std::string_view from, std::string_view to) {
     // "CODE BYTES" interrupts every copy larger than BYTES; "CODE BYTES PATH" only the copies
     // that name PATH on either side.
     std::string_view text = *value;
-    const auto word = [&text]() {
-        while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-            text.remove_prefix(1);
-        const auto end = std::min(text.find_first_of(" \t"), text.size());
-        const std::string out(text.substr(0, end));
-        text.remove_prefix(end);
-        return out;
-    };
-    const auto code = parseNumber(word());
-    const std::string count = word();
+    const auto code = parseNumber(takeWord(text));
+    const std::string_view count = takeWord(text);
     std::uint64_t bytes = 0;
     const auto [end, parsed] = std::from_chars(count.data(), count.data() + count.size(), bytes);
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
     if (!code || *code == 0 || count.empty() || parsed != std::errc() ||
-        end != count.data() + count.size())
-        return std::nullopt;
-    if (!text.empty() && comparable(text) != comparable(from) && comparable(text) != comparable(to))
+        end != count.data() + count.size() || !faultNames(skipBlanks(text), from, to))
         return std::nullopt;
     return std::pair<ErrorCode, std::uint64_t>{static_cast<ErrorCode>(*code), bytes};
 }
