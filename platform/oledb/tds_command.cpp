@@ -17,6 +17,17 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 // Parameters: the command text's ? markers are replaced by literals of the bound values.
 
+// The binding of parameter `ordinal` (counted from 1); the last one where several name it.
+const DBBINDING* bindingOf(const std::vector<DBBINDING>& bindings, DBORDINAL ordinal) {
+    const DBBINDING* found = nullptr;
+    for (const auto& b : bindings) {
+        if (b.iOrdinal == ordinal) {
+            found = &b;
+        }
+    }
+    return found;
+}
+
 std::string sqlLiteral(const CellValue& v) {
     char buffer[64];
     switch (v.kind) {
@@ -327,6 +338,8 @@ public:
 
 private:
     HRESULT substitute(const DBPARAMS* params, std::string& sql);
+    // A parameter without a binding or a readable value: the error record, and its code.
+    HRESULT unusableParameter(std::size_t ordinal);
     HRESULT buildCall(const DBPARAMS* params, std::vector<tds::RpcArg>& args,
                       std::vector<DBBINDING>& outputs, bool& isCall);
 
@@ -421,12 +434,7 @@ HRESULT Command::buildCall(const DBPARAMS* params, std::vector<tds::RpcArg>& arg
     std::vector<tds::RpcArg> values;
     std::size_t from = 0;
     for (std::size_t k = 0; k < markers.size(); ++k) {
-        const DBBINDING* binding = nullptr;
-        for (const auto& b : accessor->bindings) {
-            if (b.iOrdinal == k + 1) {
-                binding = &b;
-            }
-        }
+        const DBBINDING* binding = bindingOf(accessor->bindings, k + 1);
         const std::string name = "@P" + std::to_string(k + 1);
         tds::RpcArg arg;
         arg.name = name;
@@ -434,10 +442,7 @@ HRESULT Command::buildCall(const DBPARAMS* params, std::vector<tds::RpcArg>& arg
         const bool input = binding && (binding->eParamIO & DBPARAMIO_INPUT);
         if (!binding ||
             (input && !readBinding(*binding, static_cast<const BYTE*>(params->pData), value))) {
-            postErrorRecords(
-                {{DB_E_ERRORSOCCURRED, IID_ICommand, 0,
-                  "Parameter " + std::to_string(k + 1) + " has no usable value.", std::nullopt}});
-            return DB_E_ERRORSOCCURRED;
+            return unusableParameter(k + 1);
         }
         arg.output = (binding->eParamIO & DBPARAMIO_OUTPUT) != 0;
         arg.value = value;
@@ -462,6 +467,13 @@ HRESULT Command::buildCall(const DBPARAMS* params, std::vector<tds::RpcArg>& arg
     return S_OK;
 }
 
+HRESULT Command::unusableParameter(std::size_t ordinal) {
+    postErrorRecords(
+        {{DB_E_ERRORSOCCURRED, IID_ICommand, 0,
+          "Parameter " + std::to_string(ordinal) + " has no usable value.", std::nullopt}});
+    return DB_E_ERRORSOCCURRED;
+}
+
 HRESULT Command::substitute(const DBPARAMS* params, std::string& sql) {
     sql = text_;
     const auto& markers = markers_;
@@ -483,19 +495,11 @@ HRESULT Command::substitute(const DBPARAMS* params, std::string& sql) {
     std::string out;
     std::size_t from = 0;
     for (std::size_t k = 0; k < markers.size(); ++k) {
-        const DBBINDING* binding = nullptr;
-        for (const auto& b : accessor->bindings) {
-            if (b.iOrdinal == k + 1) {
-                binding = &b;
-            }
-        }
+        const DBBINDING* binding = bindingOf(accessor->bindings, k + 1);
         CellValue value;
         if (!binding || !(binding->eParamIO & DBPARAMIO_INPUT) ||
             !readBinding(*binding, static_cast<const BYTE*>(params->pData), value)) {
-            postErrorRecords(
-                {{DB_E_ERRORSOCCURRED, IID_ICommand, 0,
-                  "Parameter " + std::to_string(k + 1) + " has no usable value.", std::nullopt}});
-            return DB_E_ERRORSOCCURRED;
+            return unusableParameter(k + 1);
         }
         out.append(text_, from, markers[k] - from);
         out += sqlLiteral(value);
