@@ -34,6 +34,12 @@ std::string localDateTimeText() {
     return text;
 }
 
+// DBCC's 2526 for a statement it cannot read, and the 2528 that closes its output.
+const char* const IncorrectDbccText = "Incorrect DBCC statement. Check the documentation for the "
+                                      "correct DBCC syntax and options.";
+const char* const DbccCompletedText = "DBCC execution completed. If DBCC printed error messages, "
+                                      "contact your system administrator.";
+
 // DBCC's 2520 for a database that is not there, in each version's words.
 std::string databaseNotFoundText(bool sql2000, const std::string& name) {
     if (sql2000)
@@ -53,9 +59,7 @@ void Engine::Run::dbcc(const sql::Dbcc& d) {
     } else if (d.verb == "DBINFO") {
         dbinfo(d);
     } else {
-        emit(make(2526, 16, 3,
-                  "Incorrect DBCC statement. Check the documentation for the correct DBCC syntax "
-                  "and options."));
+        emit(make(2526, 16, 3, IncorrectDbccText));
     }
 }
 
@@ -79,9 +83,7 @@ void Engine::Run::checkdb(const sql::Dbcc& d) {
             ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
         if (option != "REPAIR_ALLOW_DATA_LOSS" && option != "REPAIR_REBUILD" &&
             option != "REPAIR_FAST" && option != "NOINDEX") {
-            emit(make(2526, 16, 3,
-                      "Incorrect DBCC statement. Check the documentation for the correct DBCC "
-                      "syntax and options."));
+            emit(make(2526, 16, 3, IncorrectDbccText));
             return;
         }
         if (option != "NOINDEX")
@@ -234,17 +236,13 @@ void Engine::Run::checkdb(const sql::Dbcc& d) {
                           shown + (p2000_ ? " )." : ").")));
     }
     if (!quiet)
-        emit(make(2528, 10, 1,
-                  "DBCC execution completed. If DBCC printed error messages, contact your "
-                  "system administrator."));
+        emit(make(2528, 10, 1, DbccCompletedText));
 }
 
 void Engine::Run::rebuildLog(const sql::Dbcc& d) {
     std::string name, file;
     if (d.args.size() < 2 || !stringOf(d.args[0], name) || !stringOf(d.args[1], file)) {
-        emit(make(2526, 16, 3,
-                  "Incorrect DBCC statement. Check the documentation for the correct DBCC syntax "
-                  "and options."));
+        emit(make(2526, 16, 3, IncorrectDbccText));
         return;
     }
     Database* db = e_.findDatabase(name);
@@ -305,9 +303,7 @@ void Engine::Run::rebuildLog(const sql::Dbcc& d) {
                   "' has been rebuilt. Transactional consistency has been lost. DBCC CHECKDB "
                   "should be run to validate physical consistency. Database options will have to "
                   "be reset, and extra log files may need to be deleted."));
-    emit(make(2528, 10, 1,
-              "DBCC execution completed. If DBCC printed error messages, contact your system "
-              "administrator."));
+    emit(make(2528, 10, 1, DbccCompletedText));
 }
 
 // DBCC DBINFO ('name') WITH TABLERESULTS: the boot page's fields as rows of ParentObject,
@@ -317,9 +313,7 @@ void Engine::Run::rebuildLog(const sql::Dbcc& d) {
 void Engine::Run::dbinfo(const sql::Dbcc& d) {
     std::string name = s_.database;
     if (!d.args.empty() && !stringOf(d.args[0], name)) {
-        emit(make(2526, 16, 3,
-                  "Incorrect DBCC statement. Check the documentation for the correct DBCC syntax "
-                  "and options."));
+        emit(make(2526, 16, 3, IncorrectDbccText));
         return;
     }
     const bool table = std::find(d.with.begin(), d.with.end(), "TABLERESULTS") != d.with.end();
@@ -357,9 +351,7 @@ void Engine::Run::dbinfo(const sql::Dbcc& d) {
         sink_.rowSet(out);
     }
     if (!quiet)
-        emit(make(2528, 10, 1,
-                  "DBCC execution completed. If DBCC printed error messages, contact your system "
-                  "administrator."));
+        emit(make(2528, 10, 1, DbccCompletedText));
 }
 
 } // namespace kv::standin
